@@ -1,0 +1,83 @@
+#include "crop/crop.h"
+
+#include <utility>
+
+#include "crop/display_geometry.h"
+#include "crop/frame_copy.h"
+#include "crop/region.h"
+#include "interface/capture_state.h"
+#include "interface/settings.h"
+#include "stream/stream_start.h"
+#include "zorsck.h"
+
+namespace zorsck {
+namespace {
+
+// Without region mode: with no stream, records a stream of the whole display
+// and asks for its start. Host thread, with the lock held.
+StreamPlan fullDisplayStep(CaptureState& s, platform::DisplayId display) REQUIRES(s.lock) {
+  if (s.state != kNoStream) return StreamPlan::toFrameChoice();
+  const PixelRect rect{0, 0, s.dispPx.w, s.dispPx.h};
+  s.streamRect = rect;
+  s.originBySize[SizeKey{rect.w, rect.h}] = Origin{0, 0};
+  s.state = kStartRequested;
+  return StreamPlan::starting(streamFrameRate(display), rect);
+}
+
+}  // namespace
+
+std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, std::uint32_t w,
+                  std::uint32_t h, std::uint8_t* out, std::uint64_t* outTs, std::uint64_t* outSeq) {
+  if (!platform::osAtLeast(12, 3, 0) || out == nullptr) return ZOR_SCK_ERROR;
+  const bool narrow = regionMode();
+
+  platform::Frame frame;
+  platform::Frame previouslyServed;  // let go after the lock is released
+  std::int64_t ox = 0;
+  std::int64_t oy = 0;
+  std::uint64_t ts = 0;
+  std::uint64_t seq = 0;
+  CaptureState& s = captureState();
+  {
+    MutexLock hold(&s.lock);
+    const double now = platform::wallClockNow();
+    s.lastAccess = now;
+    if (s.dispPx.w == 0) measureDisplay(s, display);
+
+    const StreamPlan plan =
+        narrow ? regionStep(s, display, x, y, w, h, now) : fullDisplayStep(s, display);
+    if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
+    if (plan.action == StreamPlan::start) {
+      hold.Unlock();
+      startStream(display, plan.fps, plan.rect);
+      return ZOR_SCK_NO_FRAME_YET;
+    }
+
+    if (!s.latest || s.state != kStreamRunning) return ZOR_SCK_NO_FRAME_YET;
+    if (display != 0 && display != s.streamDisplay) return ZOR_SCK_NOT_SERVABLE;
+    ox = x - s.latestOrigin.x;
+    oy = y - s.latestOrigin.y;
+    if (!fitsInFrame(ox, oy, w, h, s.latest.width(), s.latest.height())) {
+      return ZOR_SCK_NOT_SERVABLE;
+    }
+    frame = s.latest;
+    ts = s.latestTs;
+    seq = s.latestSeq;
+    previouslyServed = std::exchange(s.served, frame);
+    s.servedTs = ts;
+    s.servedSeq = seq;
+    s.servedOrigin = s.latestOrigin;
+  }
+
+  // The copy runs on this call's own reference; the intake may replace the
+  // latest frame meanwhile.
+  const FrameReadLock pixels(frame);
+  const std::uint8_t* base = pixels.baseAddress();
+  if (base == nullptr) return ZOR_SCK_ERROR;
+  copyRows(base, frame.bytesPerRow(), ox, oy, w, h, out);
+  if (outTs) *outTs = ts;
+  if (outSeq) *outSeq = seq;
+  return ZOR_SCK_OK;
+}
+
+}  // namespace zorsck

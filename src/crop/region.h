@@ -1,0 +1,33 @@
+// Region mode: the stream shows only a margin around the union of the
+// rectangles that crops ask for, and is widened when a request falls outside it.
+#pragma once
+
+#include <cstdint>
+
+#include "crop/stream_plan.h"
+#include "interface/capture_state.h"
+
+namespace zorsck {
+
+// A region request of area above this share of the display is refused.
+inline constexpr double kMaxRegionShare = 0.6;
+// A new stream rectangle is chosen at most once per this many seconds.
+inline constexpr double kRegionHoldSeconds = 0.3;
+
+// Grows the union by the request and, when the stream does not show it yet,
+// chooses a wider stream rectangle and starts, narrows or leaves the stream by
+// its state. A request outside the display or too large is refused and leaves
+// everything as it was. `now` is the call's wall-clock reading. Host thread,
+// with the lock held.
+StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t x, std::int32_t y,
+                      std::uint32_t w, std::uint32_t h, double now) REQUIRES(s.lock);
+
+// The stream rectangle for a union: a margin of a quarter of its extent (at
+// least 160 px) on each side, clipped to the display, on even pixels. Any thread.
+PixelRect regionAround(const EdgeRect& u, const PixelSize& display);
+
+// Asks the running stream to show `rect` at `fps`; its completion logs the
+// outcome. Does nothing without a stream. Host thread, with the lock held.
+void reconfigure(CaptureState& s, const PixelRect& rect, std::int32_t fps) REQUIRES(s.lock);
+
+}  // namespace zorsck

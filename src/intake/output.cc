@@ -1,0 +1,70 @@
+#include "intake/output.h"
+
+#include <string>
+#include <utility>
+
+#include "intake/frame_timestamp.h"
+#include "interface/capture_state.h"
+#include "interface/log.h"
+#include "interface/settings.h"
+
+namespace zorsck {
+
+void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
+                                   const platform::SampleBuffer& sample,
+                                   platform::OutputType type) {
+  if (type != platform::OutputType::screen) return;
+  platform::Frame frame = sample.imageBuffer();
+  if (!frame) return;
+
+  // Clocks, arithmetic and the size key are read before the lock is taken.
+  const FrameTiming timing = frameTiming(sample.presentationTimeStamp());
+  const SizeKey size{static_cast<std::int64_t>(frame.width()),
+                     static_cast<std::int64_t>(frame.height())};
+  const bool counting = debug();
+
+  char summary[256];
+  bool summaryDue = false;
+  CaptureState& s = captureState();
+  {
+    MutexLock hold(&s.lock);
+    std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
+    s.latestTs = timing.timestampMs;
+    ++s.latestSeq;
+    const auto origin = s.originBySize.find(size);
+    if (origin != s.originBySize.end()) s.latestOrigin = origin->second;
+    if (counting) {
+      summaryDue = s.stats.count(timing.arrival, timing.ageMs, size, summary, sizeof summary);
+    }
+  }
+  // Written after the lock is released: a standard error that nobody drains may
+  // block this queue, but never a host's crop.
+  if (summaryDue) log(summary);
+  // The previous latest frame is let go here, outside the lock.
+}
+
+void Output::didStopWithError(const platform::Stream* stream, const platform::Error& error) {
+  log("stream stopped: " + error.description);
+
+  platform::StreamRef stoppedStream;
+  platform::StreamOutputRef stoppedOutput;
+  platform::Frame latest;
+  platform::Frame served;
+  CaptureState& s = captureState();
+  {
+    MutexLock hold(&s.lock);
+    // A late notice from a stream that was already stopped or replaced must not
+    // tear down the stream that runs now.
+    if (s.streamRef && s.streamRef.get() != stream) return;
+    s.state = kNoStream;
+    stoppedStream = std::move(s.streamRef);
+    stoppedOutput = std::move(s.outputRef);
+    latest = std::move(s.latest);
+    served = std::move(s.served);
+    s.streamRect.reset();
+    s.unionRect.reset();
+  }
+  // References are let go outside the lock; the caller keeps this Output alive.
+}
+
+}  // namespace zorsck

@@ -1,0 +1,22 @@
+// The receiving end of a capture stream: publishes each frame as the latest
+// frame of the capture state, and resets the state when the platform ends the
+// stream. One Output per started stream; it carries no state of its own.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace zorsck {
+
+class Output final : public platform::StreamOutput {
+ public:
+  // Publishes one frame: latest, its timestamp, the next sequence number and
+  // the origin recorded for its size. On `q`.
+  void didOutputSampleBuffer(const platform::Stream* stream, const platform::SampleBuffer& sample,
+                             platform::OutputType type) override;
+
+  // Logs why the platform ended the stream and, when it is the stream the state
+  // holds (or none is held), returns the state to no stream. On a platform thread.
+  void didStopWithError(const platform::Stream* stream, const platform::Error& error) override;
+};
+
+}  // namespace zorsck

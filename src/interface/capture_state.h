@@ -1,0 +1,64 @@
+// The one capture state of the process: every field that the host calls, the
+// frame intake, the idle timer and the start and stop tasks share, behind one
+// non-recursive mutex. It lives from first use to the end of the process and is
+// never torn down, so late platform callbacks at exit find it intact.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "interface/geometry.h"
+#include "interface/mutex.h"
+#include "intake/delivery_stats.h"
+#include "platform/platform.h"
+
+namespace zorsck {
+
+// Values of CaptureState::state.
+inline constexpr std::int64_t kNoStream = 0;
+inline constexpr std::int64_t kStartRequested = 1;
+inline constexpr std::int64_t kStreamRunning = 2;
+
+struct CaptureState {
+  Mutex lock;
+
+  // Stream lifecycle.
+  std::int64_t state GUARDED_BY(lock) = kNoStream;
+  platform::StreamRef streamRef GUARDED_BY(lock);         // the running stream
+  platform::StreamOutputRef outputRef GUARDED_BY(lock);   // its Output, kept alive beside it
+  platform::DisplayId streamDisplay GUARDED_BY(lock) = 0;
+  double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
+
+  // Display geometry, measured once by the first crop.
+  PixelSize dispPx GUARDED_BY(lock);
+  double dispScale GUARDED_BY(lock) = 2.0;                // pixels per point
+
+  // The latest frame, as the intake published it.
+  platform::Frame latest GUARDED_BY(lock);
+  Origin latestOrigin GUARDED_BY(lock);
+  std::uint64_t latestTs GUARDED_BY(lock) = 0;            // ms since 1970
+  std::uint64_t latestSeq GUARDED_BY(lock) = 0;
+
+  // The frame the latest plain crop served, for sequenced crops.
+  platform::Frame served GUARDED_BY(lock);
+  Origin servedOrigin GUARDED_BY(lock);
+  std::uint64_t servedTs GUARDED_BY(lock) = 0;
+  std::uint64_t servedSeq GUARDED_BY(lock) = 0;
+
+  // Region tracking.
+  std::optional<PixelRect> streamRect GUARDED_BY(lock);   // what the stream was asked to show
+  std::optional<EdgeRect> unionRect GUARDED_BY(lock);     // union of region requests
+  std::map<SizeKey, Origin> originBySize GUARDED_BY(lock);
+  bool reconfiguring GUARDED_BY(lock) = false;
+  double lastReconfigure GUARDED_BY(lock) = 0.0;          // wall-clock seconds; the epoch at first
+
+  // Delivery statistics, counted only in debug mode.
+  DeliveryStats stats GUARDED_BY(lock);
+};
+
+// The process's capture state, made on first use and never destroyed; any thread.
+CaptureState& captureState();
+
+}  // namespace zorsck

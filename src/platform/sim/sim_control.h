@@ -1,0 +1,130 @@
+// Control and inspection of the simulated display server, for tests, benches
+// and fuzzers only. None of this is exported from the shared library.
+//
+// Defaults: one display, id 1, 1920x1080 pixels, 1920x1080 points, 60 Hz;
+// real wall and host clocks; macOS 14.0; no faults.
+//
+// Pixel formula: for display pixel (X, Y) in the n-th frame with an image
+// buffer that the simulated platform has delivered in this process (first such
+// frame n = 1), B = X mod 256, G = Y mod 256,
+// R = (X div 256) mod 16 + 16 * ((Y div 256) mod 16), A = n mod 256.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zorsck::sim {
+
+// ---- displays -------------------------------------------------------------------
+
+struct DisplaySpec {
+  platform::DisplayId id = 1;
+  std::size_t pixelWidth = 1920;
+  std::size_t pixelHeight = 1080;
+  std::size_t pointWidth = 1920;   // pixelWidth / pointWidth is the scale
+  std::size_t pointHeight = 1080;
+  double refreshRate = 60.0;       // any value, 0 and non-finite included
+  bool hasMode = true;             // false: copyDisplayMode finds no mode
+};
+
+// Replaces the displays the platform lists, in order; the first is the main
+// display unless setMainDisplay names another.
+void setDisplays(const std::vector<DisplaySpec>& displays);
+void setMainDisplay(platform::DisplayId id);
+
+// The system version that osAtLeast compares with.
+void setOsVersion(int major, int minor, int patch);
+
+// ---- clocks ---------------------------------------------------------------------
+
+// Switches both clocks to manual time, starting at the given readings. From then
+// on timers and frame deliveries fire only as advance() moves time forward.
+void useManualClock(double wallStart = 1'800'000'000.0, double hostStart = 1000.0);
+// Moves both manual clocks forward by `seconds`. Every timer tick and frame
+// delivery that falls due is run in time order, each to completion with the
+// clocks reading its due time; then settle().
+void advance(double seconds);
+// Sets the manual wall clock alone (forward or back); fires nothing.
+void setWallClock(double seconds);
+
+// Waits until every queue, task and completion of the simulated platform has
+// run, except completions that are held (see holdCompletions).
+void settle();
+
+// ---- frames ---------------------------------------------------------------------
+
+// Delivers one sample of `type` now from every running stream, on its queue, and
+// waits for the delivery to finish. Screen samples carry a frame unless a fault says otherwise.
+void deliverFrame(platform::OutputType type = platform::OutputType::screen);
+
+// Number of frames with an image buffer delivered so far (the n of the formula).
+std::uint64_t framesDelivered();
+
+// The formula's pixel (B, G, R, A) for display pixel (x, y) of frame n.
+inline std::array<std::uint8_t, 4> expectedPixel(std::int64_t x, std::int64_t y, std::uint64_t n) {
+  return {static_cast<std::uint8_t>(x & 255), static_cast<std::uint8_t>(y & 255),
+          static_cast<std::uint8_t>(((x >> 8) & 15) + 16 * ((y >> 8) & 15)),
+          static_cast<std::uint8_t>(n & 255)};
+}
+
+// ---- faults ---------------------------------------------------------------------
+
+enum class Fault {
+  contentQueryError,         // the content query completes with an error
+  emptyDisplayList,          // the content lists no display
+  addOutputError,            // output registration reports false with an error
+  startCaptureError,         // the capture start completes with an error
+  updateError,               // a configuration update completes with an error
+  stopError,                 // a capture stop completes with an error
+  noImageBuffer,             // a screen sample without an image buffer
+  invalidPresentationTime,   // a sample whose presentation time is not valid
+  futurePresentationTime,    // a sample presented 1 s after the host clock's reading
+  nullBaseAddress,           // a frame whose base address is null
+};
+
+// The next `count` occurrences of the step named by `fault` fail that way.
+void injectFault(Fault fault, int count = 1);
+// Cancels every pending injected fault.
+void clearFaults();
+
+// The platform ends every running stream: each stops delivering, then its
+// delegate's didStopWithError runs on a platform thread with `description`.
+void stopRunningStreams(const std::string& description);
+
+// ---- held completions -----------------------------------------------------------
+
+enum class Step { contentQuery, startCapture, update, stop };
+
+// While held, completions of `step` wait instead of running; releasing runs them.
+void holdCompletions(Step step, bool hold);
+// Runs up to `count` held completions of `step` (all when negative), oldest
+// first, then settle(); returns how many ran.
+int releaseHeld(Step step, int count = -1);
+int heldCount(Step step);
+
+// ---- inspection -----------------------------------------------------------------
+
+struct StreamInfo {
+  int index = 0;                         // creation order, from 0
+  platform::DisplayId display = 0;       // display of its filter
+  platform::StreamConfiguration configuration;  // current (updated) configuration
+  std::vector<platform::StreamConfiguration> updates;  // every update asked for
+  bool outputAdded = false;
+  bool running = false;                  // capture started and not stopped
+  int stopRequests = 0;                  // stopCapture calls
+  bool stoppedByPlatform = false;
+  bool alive = false;                    // the library still holds a reference
+  std::uint64_t framesDelivered = 0;
+};
+
+std::vector<StreamInfo> streams();
+int runningStreamCount();
+int timerCount();               // timer sources ever made
+int contentQueries();           // content queries ever made
+
+}  // namespace zorsck::sim

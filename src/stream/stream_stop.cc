@@ -1,0 +1,41 @@
+#include "stream/stream_stop.h"
+
+#include <map>
+#include <utility>
+
+#include "interface/capture_state.h"
+#include "interface/log.h"
+
+namespace zorsck {
+
+void stopStream() {
+  platform::StreamRef stream;
+  platform::StreamOutputRef output;
+  platform::Frame latest;
+  platform::Frame served;
+  std::map<SizeKey, Origin> origins;
+  CaptureState& s = captureState();
+  {
+    MutexLock hold(&s.lock);
+    stream = std::move(s.streamRef);  // taken aside, stopped below
+    output = std::move(s.outputRef);
+    latest = std::move(s.latest);
+    served = std::move(s.served);
+    s.state = kNoStream;
+    s.streamRect.reset();
+    s.unionRect.reset();
+    std::swap(origins, s.originBySize);  // leaves an empty map; the old one goes below
+  }
+  if (stream) stopCaptureLater(std::move(stream));
+}
+
+void stopCaptureLater(platform::StreamRef stream) {
+  platform::runAsync([stream = std::move(stream)]() mutable {
+    platform::Stream& target = *stream;
+    platform::stopCapture(target, [stream = std::move(stream)](const platform::Error*) {
+      log("stream stopped (idle)");
+    });
+  });
+}
+
+}  // namespace zorsck
