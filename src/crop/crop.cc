@@ -53,7 +53,9 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
       return ZOR_SCK_NO_FRAME_YET;
     }
 
-    if (!s.latest || s.state != kStreamRunning) return ZOR_SCK_NO_FRAME_YET;
+    if (!s.latest || s.state != kStreamRunning || s.latestOutputId != s.streamOutputId) {
+      return ZOR_SCK_NO_FRAME_YET;
+    }
     if (display != 0 && display != s.streamDisplay) return ZOR_SCK_NOT_SERVABLE;
     ox = x - s.latestOrigin.x;
     oy = y - s.latestOrigin.y;

@@ -29,6 +29,23 @@ bool contains(const PixelRect& rect, std::int64_t x, std::int64_t y, std::int64_
 
 }  // namespace
 
+PixelRect distinctSize(PixelRect next, const PixelRect& current, const PixelSize& display) {
+  const bool sameSize = next.w == current.w && next.h == current.h;
+  if (!sameSize || (next.x == current.x && next.y == current.y)) return next;
+  if (next.x + next.w + 2 <= display.w) {
+    next.w += 2;
+  } else if (next.x >= 2) {
+    next.x -= 2;
+    next.w += 2;
+  } else if (next.y + next.h + 2 <= display.h) {
+    next.h += 2;
+  } else if (next.y >= 2) {
+    next.y -= 2;
+    next.h += 2;
+  }
+  return next;
+}
+
 PixelRect regionAround(const EdgeRect& u, const PixelSize& display) {
   const std::int64_t mx = marginFor(u.x1 - u.x0);
   const std::int64_t my = marginFor(u.y1 - u.y0);
@@ -62,23 +79,25 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
   }
   if (s.streamRect && contains(*s.streamRect, x, y, w, h)) return StreamPlan::toFrameChoice();
   if (s.reconfiguring) return StreamPlan::toFrameChoice();
+  // A start under way keeps the rectangle it was started with. Recording a wider
+  // one now would make requests inside it look covered although the stream never
+  // shows them; the grown union takes effect at the first request beyond the
+  // stream once it runs.
+  if (s.state == kStartRequested) return StreamPlan::toFrameChoice();
   if (now - s.lastReconfigure <= kRegionHoldSeconds) return StreamPlan::toFrameChoice();
 
-  const PixelRect rect = regionAround(*s.unionRect, s.dispPx);
+  PixelRect rect = regionAround(*s.unionRect, s.dispPx);
+  if (s.streamRect) rect = distinctSize(rect, *s.streamRect, s.dispPx);
   s.streamRect = rect;
   s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
   s.lastReconfigure = now;
 
-  switch (s.state) {
-    case kStreamRunning:
-      reconfigure(s, rect, streamFrameRate(display));
-      return StreamPlan::toFrameChoice();
-    case kNoStream:
-      s.state = kStartRequested;
-      return StreamPlan::starting(streamFrameRate(display), rect);
-    default:  // a start is under way and keeps the rectangle it was started with
-      return StreamPlan::toFrameChoice();
+  if (s.state == kStreamRunning) {
+    reconfigure(s, rect, streamFrameRate(display));
+    return StreamPlan::toFrameChoice();
   }
+  s.state = kStartRequested;
+  return StreamPlan::starting(streamFrameRate(display), rect);
 }
 
 }  // namespace zorsck

@@ -26,6 +26,11 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
 // least 160 px) on each side, clipped to the display, on even pixels. Any thread.
 PixelRect regionAround(const EdgeRect& u, const PixelSize& display);
 
+// `next`, grown by two pixels when it has the size of the stream's `current`
+// rectangle at another origin: frames are placed by their size, so the late
+// frames of the old region must not share a size with the new one. Any thread.
+PixelRect distinctSize(PixelRect next, const PixelRect& current, const PixelSize& display);
+
 // Asks the running stream to show `rect` at `fps`; its completion logs the
 // outcome. Does nothing without a stream. Host thread, with the lock held.
 void reconfigure(CaptureState& s, const PixelRect& rect, std::int32_t fps) REQUIRES(s.lock);

@@ -1,5 +1,6 @@
 #include "intake/output.h"
 
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -9,6 +10,13 @@
 #include "interface/settings.h"
 
 namespace zorsck {
+namespace {
+
+std::atomic<std::uint64_t> lastOutputId{0};
+
+}  // namespace
+
+Output::Output() : id_(lastOutputId.fetch_add(1) + 1) {}
 
 void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
                                    const platform::SampleBuffer& sample,
@@ -31,6 +39,7 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
     std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
     s.latestTs = timing.timestampMs;
     ++s.latestSeq;
+    s.latestOutputId = id_;
     const auto origin = s.originBySize.find(size);
     if (origin != s.originBySize.end()) s.latestOrigin = origin->second;
     if (counting) {

@@ -29,6 +29,7 @@ struct CaptureState {
   platform::StreamRef streamRef GUARDED_BY(lock);         // the running stream
   platform::StreamOutputRef outputRef GUARDED_BY(lock);   // its Output, kept alive beside it
   platform::DisplayId streamDisplay GUARDED_BY(lock) = 0;
+  std::uint64_t streamOutputId GUARDED_BY(lock) = 0;      // Output::id() of the published stream
   double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
 
   // Display geometry, measured once by the first crop.
@@ -40,6 +41,11 @@ struct CaptureState {
   Origin latestOrigin GUARDED_BY(lock);
   std::uint64_t latestTs GUARDED_BY(lock) = 0;            // ms since 1970
   std::uint64_t latestSeq GUARDED_BY(lock) = 0;
+  // Output::id() of the stream that delivered `latest`. A stream that is being
+  // stopped may still deliver frames after a new one has started; frames are
+  // placed on the display by their size, so only the published stream's own
+  // frames are served.
+  std::uint64_t latestOutputId GUARDED_BY(lock) = 0;
 
   // The frame the latest plain crop served, for sequenced crops.
   platform::Frame served GUARDED_BY(lock);

@@ -43,13 +43,14 @@ platform::DisplayRef chooseDisplay(const platform::ShareableContent& content,
 // start overlapping a stop left in the state is stopped, not just let go, so no
 // capture keeps running with nobody holding it. On a platform thread.
 void publish(const StartRequest& request, platform::StreamRef stream,
-             platform::StreamOutputRef output, platform::DisplayId display) {
+             std::shared_ptr<Output> output, platform::DisplayId display) {
   platform::StreamRef replaced;
   platform::StreamOutputRef replacedOutput;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
     replaced = std::exchange(s.streamRef, std::move(stream));
+    s.streamOutputId = output->id();
     replacedOutput = std::exchange(s.outputRef, std::move(output));
     s.streamDisplay = display;
     s.state = kStreamRunning;

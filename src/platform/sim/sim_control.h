@@ -51,6 +51,9 @@ void useManualClock(double wallStart = 1'800'000'000.0, double hostStart = 1000.
 void advance(double seconds);
 // Sets the manual wall clock alone (forward or back); fires nothing.
 void setWallClock(double seconds);
+// Switches both clocks back to real time; pending timer ticks and frames keep
+// their distance from now.
+void useRealClock();
 
 // Waits until every queue, task and completion of the simulated platform has
 // run, except completions that are held (see holdCompletions).
@@ -64,6 +67,17 @@ void deliverFrame(platform::OutputType type = platform::OutputType::screen);
 
 // Number of frames with an image buffer delivered so far (the n of the formula).
 std::uint64_t framesDelivered();
+
+// Pixel buffers ever allocated; a stream allocates at most its queue depth per
+// frame size, never one per frame.
+std::uint64_t pixelBuffersAllocated();
+// lockReadOnly calls not yet matched by unlockReadOnly, over all buffers.
+int frameLocksHeld();
+// Unlocks with no matching lock, plus locks found still taken when a buffer is
+// reused or freed; 0 when the library pairs its calls.
+int unbalancedFrameLocks();
+// baseAddress() calls on a buffer nobody had locked.
+int unlockedPixelReads();
 
 // The formula's pixel (B, G, R, A) for display pixel (x, y) of frame n.
 inline std::array<std::uint8_t, 4> expectedPixel(std::int64_t x, std::int64_t y, std::uint64_t n) {
@@ -92,6 +106,10 @@ void injectFault(Fault fault, int count = 1);
 // Cancels every pending injected fault.
 void clearFaults();
 
+// Restores the default displays, main display and OS version, clears faults
+// and holds (held completions then run). Streams, timers and clocks stay.
+void restoreDefaults();
+
 // The platform ends every running stream: each stops delivering, then its
 // delegate's didStopWithError runs on a platform thread with `description`.
 void stopRunningStreams(const std::string& description);
@@ -119,7 +137,9 @@ struct StreamInfo {
   int stopRequests = 0;                  // stopCapture calls
   bool stoppedByPlatform = false;
   bool alive = false;                    // the library still holds a reference
-  std::uint64_t framesDelivered = 0;
+  std::uint64_t framesDelivered = 0;     // screen samples with an image buffer
+  std::uint64_t framesDropped = 0;       // frames skipped: every pool buffer was held
+  std::string queueLabel;                // label of the screen output's queue
 };
 
 std::vector<StreamInfo> streams();

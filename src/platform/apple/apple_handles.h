@@ -1,0 +1,58 @@
+// The backend-defined platform objects of the Apple backend. Each one owns its
+// Objective-C or dispatch object through an ARC strong reference, so copying
+// and destroying them retains and releases like any other RAII holder.
+// Objective-C++ only.
+#pragma once
+
+#import <Foundation/Foundation.h>
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
+#include <dispatch/dispatch.h>
+
+#include "platform/platform.h"
+#import "platform/apple/apple_stream_bridge.h"
+
+namespace zorsck::platform {
+
+// A serial dispatch queue.
+class SerialQueue {
+ public:
+  explicit SerialQueue(dispatch_queue_t q) : queue(q) {}
+  dispatch_queue_t queue;
+};
+
+// A repeating dispatch timer source; cancelled when the last reference goes.
+class TimerSource {
+ public:
+  explicit TimerSource(dispatch_source_t s) : source(s) {}
+  ~TimerSource();
+  TimerSource(const TimerSource&) = delete;
+  TimerSource& operator=(const TimerSource&) = delete;
+
+  dispatch_source_t source;
+  bool resumed = false;
+};
+
+// One display of the shareable content.
+class Display {
+ public:
+  API_AVAILABLE(macos(12.3)) explicit Display(SCDisplay* d) : display(d) {}
+  SCDisplay* display API_AVAILABLE(macos(12.3));
+};
+
+// A content filter over one display.
+class ContentFilter {
+ public:
+  API_AVAILABLE(macos(12.3)) explicit ContentFilter(SCContentFilter* f) : filter(f) {}
+  SCContentFilter* filter API_AVAILABLE(macos(12.3));
+};
+
+// A capture stream and the bridge objects that receive its callbacks. The
+// stream keeps its bridges alive for as long as it exists.
+class Stream {
+ public:
+  SCStream* stream API_AVAILABLE(macos(12.3)) = nil;
+  ZORSCKStreamBridge* delegateBridge API_AVAILABLE(macos(12.3)) = nil;
+  ZORSCKStreamBridge* outputBridge API_AVAILABLE(macos(12.3)) = nil;
+};
+
+}  // namespace zorsck::platform

@@ -1,0 +1,112 @@
+// Stream configuration, creation, output registration, start, update and stop
+// over ScreenCaptureKit.
+#import <Foundation/Foundation.h>
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
+
+#include <memory>
+#include <utility>
+
+#import "platform/apple/apple_completion.h"
+#import "platform/apple/apple_handles.h"
+#include "platform/apple/apple_media_time.h"
+#import "platform/apple/apple_stream_bridge.h"
+#include "platform/platform.h"
+
+namespace zorsck::platform {
+namespace {
+
+// An SCStreamConfiguration with the settings applied in field order; any thread.
+API_AVAILABLE(macos(12.3))
+SCStreamConfiguration* configurationFrom(const StreamConfiguration& c) {
+  SCStreamConfiguration* out = [[SCStreamConfiguration alloc] init];
+  out.sourceRect = CGRectMake(c.sourceRect.x, c.sourceRect.y, c.sourceRect.width, c.sourceRect.height);
+  out.width = c.width;
+  out.height = c.height;
+  out.pixelFormat = c.pixelFormat;
+  out.showsCursor = c.showsCursor;
+  out.minimumFrameInterval = toCMTime(c.minimumFrameInterval);
+  out.queueDepth = c.queueDepth;
+  return out;
+}
+
+// The bridge that forwards to `output`: the delegate's own when it is the same
+// receiver, else a new one kept by the stream; on the caller's thread.
+API_AVAILABLE(macos(12.3))
+ZORSCKStreamBridge* bridgeFor(Stream& stream, const StreamOutputRef& output) {
+  if (stream.delegateBridge.output == output.get()) return stream.delegateBridge;
+  stream.outputBridge = [[ZORSCKStreamBridge alloc] initWithOutput:output stream:&stream];
+  return stream.outputBridge;
+}
+
+}  // namespace
+
+// An SCStream of `filter` whose delegate forwards to `delegate`, not yet running,
+// or null; any thread.
+StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+                     StreamOutputRef delegate) {
+  if (@available(macOS 12.3, *)) {
+    auto stream = std::make_shared<Stream>();
+    stream->delegateBridge = [[ZORSCKStreamBridge alloc] initWithOutput:std::move(delegate)
+                                                                 stream:stream.get()];
+    stream->stream = [[SCStream alloc] initWithFilter:filter.filter
+                                        configuration:configurationFrom(configuration)
+                                             delegate:stream->delegateBridge];
+    if (!stream->stream) return nullptr;
+    return stream;
+  }
+  return nullptr;
+}
+
+// addStreamOutput:type:sampleHandlerQueue:error: with a bridge to `output`; any thread.
+bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, SerialQueue& queue,
+                     Error* error) {
+  if (@available(macOS 12.3, *)) {
+    NSError* failure = nil;
+    const BOOL added = [stream.stream addStreamOutput:bridgeFor(stream, output)
+                                                 type:static_cast<SCStreamOutputType>(type)
+                                   sampleHandlerQueue:queue.queue
+                                                error:&failure];
+    if (added) return true;
+    if (error) *error = failure ? errorFrom(failure) : Error{"the stream output was not added"};
+    return false;
+  }
+  if (error) *error = Error{unavailableDescription()};
+  return false;
+}
+
+// startCaptureWithCompletionHandler:, completing on the global queue; any thread.
+void startCapture(Stream& stream, Completion completion) {
+  if (@available(macOS 12.3, *)) {
+    [stream.stream startCaptureWithCompletionHandler:^(NSError* error) {
+      completeLater(completion, error);
+    }];
+    return;
+  }
+  completeUnavailable(std::move(completion));
+}
+
+// updateConfiguration:completionHandler:, completing on the global queue; any thread.
+void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
+                         Completion completion) {
+  if (@available(macOS 12.3, *)) {
+    [stream.stream updateConfiguration:configurationFrom(configuration)
+                     completionHandler:^(NSError* error) {
+                       completeLater(completion, error);
+                     }];
+    return;
+  }
+  completeUnavailable(std::move(completion));
+}
+
+// stopCaptureWithCompletionHandler:, completing on the global queue; any thread.
+void stopCapture(Stream& stream, Completion completion) {
+  if (@available(macOS 12.3, *)) {
+    [stream.stream stopCaptureWithCompletionHandler:^(NSError* error) {
+      completeLater(completion, error);
+    }];
+    return;
+  }
+  completeUnavailable(std::move(completion));
+}
+
+}  // namespace zorsck::platform

@@ -1,0 +1,22 @@
+// The Objective-C object that ScreenCaptureKit calls back: it adopts both the
+// stream output and the stream delegate protocols and forwards each call to
+// the core's StreamOutput. Objective-C++ only.
+#pragma once
+
+#import <Foundation/Foundation.h>
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
+
+#include "platform/platform.h"
+
+API_AVAILABLE(macos(12.3))
+@interface ZORSCKStreamBridge : NSObject <SCStreamOutput, SCStreamDelegate>
+
+// A bridge to `output` for the stream `stream` (identity only, never dereferenced); any thread.
+- (instancetype)initWithOutput:(zorsck::platform::StreamOutputRef)output
+                        stream:(const zorsck::platform::Stream*)stream NS_DESIGNATED_INITIALIZER;
+- (instancetype)init NS_UNAVAILABLE;
+
+// The core object this bridge forwards to; any thread.
+- (const zorsck::platform::StreamOutput*)output;
+
+@end

@@ -1,0 +1,37 @@
+// A condition variable that waits on a zorsck::Mutex.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+
+#include "interface/mutex.h"
+#include "interface/thread_annotations.h"
+
+namespace zorsck::sim {
+
+class CondVar {
+ public:
+  // Gives `mu` up, waits for a notification (or a spurious wake), retakes it; any thread.
+  void Wait(Mutex* mu) REQUIRES(mu) {
+    Adapter adapter{mu};
+    cv_.wait(adapter);
+  }
+  // As Wait, but returns at `deadline` at the latest; any thread.
+  void WaitUntil(Mutex* mu, std::chrono::steady_clock::time_point deadline) REQUIRES(mu) {
+    Adapter adapter{mu};
+    cv_.wait_until(adapter, deadline);
+  }
+  // Wakes every waiter; any thread.
+  void NotifyAll() { cv_.notify_all(); }
+
+ private:
+  // Lets the standard condition variable release and retake a Mutex.
+  struct Adapter {
+    Mutex* mu;
+    void lock() NO_THREAD_SAFETY_ANALYSIS { mu->Lock(); }
+    void unlock() NO_THREAD_SAFETY_ANALYSIS { mu->Unlock(); }
+  };
+  std::condition_variable_any cv_;
+};
+
+}  // namespace zorsck::sim

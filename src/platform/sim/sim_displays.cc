@@ -1,0 +1,121 @@
+// Displays: their modes, the shareable content and content filters.
+#include <utility>
+
+#include "platform/sim/sim_dispatch.h"
+
+namespace zorsck::platform {
+
+// A display as the shareable content lists it.
+class Display {
+ public:
+  explicit Display(DisplayId id) : id_(id) {}
+  DisplayId id() const { return id_; }
+
+ private:
+  const DisplayId id_;
+};
+
+// A filter showing one whole display.
+class ContentFilter {
+ public:
+  explicit ContentFilter(DisplayId display) : display_(display) {}
+  DisplayId display() const { return display_; }
+
+ private:
+  const DisplayId display_;
+};
+
+DisplayId displayId(const Display& display) { return display.id(); }
+
+DisplayId mainDisplayId() {
+  MutexLock lock(&sim::gSimMu);
+  if (sim::state().mainDisplay) return *sim::state().mainDisplay;
+  return sim::state().displays.empty() ? 0 : sim::state().displays.front().id;
+}
+
+bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
+  MutexLock lock(&sim::gSimMu);
+  const sim::DisplaySpec* spec = sim::findDisplay(display);
+  if (spec == nullptr || !spec->hasMode) return false;
+  if (info != nullptr) {
+    info->width = spec->pointWidth;
+    info->pixelWidth = spec->pixelWidth;
+    info->pixelHeight = spec->pixelHeight;
+    info->refreshRate = spec->refreshRate;
+  }
+  return true;
+}
+
+std::size_t displayPixelsWide(DisplayId display) {
+  MutexLock lock(&sim::gSimMu);
+  const sim::DisplaySpec* spec = sim::findDisplay(display);
+  return spec ? spec->pixelWidth : 0;
+}
+
+std::size_t displayPixelsHigh(DisplayId display) {
+  MutexLock lock(&sim::gSimMu);
+  const sim::DisplaySpec* spec = sim::findDisplay(display);
+  return spec ? spec->pixelHeight : 0;
+}
+
+void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
+                         std::function<void(ShareableContentRef, const Error*)> completion) {
+  bool failed = false;
+  std::vector<DisplayId> ids;
+  {
+    MutexLock lock(&sim::gSimMu);
+    ++sim::state().contentQueries;
+    failed = sim::takeFault(sim::Fault::contentQueryError);
+    if (!failed && !sim::takeFault(sim::Fault::emptyDisplayList)) {
+      for (const sim::DisplaySpec& spec : sim::state().displays) ids.push_back(spec.id);
+    }
+  }
+  std::shared_ptr<ShareableContent> content;
+  if (!failed) {
+    content = std::make_shared<ShareableContent>();
+    for (DisplayId id : ids) content->displays.push_back(std::make_shared<Display>(id));
+  }
+  sim::complete(sim::Step::contentQuery,
+                [content = std::move(content), completion = std::move(completion)] {
+                  if (!content) {
+                    const Error error{"simulated content query error"};
+                    completion(nullptr, &error);
+                    return;
+                  }
+                  completion(content, nullptr);
+                });
+}
+
+ContentFilterRef makeContentFilter(const Display& display) {
+  return std::make_shared<ContentFilter>(display.id());
+}
+
+}  // namespace zorsck::platform
+
+namespace zorsck::sim {
+
+const DisplaySpec* findDisplay(platform::DisplayId id) {
+  for (const DisplaySpec& spec : state().displays) {
+    if (spec.id == id) return &spec;
+  }
+  return nullptr;
+}
+
+platform::DisplayId filterDisplay(const platform::ContentFilter& filter) { return filter.display(); }
+
+void setDisplays(const std::vector<DisplaySpec>& displays) {
+  std::vector<std::shared_ptr<const FrameGeometry>> old;  // freed outside the lock
+  MutexLock lock(&gSimMu);
+  state().displays = displays;
+  state().mainDisplay.reset();
+  // Frames from now on show the new display geometry.
+  for (const auto& record : state().streams) old.push_back(std::move(record->geometry));
+  lock.Unlock();
+}
+
+void setMainDisplay(platform::DisplayId id) {
+  MutexLock lock(&gSimMu);
+  state().mainDisplay = id;
+}
+
+}  // namespace zorsck::sim
