@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "intake/output.h"
+#include "stream/capture_queue.h"
+#include "stream/stream_configuration.h"
 #include "support/test_support.h"
 #include "zorsck.h"
 
@@ -218,6 +221,51 @@ TEST_F(Crop, TheFirstMeasurementIsKeptForLaterDisplays) {
   zor_sck_stop();
   EXPECT_EQ(cropAt(2, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
   EXPECT_EQ(snapshot().dispPx.w, 1920);
+}
+
+TEST_F(Crop, FramesOfAStreamOtherThanThePublishedOneAreNotServed) {
+  startAndDeliver();
+  // A stream the state does not hold (one still stopping, say) delivers frames
+  // of another area into the intake.
+  platform::ShareableContentRef content;
+  platform::getShareableContent(false, true,
+                                [&content](platform::ShareableContentRef c, const platform::Error*) {
+                                  content = std::move(c);
+                                });
+  sim::settle();
+  ASSERT_TRUE(content);
+  auto stray = std::make_shared<Output>();
+  platform::StreamRef other =
+      platform::makeStream(*platform::makeContentFilter(*content->displays[0]),
+                           streamConfiguration(PixelRect{500, 500, 64, 64}, 60, 1.0), stray);
+  platform::Error error;
+  ASSERT_TRUE(platform::addStreamOutput(*other, stray, platform::OutputType::screen,
+                                        captureQueue(), &error));
+  platform::startCapture(*other, [](const platform::Error*) {});
+  sim::settle();
+  for (int i = 0; i < 5; ++i) {
+    sim::deliverFrame();  // both streams deliver
+    bool strayLast = false;
+    {
+      CaptureState& s = captureState();
+      MutexLock hold(&s.lock);
+      strayLast = s.latestOutputId == stray->id();
+    }
+    const CropCall call = cropAt(0, 10, 10, 4, 4);
+    if (strayLast) {
+      EXPECT_EQ(call.code, ZOR_SCK_NO_FRAME_YET);
+      EXPECT_TRUE(untouched(call));
+    } else {
+      ASSERT_EQ(call.code, ZOR_SCK_OK);
+      EXPECT_TRUE(test::holdsFrame(call.pixels, 10, 10, 4, 4, call.seq));
+    }
+  }
+  platform::stopCapture(*other, [](const platform::Error*) {});
+  sim::settle();
+  sim::deliverFrame();
+  const CropCall call = cropAt(0, 10, 10, 4, 4);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(test::holdsFrame(call.pixels, 10, 10, 4, 4, call.seq));
 }
 
 struct RateCase {

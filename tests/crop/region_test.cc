@@ -46,6 +46,33 @@ INSTANTIATE_TEST_SUITE_P(
         AroundCase{"whole_display", {0, 0, 1920, 1080}, {0, 0, 1920, 1080}}),
     [](const auto& p) { return std::string(p.param.name); });
 
+struct DistinctCase {
+  const char* name;
+  PixelRect next;
+  PixelRect current;
+  PixelRect result;
+};
+
+class DistinctSize : public ::testing::TestWithParam<DistinctCase> {};
+
+TEST_P(DistinctSize, AMovedRegionNeverSharesTheCurrentSize) {
+  EXPECT_EQ(distinctSize(GetParam().next, GetParam().current, kFullHd), GetParam().result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moves, DistinctSize,
+    ::testing::Values(
+        DistinctCase{"other_size", {0, 0, 312, 310}, {0, 0, 310, 310}, {0, 0, 312, 310}},
+        DistinctCase{"same_place", {2, 2, 310, 310}, {2, 2, 310, 310}, {2, 2, 310, 310}},
+        DistinctCase{"moved_widens", {100, 0, 310, 310}, {102, 0, 310, 310}, {100, 0, 312, 310}},
+        DistinctCase{"at_right_edge_grows_left", {1610, 0, 310, 310}, {1608, 0, 310, 310},
+                     {1608, 0, 312, 310}},
+        DistinctCase{"full_width_grows_down", {0, 100, 1920, 310}, {0, 102, 1920, 310},
+                     {0, 100, 1920, 312}},
+        DistinctCase{"full_width_at_bottom_grows_up", {0, 770, 1920, 310}, {0, 768, 1920, 310},
+                     {0, 768, 1920, 312}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 class Region : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -217,6 +244,24 @@ TEST_F(Region, AfterAFailedStartOnlyARequestBeyondTheKeptRectangleStartsAgain) {
   EXPECT_EQ(s.state, kStreamRunning);
   EXPECT_EQ(s.streamRect, (PixelRect{0, 0, 570, 310}));
   EXPECT_EQ(sim::contentQueries(), 2);
+}
+
+TEST_F(Region, RequestsDuringAStartWidenTheStreamOnceItRuns) {
+  sim::holdCompletions(sim::Step::startCapture, true);
+  ASSERT_EQ(cropAt(100, 100, 50, 50), ZOR_SCK_NO_FRAME_YET);
+  sim::advance(1.0);
+  EXPECT_EQ(cropAt(400, 100, 10, 10), ZOR_SCK_NO_FRAME_YET);
+  test::Snapshot s = snapshot();
+  EXPECT_EQ(s.unionRect, (EdgeRect{100, 100, 410, 150}));
+  EXPECT_EQ(s.streamRect, (PixelRect{0, 0, 310, 310}));  // what the starting stream will show
+  sim::releaseHeld(sim::Step::startCapture);
+  sim::deliverFrame();
+  EXPECT_EQ(cropAt(400, 100, 10, 10), ZOR_SCK_NOT_SERVABLE);
+  ASSERT_EQ(updates(), 1u);
+  EXPECT_EQ(snapshot().streamRect, (PixelRect{0, 0, 570, 310}));
+  sim::settle();
+  sim::deliverFrame();
+  EXPECT_EQ(cropAt(400, 100, 10, 10), ZOR_SCK_OK);
 }
 
 TEST_F(Region, AStopForgetsTheRegion) {

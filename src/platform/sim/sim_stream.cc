@@ -87,14 +87,18 @@ void apply(StreamRecord& record, const platform::StreamConfiguration& configurat
 
 std::int64_t frameIntervalNs(const platform::StreamConfiguration& configuration,
                              platform::DisplayId display) {
+  // No stream delivers faster than 2000 frames a second.
+  constexpr std::int64_t kShortestNs = 500'000;
   const double seconds = platform::mediaTimeSeconds(configuration.minimumFrameInterval);
-  if (std::isfinite(seconds) && seconds > 0) return std::max<std::int64_t>(secondsToNs(seconds), 1);
+  if (std::isfinite(seconds) && seconds > 0) {
+    return std::max<std::int64_t>(secondsToNs(seconds), kShortestNs);
+  }
   // No minimum: frames come at the display's refresh rate (60 Hz when it has none).
   const DisplaySpec* spec = findDisplay(display);
   const double rate = spec && std::isfinite(spec->refreshRate) && spec->refreshRate > 0
                           ? spec->refreshRate
                           : 60.0;
-  return std::max<std::int64_t>(secondsToNs(1.0 / rate), 1);
+  return std::max<std::int64_t>(secondsToNs(1.0 / rate), kShortestNs);
 }
 
 void stopRunningStreams(const std::string& description) {
