@@ -1,5 +1,6 @@
 #include "interface/log.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -12,11 +13,25 @@ namespace zorsck {
 namespace {
 
 constexpr std::string_view kTag = "[zorsck] ";
+// How long a line waits for a full standard error to take it before it is dropped.
+constexpr int kWritableWaitMs = 20;
+
+// True when standard error can take bytes now or within a short wait; a pipe
+// that nobody drains must not stall the queue that frames arrive on.
+bool writable() {
+  pollfd fd{STDERR_FILENO, POLLOUT, 0};
+  for (;;) {
+    const int n = ::poll(&fd, 1, kWritableWaitMs);
+    if (n >= 0 || errno != EINTR) return n > 0;
+  }
+}
 
 // Writes all bytes to standard error, resuming after signals and short writes;
-// gives up on any other failure. Returns true when the reader has gone (EPIPE).
+// drops the rest when it stays full, and gives up on any other failure.
+// Returns true when the reader has gone (EPIPE).
 bool writeAll(const char* data, std::size_t size) {
   while (size > 0) {
+    if (!writable()) return false;
     const ssize_t n = ::write(STDERR_FILENO, data, size);
     if (n > 0) {
       data += n;

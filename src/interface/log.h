@@ -6,8 +6,9 @@
 namespace zorsck {
 
 // Writes one tagged line to standard error in a single write. A closed or broken
-// standard error never raises SIGPIPE and is never reported. Any thread, but
-// never with the capture state's lock held: the write may block.
+// standard error never raises SIGPIPE and is never reported; a line that a full
+// standard error does not take within 20 ms is dropped. Any thread, but never
+// with the capture state's lock held: the write may wait that long.
 void log(std::string_view message);
 
 }  // namespace zorsck

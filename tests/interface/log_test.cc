@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,6 +49,25 @@ TEST(Log, ABrokenPipeNeitherKillsTheProcessNorChangesErrno) {
   dup2(saved, STDERR_FILENO);
   close(saved);
   EXPECT_EQ(after, 1234);
+}
+
+TEST(Log, AFullPipeThatNobodyDrainsDropsTheLineInsteadOfBlocking) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  // Fill the pipe, then make its write end blocking again, as a host's would be.
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  const std::string chunk(4096, 'x');
+  while (write(fds[1], chunk.data(), chunk.size()) > 0) {
+  }
+  fcntl(fds[1], F_SETFL, 0);
+  const int saved = dup(STDERR_FILENO);
+  dup2(fds[1], STDERR_FILENO);
+  log("dropped");  // a blocking write here would hang the test
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  close(fds[0]);
+  close(fds[1]);
+  SUCCEED();
 }
 
 TEST(Log, AClosedStandardErrorIsIgnored) {
