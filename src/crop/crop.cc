@@ -53,7 +53,8 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
       return ZOR_SCK_NO_FRAME_YET;
     }
 
-    if (!s.latest || s.state != kStreamRunning || s.latestOutputId != s.streamOutputId) {
+    if (!s.latest || s.state != kStreamRunning || s.latestOutputId != s.streamOutputId ||
+        !s.latestPlaced) {
       return ZOR_SCK_NO_FRAME_YET;
     }
     if (display != 0 && display != s.streamDisplay) return ZOR_SCK_NOT_SERVABLE;
@@ -65,7 +66,9 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     frame = s.latest;
     ts = s.latestTs;
     seq = s.latestSeq;
-    previouslyServed = std::exchange(s.served, frame);
+    // Repeated crops of one frame keep the reference already held: a buffer
+    // that `served` holds cannot be reused for another frame meanwhile.
+    if (s.served.native() != frame.native()) previouslyServed = std::exchange(s.served, frame);
     s.servedTs = ts;
     s.servedSeq = seq;
     s.servedOrigin = s.latestOrigin;

@@ -41,7 +41,8 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
     ++s.latestSeq;
     s.latestOutputId = id_;
     const auto origin = s.originBySize.find(size);
-    if (origin != s.originBySize.end()) s.latestOrigin = origin->second;
+    s.latestPlaced = origin != s.originBySize.end();
+    if (s.latestPlaced) s.latestOrigin = origin->second;
     if (counting) {
       summaryDue = s.stats.count(timing.arrival, timing.ageMs, size, summary, sizeof summary);
     }

@@ -46,6 +46,10 @@ struct CaptureState {
   // placed on the display by their size, so only the published stream's own
   // frames are served.
   std::uint64_t latestOutputId GUARDED_BY(lock) = 0;
+  // Whether an origin was recorded for `latest`'s size. A frame of a size that
+  // nobody asked for (a start that a stop overtook, say) cannot be placed on the
+  // display and is not served.
+  bool latestPlaced GUARDED_BY(lock) = false;
 
   // The frame the latest plain crop served, for sequenced crops.
   platform::Frame served GUARDED_BY(lock);

@@ -46,11 +46,18 @@ void publish(const StartRequest& request, platform::StreamRef stream,
              std::shared_ptr<Output> output, platform::DisplayId display) {
   platform::StreamRef replaced;
   platform::StreamOutputRef replacedOutput;
+  const SizeKey size{request.rect.w, request.rect.h};
+  const Origin origin{request.rect.x, request.rect.y};
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
     replaced = std::exchange(s.streamRef, std::move(stream));
-    s.streamOutputId = output->id();
+    // A stop while this start was pending emptied the recorded origins: record
+    // this stream's own again. Should a newer request have recorded another
+    // origin for the same size, this stream's frames cannot be placed, and none
+    // is served until that request's stream replaces it.
+    const auto entry = s.originBySize.try_emplace(size, origin).first;
+    s.streamOutputId = entry->second == origin ? output->id() : 0;
     replacedOutput = std::exchange(s.outputRef, std::move(output));
     s.streamDisplay = display;
     s.state = kStreamRunning;

@@ -46,6 +46,7 @@ class CallRecord {
     std::unique_lock<std::mutex> hold(mutex_);
     return done_.wait_for(hold, std::chrono::duration<double>(seconds), [&] { return calls_ > 0; });
   }
+  // How often it was raised, its last thread and error text; any thread.
   int calls() {
     std::lock_guard<std::mutex> hold(mutex_);
     return calls_;
@@ -122,6 +123,7 @@ class RecordingOutput final : public platform::StreamOutput {
     return arrived_.wait_for(hold, std::chrono::duration<double>(seconds),
                              [&] { return frames_.size() > count; });
   }
+  // Copies of what arrived so far, and the last frame itself; any thread.
   std::vector<FrameRecord> frames() {
     std::lock_guard<std::mutex> hold(mutex_);
     return frames_;

@@ -100,6 +100,17 @@ TEST_F(HostCalls, StopTwiceStopsCaptureOnce) {
   EXPECT_EQ(sim::streams().size(), 2u);
 }
 
+TEST_F(HostCalls, AStartOvertakenByAStopIsServedOnceItRuns) {
+  sim::holdCompletions(sim::Step::startCapture, true);
+  ASSERT_EQ(cropOn(1), ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  zor_sck_stop();
+  ASSERT_EQ(sim::releaseHeld(sim::Step::startCapture), 1);
+  ASSERT_EQ(snapshot().state, kStreamRunning);
+  sim::deliverFrame();
+  EXPECT_EQ(cropOn(1), ZOR_SCK_OK);
+}
+
 TEST_F(HostCalls, SeqFollowsFramesAcrossStreamsAndDoesNotKeepTheStreamAlive) {
   EXPECT_EQ(zor_sck_seq(), 0u);
   runOn(1);

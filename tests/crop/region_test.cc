@@ -264,6 +264,30 @@ TEST_F(Region, RequestsDuringAStartWidenTheStreamOnceItRuns) {
   EXPECT_EQ(cropAt(400, 100, 10, 10), ZOR_SCK_OK);
 }
 
+TEST_F(Region, AStartOvertakenByAStopStillPlacesItsFramesRightly) {
+  // A start for (0, 0, 310, 310) is pending when a stop empties the origins,
+  // and a newer request records a region elsewhere before the first start lands.
+  sim::holdCompletions(sim::Step::startCapture, true);
+  ASSERT_EQ(cropAt(100, 100, 50, 50), ZOR_SCK_NO_FRAME_YET);
+  zor_sck_stop();
+  sim::advance(0.31);
+  ASSERT_EQ(cropAt(1000, 600, 50, 50), ZOR_SCK_NO_FRAME_YET);
+  ASSERT_EQ(sim::releaseHeld(sim::Step::startCapture, 1), 1);
+  ASSERT_EQ(snapshot().state, kStreamRunning);
+  sim::deliverFrame();
+  std::vector<std::uint8_t> px(8 * 8 * 4);
+  std::uint64_t seq = 0;
+  ASSERT_EQ(zor_sck_crop(0, 120, 120, 8, 8, px.data(), nullptr, &seq), ZOR_SCK_OK);
+  EXPECT_TRUE(test::holdsFrame(px, 120, 120, 8, 8, seq));
+  EXPECT_NE(zor_sck_crop(0, 1010, 610, 8, 8, px.data(), nullptr, &seq), ZOR_SCK_OK);
+
+  sim::releaseHeld(sim::Step::startCapture);  // the newer stream replaces it
+  sim::deliverFrame();
+  ASSERT_EQ(zor_sck_crop(0, 1010, 610, 8, 8, px.data(), nullptr, &seq), ZOR_SCK_OK);
+  EXPECT_TRUE(test::holdsFrame(px, 1010, 610, 8, 8, seq));
+  EXPECT_EQ(sim::runningStreamCount(), 1);
+}
+
 TEST_F(Region, AStopForgetsTheRegion) {
   startRegion();
   zor_sck_stop();

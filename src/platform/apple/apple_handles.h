@@ -16,6 +16,7 @@ namespace zorsck::platform {
 // A serial dispatch queue.
 class SerialQueue {
  public:
+  // Holds `q`; any thread.
   explicit SerialQueue(dispatch_queue_t q) : queue(q) {}
   dispatch_queue_t queue;
 };
@@ -23,7 +24,9 @@ class SerialQueue {
 // A repeating dispatch timer source; cancelled when the last reference goes.
 class TimerSource {
  public:
+  // Holds `s`, not yet resumed; any thread.
   explicit TimerSource(dispatch_source_t s) : source(s) {}
+  // Cancels the source (defined in apple_dispatch.mm); on the releasing thread.
   ~TimerSource();
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
@@ -35,6 +38,7 @@ class TimerSource {
 // One display of the shareable content.
 class Display {
  public:
+  // Holds `d`; any thread.
   API_AVAILABLE(macos(12.3)) explicit Display(SCDisplay* d) : display(d) {}
   SCDisplay* display API_AVAILABLE(macos(12.3));
 };
@@ -42,6 +46,7 @@ class Display {
 // A content filter over one display.
 class ContentFilter {
  public:
+  // Holds `f`; any thread.
   API_AVAILABLE(macos(12.3)) explicit ContentFilter(SCContentFilter* f) : filter(f) {}
   SCContentFilter* filter API_AVAILABLE(macos(12.3));
 };

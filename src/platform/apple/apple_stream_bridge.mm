@@ -33,6 +33,7 @@ using zorsck::platform::StreamOutputRef;
     didOutputSampleBuffer:(CMSampleBufferRef)sampleBuffer
                    ofType:(SCStreamOutputType)type {
   (void)stream;
+  if (!_output) return;
   _output->didOutputSampleBuffer(_stream, SampleBuffer(sampleBuffer),
                                  static_cast<OutputType>(type));
 }
@@ -40,6 +41,7 @@ using zorsck::platform::StreamOutputRef;
 // Forwards the platform's end of the stream with the error's description; on a ScreenCaptureKit thread.
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error {
   (void)stream;
+  if (!_output) return;
   _output->didStopWithError(_stream, zorsck::platform::errorFrom(error));
 }
 

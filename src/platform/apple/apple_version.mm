@@ -6,9 +6,16 @@
 namespace zorsck::platform {
 namespace {
 
-// The operating system version, asked of NSProcessInfo on first use; any thread.
+// Asks NSProcessInfo for the operating system version; on the first caller's thread.
+NSOperatingSystemVersion readSystemVersion() {
+  @autoreleasepool {
+    return [NSProcessInfo processInfo].operatingSystemVersion;
+  }
+}
+
+// The operating system version, read once; any thread.
 const NSOperatingSystemVersion& systemVersion() {
-  static const NSOperatingSystemVersion version = [NSProcessInfo processInfo].operatingSystemVersion;
+  static const NSOperatingSystemVersion version = readSystemVersion();
   return version;
 }
 

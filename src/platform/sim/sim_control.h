@@ -47,7 +47,8 @@ void setOsVersion(int major, int minor, int patch);
 void useManualClock(double wallStart = 1'800'000'000.0, double hostStart = 1000.0);
 // Moves both manual clocks forward by `seconds`. Every timer tick and frame
 // delivery that falls due is run in time order, each to completion with the
-// clocks reading its due time; then settle().
+// clocks reading its due time; then settle(). Ties run timers first, then
+// streams, each in creation order. On the real clock it only settles.
 void advance(double seconds);
 // Sets the manual wall clock alone (forward or back); fires nothing.
 void setWallClock(double seconds);
@@ -56,13 +57,19 @@ void setWallClock(double seconds);
 void useRealClock();
 
 // Waits until every queue, task and completion of the simulated platform has
-// run, except completions that are held (see holdCompletions).
+// run, except completions that are held (see holdCompletions). On the real
+// clock it does not wait for the frames and timer ticks that fall due on their
+// own, only for work posted otherwise. Test thread only: on a platform thread
+// it returns at once.
 void settle();
 
 // ---- frames ---------------------------------------------------------------------
 
 // Delivers one sample of `type` now from every running stream, on its queue, and
-// waits for the delivery to finish. Screen samples carry a frame unless a fault says otherwise.
+// waits for the delivery to finish (settles). Screen samples carry a frame
+// unless a fault says otherwise, or unless the library holds every buffer of
+// the stream's pool (queueDepth of them): then the frame is dropped, as the
+// real platform drops frames while its client holds all surfaces.
 void deliverFrame(platform::OutputType type = platform::OutputType::screen);
 
 // Number of frames with an image buffer delivered so far (the n of the formula).
@@ -146,5 +153,35 @@ std::vector<StreamInfo> streams();
 int runningStreamCount();
 int timerCount();               // timer sources ever made
 int contentQueries();           // content queries ever made
+
+}  // namespace zorsck::sim
+
+// ---- benchmark hooks ------------------------------------------------------------
+
+namespace zorsck::sim {
+
+// A screen sample of the running stream over an already painted frame, handed
+// straight to the stream's output on the calling thread: the library's own
+// cost of taking in a frame, without painting or queueing. For benchmarks
+// only, with no other delivery under way (manual clock, nothing advancing).
+class Redelivery {
+ public:
+  // Binds the screen output of the first running stream and `frame`, with a
+  // presentation time of the host clock's reading now; empty when none runs.
+  explicit Redelivery(const platform::Frame& frame);
+  ~Redelivery();
+  Redelivery(const Redelivery&) = delete;
+  Redelivery& operator=(const Redelivery&) = delete;
+
+  explicit operator bool() const { return output_ != nullptr; }
+  // Delivers the frame once more to the output; calling thread.
+  void deliver() const;
+
+ private:
+  platform::StreamOutputRef output_;
+  const platform::Stream* stream_ = nullptr;
+  platform::Frame frame_;
+  const void* sample_ = nullptr;  // a Sample over frame_, owned
+};
 
 }  // namespace zorsck::sim

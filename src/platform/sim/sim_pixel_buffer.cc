@@ -18,7 +18,10 @@ PixelBuffer* bufferOf(void* native) { return static_cast<PixelBuffer*>(native); 
 }  // namespace
 
 PixelBuffer::PixelBuffer(std::size_t w, std::size_t h)
-    : width(w), height(h), stride(w * 4 + kRowPadding), pixels(new std::uint8_t[stride * h]) {
+    : width(w),
+      height(h),
+      stride(w * 4 + kRowPadding),
+      pixels(new std::uint8_t[stride * h]) {
   gBuffersAllocated.fetch_add(1, std::memory_order_relaxed);
 }
 

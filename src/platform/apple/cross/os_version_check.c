@@ -1,9 +1,9 @@
 /*
- * The runtime half of `@available` for the cross build. Clang lowers every
- * `@available(macOS x.y, *)` test to a call of __isPlatformVersionAtLeast (or,
- * in older compilers, __isOSVersionAtLeast); Apple's toolchain takes them from
- * its compiler runtime, which the Linux cross toolchain does not ship for
- * Darwin, so the cross build links these two, hidden, into the library.
+ * The runtime half of `@available` for the cross build. Clang (14 and later)
+ * lowers every `@available(macOS x.y, *)` test to a call of
+ * __isPlatformVersionAtLeast; Apple's toolchain takes it from its compiler
+ * runtime, which the Linux cross toolchain does not ship for Darwin, so the
+ * cross build links this one, hidden, into the library.
  *
  * The answer comes from dyld's own version test when the system exports it
  * (looked up at run time, so nothing new is imported), else from the
@@ -79,14 +79,9 @@ static bool macOSAtLeast(uint32_t major, uint32_t minor, uint32_t subminor) {
   return sysctlVersion >= wanted;
 }
 
-/* The test behind `@available` in current clang; `platform` is a Mach-O platform number. Any thread. */
+/* The test behind `@available`; `platform` is a Mach-O platform number. Any thread. */
 ZORSCK_HIDDEN int32_t __isPlatformVersionAtLeast(uint32_t platform, uint32_t major, uint32_t minor,
                                                  uint32_t subminor) {
   if (platform != kPlatformMacOS) return 0;
   return macOSAtLeast(major, minor, subminor);
-}
-
-/* The test behind `@available` in older clang, always about macOS here. Any thread. */
-ZORSCK_HIDDEN int32_t __isOSVersionAtLeast(int32_t major, int32_t minor, int32_t subminor) {
-  return macOSAtLeast((uint32_t)major, (uint32_t)minor, (uint32_t)subminor);
 }

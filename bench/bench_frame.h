@@ -1,0 +1,27 @@
+// The scene every benchmark runs in: a 3840x2160 simulated display on the
+// manual clock, a running stream of it and one frame delivered, so crops are
+// served. Nothing advances the clock afterwards, so no frame arrives and no
+// idle stop happens behind a benchmark's back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace zorsck::bench {
+
+inline constexpr std::uint32_t kDisplayWidth = 3840;
+inline constexpr std::uint32_t kDisplayHeight = 2160;
+
+// Sets the scene up on first call (aborts if the library does not serve a
+// crop); later calls do nothing. Benchmark threads only.
+void ensureFrame();
+
+// A new reference to the frame the library holds as its latest.
+platform::Frame latestFrame();
+
+// Allocations counted from `before` to now, as a per-iteration counter value.
+double allocationsSince(std::uint64_t before);
+
+}  // namespace zorsck::bench
