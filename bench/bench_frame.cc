@@ -51,6 +51,24 @@ platform::Frame latestFrame() {
   return s.latest;
 }
 
+const FramePixels& framePixels() {
+  static const FramePixels pixels = [] {
+    ensureFrame();
+    // Never released: the reference and the read lock last as long as the process.
+    const auto* frame = new platform::Frame(latestFrame());
+    frame->lockReadOnly();
+    return FramePixels{frame->baseAddress(), frame->bytesPerRow()};
+  }();
+  return pixels;
+}
+
+std::uint8_t* destination(int slot) {
+  static std::uint8_t* const buffers[2] = {
+      new std::uint8_t[std::size_t{kDisplayWidth} * kDisplayHeight * 4](),
+      new std::uint8_t[std::size_t{kDisplayWidth} * kDisplayHeight * 4]()};
+  return buffers[slot & 1];
+}
+
 double allocationsSince(std::uint64_t before) {
   return static_cast<double>(allocationCount() - before);
 }

@@ -21,6 +21,20 @@ void ensureFrame();
 // A new reference to the frame the library holds as its latest.
 platform::Frame latestFrame();
 
+// The pixel memory of the frame the scene delivered, locked for reading for
+// the rest of the process: the baseline copies read the very same memory that
+// the library's crops read.
+struct FramePixels {
+  const std::uint8_t* base = nullptr;
+  std::size_t stride = 0;  // bytes per row, padding included
+};
+const FramePixels& framePixels();
+
+// One of two destination buffers of display size (3840 x 2160 x 4 bytes),
+// every page touched, shared by the library's crops and the baseline copies so
+// both write the same memory; `slot` 0 or 1, one per benchmark thread.
+std::uint8_t* destination(int slot);
+
 // Allocations counted from `before` to now, as a per-iteration counter value.
 double allocationsSince(std::uint64_t before);
 

@@ -53,7 +53,8 @@ static long long parse_arg(const char* text, const char* name, long long lo, lon
   return v;
 }
 
-/* Writes w x h BGRA pixels (rows of w * 4 bytes) as an RGBA PNG; 0 on success. */
+/* Writes w x h BGRA pixels (rows of w * 4 bytes) as an RGB PNG (screen content is
+ * opaque, so the alpha byte is left out); 0 on success. */
 static int write_png(const char* path, const uint8_t* bgra, uint32_t w, uint32_t h) {
   FILE* f = fopen(path, "wb");
   if (!f) {
@@ -69,10 +70,11 @@ static int write_png(const char* path, const uint8_t* bgra, uint32_t w, uint32_t
     return -1;
   }
   png_init_io(png, f);
-  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_set_bgr(png); /* the library hands out B, G, R, A */
+  png_set_bgr(png);                             /* the library hands out B, G, R, A */
+  png_set_filler(png, 0, PNG_FILLER_AFTER);     /* and the fourth byte is dropped */
   for (uint32_t row = 0; row < h; ++row) {
     png_write_row(png, (png_const_bytep)(bgra + (size_t)row * w * 4));
   }

@@ -58,7 +58,7 @@ void framesKeepComing(int steps, std::mt19937& rng) {
 TEST(StderrBroken, NeitherSigpipeNorTheGoneReaderStopsTheLibrary) {
   const DefaultSigpipe defaultAction;
   test::StderrPipe pipe(test::StderrPipe::Reader::gone);
-  const test::Deadline deadline(40, "a broken standard error stalled the library", pipe.original());
+  const test::Deadline deadline(30, "a broken standard error stalled the library", pipe.original());
   test::useSmallDisplayWithStatistics();
   std::mt19937 rng(3);
 

@@ -65,7 +65,7 @@ class Cropper {
 TEST(StderrFull, CropsStayPromptAndFramesKeepComingWhileNobodyDrainsIt) {
   test::StderrPipe pipe(test::StderrPipe::Reader::fullAndIgnored);
   ASSERT_GT(pipe.filled(), 0u);
-  const test::Deadline deadline(40, "a full standard error stalled the library", pipe.original());
+  const test::Deadline deadline(30, "a full standard error stalled the library", pipe.original());
   test::useSmallDisplayWithStatistics();
   ASSERT_TRUE(test::serveFirstFrame());
 
