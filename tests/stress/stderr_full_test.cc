@@ -30,8 +30,11 @@ class Cropper {
     running_.store(false);
     thread_.join();
   }
+  // The slowest crop, in ms; test thread, after stop().
   double slowestMs() const { return slowestMs_; }
+  // Crops that copied the latest frame; test thread, after stop().
   std::uint64_t served() const { return served_; }
+  // The first wrong answer, or empty; test thread, after stop().
   const std::string& wrong() const { return wrong_; }
 
  private:

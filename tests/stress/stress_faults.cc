@@ -1,9 +1,11 @@
 #include "stress/stress_faults.h"
 
 #include <chrono>
+#include <string>
 #include <random>
 
 #include "platform/sim/sim_control.h"
+#include "stress/stress_tally.h"
 
 namespace zorsck::stress {
 namespace {
@@ -57,8 +59,9 @@ void FaultInjector::run() {
   constexpr int kNullBase = static_cast<int>(sim::Fault::nullBaseAddress);
   while (running_.load()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 60));
+    checkNoStreamRunsUnheld();
     const int kind = pickKind(rng);
-    if (kind < 0) continue;
+    if (kind < 0 || !stepRanSinceLastFault(kind)) continue;
     if (kind == kPlatformStop) {
       sim::stopRunningStreams("simulated platform stop");
     } else {
@@ -67,6 +70,49 @@ void FaultInjector::run() {
       sim::injectFault(static_cast<sim::Fault>(kind), 1);
     }
     counts_[kind].fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+std::uint64_t FaultInjector::stepCount(int kind) {
+  if (kind < static_cast<int>(sim::Fault::updateError)) {
+    return static_cast<std::uint64_t>(sim::contentQueries());
+  }
+  std::uint64_t total = 0;
+  for (const sim::StreamInfo& info : sim::streams()) {
+    total += kind == static_cast<int>(sim::Fault::updateError)
+                 ? info.updates.size()
+                 : static_cast<std::uint64_t>(info.stopRequests);
+  }
+  return total;
+}
+
+bool FaultInjector::stepRanSinceLastFault(int kind) {
+  const bool startStep = kind <= static_cast<int>(sim::Fault::startCaptureError);
+  if (!startStep && kind != static_cast<int>(sim::Fault::updateError) &&
+      kind != static_cast<int>(sim::Fault::stopError)) {
+    return true;  // frames come many times a second; platform stops need no step
+  }
+  const std::size_t gate = startStep ? 0 : (kind == static_cast<int>(sim::Fault::updateError) ? 1 : 2);
+  const std::uint64_t count = stepCount(kind);
+  if (count == stepCountAtLastFault_[gate]) return false;
+  stepCountAtLastFault_[gate] = count;
+  return true;
+}
+
+void FaultInjector::checkNoStreamRunsUnheld() {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  for (const sim::StreamInfo& info : sim::streams()) {
+    if (!info.running || info.alive) {
+      unheldSinceNs_.erase(info.index);
+      continue;
+    }
+    const std::int64_t since = unheldSinceNs_.emplace(info.index, now).first->second;
+    if (now - since > kLongestUnheldNs && reportedUnheld_.insert(info.index).second) {
+      fail("stream " + std::to_string(info.index) + " has kept capturing for " +
+           std::to_string((now - since) / 1'000'000) + " ms with the library holding no reference");
+    }
   }
 }
 

@@ -32,9 +32,10 @@ bool disruptionTurn(std::mt19937_64& rng) {
 void Host::run(const std::atomic<bool>& running) {
   while (running.load(std::memory_order_relaxed)) {
     step();
-    // A host does other work between calls; short pauses also leave the
-    // library's own threads some of the machine.
-    if (rng_() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng_() % 300));
+    // A host does other work between calls. The pauses also leave the
+    // library's and the display's threads their share of a small machine, so
+    // that every thread's calls stay prompt under a sanitizer.
+    std::this_thread::sleep_for(std::chrono::microseconds(rng_() % 400));
   }
 }
 
@@ -176,10 +177,16 @@ void Host::callStop() {
     callSeq();
     return;
   }
-  slot_.begin(Fn::stop, 0, 0, 0, 0, 0, 0);
-  zor_sck_stop();
-  slot_.end();
-  countCall(Fn::stop, 0);
+  // Now and then a host stops and crops again at once, a few times in a row:
+  // starts then overlap stops and one another.
+  const int rounds = rng_() % 2 == 0 ? 1 : 2 + static_cast<int>(rng_() % 3);
+  for (int i = 0; i < rounds; ++i) {
+    slot_.begin(Fn::stop, 0, 0, 0, 0, 0, 0);
+    zor_sck_stop();
+    slot_.end();
+    countCall(Fn::stop, 0);
+    if (rounds > 1) cropInside();
+  }
 }
 
 }  // namespace zorsck::stress

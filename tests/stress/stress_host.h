@@ -57,11 +57,13 @@ class Host {
   void callSeq();
   // zor_sck_ensure for this display, any display, or now and then another one; host thread.
   void callEnsure();
-  // zor_sck_stop, when this thread has the turn to disrupt the stream; host thread.
+  // zor_sck_stop, when this thread has the turn to disrupt the stream, at times
+  // several stops each followed by a crop; host thread.
   void callStop();
 
-  // Makes the call under the watchdog, counts it and checks the answer; host thread.
-  Answer call(const Request& request);
+  // Makes the call under the watchdog, counts it and checks the answer; a big
+  // copy while another thread makes one is cut down to a few rows; host thread.
+  Answer call(const Request& asked);
   // Checks an answer other than 0: an allowed code and nothing written; host thread.
   void checkRefused(const Request& request, const Answer& answer, const std::string& what);
   // Checks an answer of 0: pixels, sequence number and timestamp; host thread.

@@ -15,6 +15,27 @@ constexpr std::uint64_t kOldestFrameMs = 5000;
 
 std::atomic<std::uint64_t> gLargestAgeMs{0};
 
+// Copies above this many bytes take one thread at a time: a few of them at once
+// on a small machine under a sanitizer would take their time from each other.
+constexpr std::size_t kBigCopyBytes = 1 << 20;
+std::atomic<bool> gBigCopyBusy{false};
+
+// Holds the one turn for a big copy, if it got it, for the scope; host thread.
+class BigCopyTurn {
+ public:
+  BigCopyTurn() : held_(!gBigCopyBusy.exchange(true)) {}
+  ~BigCopyTurn() {
+    if (held_) gBigCopyBusy.store(false);
+  }
+  BigCopyTurn(const BigCopyTurn&) = delete;
+  BigCopyTurn& operator=(const BigCopyTurn&) = delete;
+  // True when this scope has the turn; host thread.
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
 // The call as text, for failure messages; host thread.
 std::string describe(Fn fn, std::uint32_t display, std::uint64_t seq, const Rect& r, bool nullOut) {
   std::string text = std::string(fnName(fn)) + "(display " + std::to_string(display);
@@ -33,7 +54,12 @@ bool allows(unsigned allowed, std::int32_t code) {
 
 std::uint64_t largestFrameAgeMs() { return gLargestAgeMs.load(); }
 
-Host::Answer Host::call(const Request& request) {
+Host::Answer Host::call(const Request& asked) {
+  Request request = asked;
+  const BigCopyTurn turn;
+  if (bufferBytes(request.rect) > kBigCopyBytes && !turn.held()) {
+    request.rect.h = std::max<std::uint32_t>(1, kBigCopyBytes / 4 / request.rect.w);
+  }
   std::uint8_t* out = request.nullOut ? nullptr : buffer_.prepare(bufferBytes(request.rect));
   Answer a;
   std::uint64_t* ts = request.giveTs ? &a.ts : nullptr;
