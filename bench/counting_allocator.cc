@@ -35,10 +35,12 @@ std::uint64_t allocationCount() { return gAllocations.load(std::memory_order_rel
 using zorsck::bench::countedAlignedAlloc;
 using zorsck::bench::countedAlloc;
 
+// Every replaceable form of operator new counts and forwards to malloc or aligned_alloc.
 void* operator new(std::size_t size) { return countedAlloc(size); }
 void* operator new[](std::size_t size) { return countedAlloc(size); }
 void* operator new(std::size_t size, std::align_val_t align) { return countedAlignedAlloc(size, align); }
 void* operator new[](std::size_t size, std::align_val_t align) { return countedAlignedAlloc(size, align); }
+// Every replaceable form of operator delete forwards to free.
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
