@@ -35,27 +35,27 @@ DisplayId mainDisplayId() {
 
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
   MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* spec = sim::findDisplay(display);
-  if (spec == nullptr || !spec->hasMode) return false;
+  const sim::DisplaySpec* entry = sim::findDisplay(display);
+  if (entry == nullptr || !entry->hasMode) return false;
   if (info != nullptr) {
-    info->width = spec->pointWidth;
-    info->pixelWidth = spec->pixelWidth;
-    info->pixelHeight = spec->pixelHeight;
-    info->refreshRate = spec->refreshRate;
+    info->width = entry->pointWidth;
+    info->pixelWidth = entry->pixelWidth;
+    info->pixelHeight = entry->pixelHeight;
+    info->refreshRate = entry->refreshRate;
   }
   return true;
 }
 
 std::size_t displayPixelsWide(DisplayId display) {
   MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* spec = sim::findDisplay(display);
-  return spec ? spec->pixelWidth : 0;
+  const sim::DisplaySpec* entry = sim::findDisplay(display);
+  return entry ? entry->pixelWidth : 0;
 }
 
 std::size_t displayPixelsHigh(DisplayId display) {
   MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* spec = sim::findDisplay(display);
-  return spec ? spec->pixelHeight : 0;
+  const sim::DisplaySpec* entry = sim::findDisplay(display);
+  return entry ? entry->pixelHeight : 0;
 }
 
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
