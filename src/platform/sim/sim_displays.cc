@@ -67,7 +67,7 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
     ++sim::state().contentQueries;
     failed = sim::takeFault(sim::Fault::contentQueryError);
     if (!failed && !sim::takeFault(sim::Fault::emptyDisplayList)) {
-      for (const sim::DisplaySpec& spec : sim::state().displays) ids.push_back(spec.id);
+      for (const sim::DisplaySpec& entry : sim::state().displays) ids.push_back(entry.id);
     }
   }
   std::shared_ptr<ShareableContent> content;
@@ -95,8 +95,8 @@ ContentFilterRef makeContentFilter(const Display& display) {
 namespace zorsck::sim {
 
 const DisplaySpec* findDisplay(platform::DisplayId id) {
-  for (const DisplaySpec& spec : state().displays) {
-    if (spec.id == id) return &spec;
+  for (const DisplaySpec& entry : state().displays) {
+    if (entry.id == id) return &entry;
   }
   return nullptr;
 }

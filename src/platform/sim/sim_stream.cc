@@ -94,9 +94,9 @@ std::int64_t frameIntervalNs(const platform::StreamConfiguration& configuration,
     return std::max<std::int64_t>(secondsToNs(seconds), kShortestNs);
   }
   // No minimum: frames come at the display's refresh rate (60 Hz when it has none).
-  const DisplaySpec* spec = findDisplay(display);
-  const double rate = spec && std::isfinite(spec->refreshRate) && spec->refreshRate > 0
-                          ? spec->refreshRate
+  const DisplaySpec* shown = findDisplay(display);
+  const double rate = shown && std::isfinite(shown->refreshRate) && shown->refreshRate > 0
+                          ? shown->refreshRate
                           : 60.0;
   return std::max<std::int64_t>(secondsToNs(1.0 / rate), kShortestNs);
 }
