@@ -13,7 +13,7 @@
 
 #include "interface/mutex.h"
 #include "platform/platform.h"
-#include "platform/sim/sim_condvar.h"
+#include "platform/common/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::simtest {
@@ -58,7 +58,7 @@ class RecordingOutput : public platform::StreamOutput {
  private:
   const bool keepFrames_;
   mutable Mutex mu_;
-  sim::CondVar arrived_;
+  CondVar arrived_;
   std::vector<Received> received_ GUARDED_BY(mu_);
   std::vector<Frame> kept_ GUARDED_BY(mu_);
   std::vector<std::string> stops_ GUARDED_BY(mu_);

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <limits>
 
 #include "platform/platform.h"
 #include "platform/sim/sim_control.h"
@@ -85,19 +84,6 @@ void setOsVersion(int major, int minor, int patch) {
 }  // namespace zorsck::sim
 
 namespace zorsck::platform {
-
-MediaTime makeMediaTime(std::int64_t value, std::int32_t timescale) {
-  MediaTime t;
-  t.value = value;
-  t.timescale = timescale;
-  t.flags = kMediaTimeValid;
-  return t;
-}
-
-double mediaTimeSeconds(const MediaTime& t) {
-  if (!isValid(t) || t.timescale == 0) return std::numeric_limits<double>::quiet_NaN();
-  return static_cast<double>(t.value) / static_cast<double>(t.timescale);
-}
 
 MediaTime hostClockNow() { return makeMediaTime(sim::hostNs(), sim::kNsPerSecond); }
 

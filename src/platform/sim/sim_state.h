@@ -15,7 +15,7 @@
 #include "interface/mutex.h"
 #include "interface/thread_annotations.h"
 #include "platform/platform.h"
-#include "platform/sim/sim_condvar.h"
+#include "platform/common/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::sim {

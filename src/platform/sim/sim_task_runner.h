@@ -10,7 +10,7 @@
 
 #include "interface/mutex.h"
 #include "interface/thread_annotations.h"
-#include "platform/sim/sim_condvar.h"
+#include "platform/common/condvar.h"
 
 namespace zorsck::sim {
 

@@ -1,4 +1,4 @@
-// A condition variable that waits on a zorsck::Mutex.
+// A condition variable that waits on a zorsck::Mutex; shared by the backends.
 #pragma once
 
 #include <chrono>
@@ -7,7 +7,7 @@
 #include "interface/mutex.h"
 #include "interface/thread_annotations.h"
 
-namespace zorsck::sim {
+namespace zorsck {
 
 class CondVar {
  public:
@@ -34,4 +34,4 @@ class CondVar {
   std::condition_variable_any cv_;
 };
 
-}  // namespace zorsck::sim
+}  // namespace zorsck

@@ -1,0 +1,302 @@
+// The capture thread: grabs with MIT-SHM at the configured pace and hands
+// frames to the stream's queue.
+#include "platform/x11/x11_capture.h"
+
+#include <xcb/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_frame_pool.h"
+#include "platform/x11/x11_shm_buffer.h"
+
+namespace zorsck::x11 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxPool = 8;
+// How long a capture with nothing to grab (no output, empty rectangle, every
+// frame held) waits before it looks again.
+constexpr auto kIdlePause = std::chrono::milliseconds(2);
+
+// Runs `completion` with `error` (null for success) on the callback thread; any thread.
+void complete(platform::Completion completion, const std::string& error) {
+  if (!completion) return;
+  runOnCallbackThread([completion = std::move(completion), error] {
+    const platform::Error e{error};
+    completion(error.empty() ? nullptr : &e);
+  });
+}
+
+// Rounds a point coordinate to a pixel, inside [0, limit]; any thread.
+std::uint32_t toPixel(double v, std::uint32_t limit) {
+  if (!(v > 0)) return 0;
+  if (v >= limit) return limit;
+  return static_cast<std::uint32_t>(std::lround(v));
+}
+
+}  // namespace
+
+CapturePlan planCapture(const Monitor& monitor, const platform::StreamConfiguration& config) {
+  CapturePlan plan;
+  const platform::Rect& source = config.sourceRect;
+  const bool whole = !(source.width > 0) || !(source.height > 0);
+  const std::uint32_t x = whole ? 0 : toPixel(source.x, monitor.width);
+  const std::uint32_t y = whole ? 0 : toPixel(source.y, monitor.height);
+  // One point is one pixel here; frames are the configured size, never scaled.
+  std::uint32_t w = config.width > 0 ? static_cast<std::uint32_t>(std::min<std::size_t>(config.width, monitor.width))
+                                     : monitor.width;
+  std::uint32_t h = config.height > 0 ? static_cast<std::uint32_t>(std::min<std::size_t>(config.height, monitor.height))
+                                      : monitor.height;
+  plan.rect.x = monitor.x + static_cast<std::int32_t>(x);
+  plan.rect.y = monitor.y + static_cast<std::int32_t>(y);
+  plan.rect.width = std::min(w, monitor.width - x);
+  plan.rect.height = std::min(h, monitor.height - y);
+  const double interval = platform::mediaTimeSeconds(config.minimumFrameInterval);
+  plan.intervalSeconds = std::isfinite(interval) && interval > 0 ? std::min(interval, 3600.0) : 0.0;
+  plan.poolSize = static_cast<std::size_t>(std::clamp(config.queueDepth, 1, static_cast<int>(kMaxPool)));
+  return plan;
+}
+
+std::string unsupportedFormat(const Connection& conn, int screenNumber) {
+  const xcb_screen_t* screen = conn.screen(screenNumber);
+  if (screen == nullptr) return "X display " + displayName() + " has no screen " + std::to_string(screenNumber);
+  const xcb_setup_t* setup = xcb_get_setup(conn.get());
+  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
+    return "X display " + displayName() +
+           " sends images most significant byte first; only BGRA (least significant byte first) can be captured";
+  }
+  int bitsPerPixel = 0;
+  const xcb_format_t* formats = xcb_setup_pixmap_formats(setup);
+  for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i) {
+    if (formats[i].depth == screen->root_depth) bitsPerPixel = formats[i].bits_per_pixel;
+  }
+  const xcb_visualtype_t* visual = nullptr;
+  for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem > 0 && visual == nullptr; xcb_depth_next(&d)) {
+    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem > 0; xcb_visualtype_next(&v)) {
+      if (v.data->visual_id == screen->root_visual) visual = v.data;
+    }
+  }
+  const bool trueColor = visual != nullptr && (visual->_class == XCB_VISUAL_CLASS_TRUE_COLOR ||
+                                               visual->_class == XCB_VISUAL_CLASS_DIRECT_COLOR);
+  const bool bgr = visual != nullptr && visual->red_mask == 0xff0000 && visual->green_mask == 0xff00 &&
+                   visual->blue_mask == 0xff;
+  if ((screen->root_depth == 24 || screen->root_depth == 32) && bitsPerPixel == 32 && trueColor && bgr) {
+    return "";
+  }
+  return "X display " + displayName() + " screen " + std::to_string(screenNumber) + " has depth " +
+         std::to_string(screen->root_depth) + " at " + std::to_string(bitsPerPixel) +
+         " bits per pixel; only 24- or 32-bit TrueColor screens with 8-bit red, green and blue can be captured";
+}
+
+void forceOpaque(std::uint8_t* pixels, std::size_t count) {
+  // Whole 32-bit words so the compiler can vectorize; the buffers are page aligned.
+  auto* words = reinterpret_cast<std::uint32_t*>(pixels);
+  for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
+}
+
+Capture::Capture(const platform::Stream* owner, const Monitor& monitor,
+                 const platform::StreamConfiguration& config, platform::StreamOutputRef delegate)
+    : owner_(owner), monitor_(monitor), delegate_(std::move(delegate)) {
+  MutexLock lock(&mu_);
+  config_ = config;
+  configChanged_ = true;
+}
+
+bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) {
+  MutexLock lock(&mu_);
+  if (output_) return false;
+  output_ = std::move(output);
+  queue_ = std::move(queue);
+  return true;
+}
+
+void Capture::start(platform::Completion completion) {
+  {
+    MutexLock lock(&mu_);
+    if (phase_ != Phase::idle) {
+      complete(std::move(completion), "the stream was already started");
+      return;
+    }
+    phase_ = Phase::starting;
+  }
+  try {
+    std::thread([self = shared_from_this(), completion] { self->run(completion); }).detach();
+  } catch (const std::system_error& e) {
+    {
+      MutexLock lock(&mu_);
+      phase_ = Phase::ended;
+    }
+    complete(std::move(completion), std::string("cannot start a capture thread: ") + e.what());
+  }
+}
+
+void Capture::update(const platform::StreamConfiguration& config, platform::Completion completion) {
+  MutexLock lock(&mu_);
+  switch (phase_) {
+    case Phase::idle:  // taken up when the stream starts
+      config_ = config;
+      configChanged_ = true;
+      complete(std::move(completion), "");
+      return;
+    case Phase::starting:
+    case Phase::running:
+      config_ = config;
+      configChanged_ = true;
+      if (completion) updateDone_.push_back(std::move(completion));
+      wake_.NotifyAll();
+      return;
+    case Phase::ended:
+      complete(std::move(completion), "the stream is not running");
+      return;
+  }
+}
+
+void Capture::stop(platform::Completion completion) {
+  MutexLock lock(&mu_);
+  switch (phase_) {
+    case Phase::idle:
+      phase_ = Phase::ended;
+      complete(std::move(completion), "the stream is not running");
+      return;
+    case Phase::starting:
+    case Phase::running:
+      stopRequested_ = true;
+      if (completion) stopDone_.push_back(std::move(completion));
+      wake_.NotifyAll();
+      return;
+    case Phase::ended:
+      complete(std::move(completion), "the stream is not running");
+      return;
+  }
+}
+
+void Capture::run(platform::Completion started) {
+  std::string failure;
+  std::size_t poolSize = 1;
+  {
+    Connection conn;
+    if (!conn.ok()) {
+      failure = "cannot connect to X display " + displayName() + ": " + conn.failure();
+    } else if (!conn.hasShm()) {
+      failure = "X display " + displayName() + " does not offer MIT-SHM shared memory";
+    } else {
+      failure = unsupportedFormat(conn, monitor_.screen);
+    }
+    if (!failure.empty()) {
+      complete(std::move(started), failure);
+      finish("");
+      return;
+    }
+    {
+      MutexLock lock(&mu_);
+      phase_ = Phase::running;
+      poolSize = planCapture(monitor_, config_).poolSize;
+    }
+    complete(std::move(started), "");
+    FramePool pool(conn.get(), poolSize);
+    failure = grabLoop(conn, pool);
+  }
+  finish(failure);
+}
+
+std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
+  xcb_connection_t* c = conn.get();
+  CapturePlan plan;
+  Clock::duration interval{};
+  Clock::time_point lastGrab{};    // long past: the first grab is at once
+  Clock::time_point notBefore{};   // after a grab that had nothing to do
+  for (;;) {
+    std::vector<platform::Completion> applied;
+    platform::StreamOutputRef output;
+    std::shared_ptr<TaskQueue> queue;
+    {
+      MutexLock lock(&mu_);
+      for (;;) {
+        if (stopRequested_) return "";
+        if (configChanged_) {
+          plan = planCapture(monitor_, config_);
+          interval = std::chrono::duration_cast<Clock::duration>(
+              std::chrono::duration<double>(plan.intervalSeconds));
+          configChanged_ = false;
+          for (auto& done : updateDone_) applied.push_back(std::move(done));
+          updateDone_.clear();
+        }
+        // Missed grabs are not made up: the next is one interval after the last.
+        const Clock::time_point due = std::max(lastGrab + interval, notBefore);
+        if (Clock::now() >= due) break;
+        wake_.WaitUntil(&mu_, due);
+      }
+      output = output_;
+      queue = queue_;
+    }
+    for (auto& done : applied) complete(std::move(done), "");
+
+    lastGrab = Clock::now();
+    notBefore = lastGrab;
+    const std::size_t pixels = std::size_t{plan.rect.width} * plan.rect.height;
+    if (!output || !queue || pixels == 0) {
+      notBefore = lastGrab + kIdlePause;
+      continue;
+    }
+    std::string error;
+    PoolSlot* slot = pool.acquire(pixels * 4, &error);
+    if (slot == nullptr) {
+      if (!error.empty()) return error;
+      notBefore = lastGrab + kIdlePause;  // every frame is held: skip this one
+      continue;
+    }
+    const platform::MediaTime presentation = platform::hostClockNow();
+    xcb_generic_error_t* refusal = nullptr;
+    Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+        c,
+        xcb_shm_get_image(c, monitor_.root, static_cast<std::int16_t>(plan.rect.x),
+                          static_cast<std::int16_t>(plan.rect.y),
+                          static_cast<std::uint16_t>(plan.rect.width),
+                          static_cast<std::uint16_t>(plan.rect.height), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, slot->segment, 0),
+        &refusal));
+    Reply<xcb_generic_error_t> refused(refusal);
+    if (!reply) {
+      if (!conn.ok()) return "lost the connection to X display " + displayName() + ": " + conn.failure();
+      return "the X server refused to grab display pixels (X error " +
+             std::to_string(refused ? refused->error_code : 0) + ")";
+    }
+    ShmBuffer* buffer = slot->buffer;
+    buffer->width = plan.rect.width;
+    buffer->height = plan.rect.height;
+    buffer->stride = std::size_t{plan.rect.width} * 4;
+    forceOpaque(buffer->pixels, pixels);
+    queue->post([output, owner = owner_, sample = Sample{platform::Frame(buffer), presentation}] {
+      output->didOutputSampleBuffer(owner, platform::SampleBuffer(&sample), platform::OutputType::screen);
+    });
+  }
+}
+
+void Capture::finish(const std::string& failure) {
+  std::vector<platform::Completion> stopped, updates;
+  bool notify = false;
+  {
+    MutexLock lock(&mu_);
+    phase_ = Phase::ended;
+    stopped.swap(stopDone_);
+    updates.swap(updateDone_);
+    notify = !failure.empty() && !stopRequested_;
+  }
+  for (auto& done : updates) complete(std::move(done), "the stream stopped");
+  for (auto& done : stopped) complete(std::move(done), "");
+  if (notify && delegate_) {
+    runOnCallbackThread([delegate = delegate_, owner = owner_, failure] {
+      delegate->didStopWithError(owner, platform::Error{failure});
+    });
+  }
+}
+
+}  // namespace zorsck::x11

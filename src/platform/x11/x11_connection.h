@@ -1,0 +1,66 @@
+// An owned XCB connection and the readable reasons for its failures.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <string>
+
+namespace zorsck::x11 {
+
+// One connection to the X server named by $DISPLAY, closed on destruction.
+class Connection {
+ public:
+  // Connects to $DISPLAY; check ok() before use; any thread.
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // True while the connection works; any thread.
+  bool ok() const;
+  // Why the connection does not work, or "" while it does; any thread.
+  std::string failure() const;
+  xcb_connection_t* get() const { return conn_; }
+  // Number of the screen $DISPLAY names.
+  int defaultScreen() const { return defaultScreen_; }
+  // The screen numbered `index`, or null; any thread.
+  xcb_screen_t* screen(int index) const;
+  // True when the server offers MIT-SHM (a round trip); any thread.
+  bool hasShm() const;
+
+ private:
+  xcb_connection_t* conn_ = nullptr;
+  int defaultScreen_ = 0;
+};
+
+// What $DISPLAY says, for messages ("(unset)" when it is not set); any thread.
+std::string displayName();
+
+// The text for an xcb_connection_has_error() code; any thread.
+const char* connectionErrorText(int code);
+
+// Frees a reply or error that XCB allocated with malloc, at scope end.
+template <typename T>
+class Reply {
+ public:
+  explicit Reply(T* p = nullptr) : p_(p) {}
+  ~Reply();
+  Reply(const Reply&) = delete;
+  Reply& operator=(const Reply&) = delete;
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T* p_;
+};
+
+// Releases malloc'd XCB memory; any thread.
+void freeXcb(void* p);
+
+template <typename T>
+Reply<T>::~Reply() {
+  freeXcb(p_);
+}
+
+}  // namespace zorsck::x11

@@ -1,0 +1,62 @@
+// Display queries, the shareable content and the availability test.
+#include "platform/x11/x11_content.h"
+
+#include <utility>
+
+#include "platform/x11/x11_dispatch.h"
+#include "platform/x11/x11_session.h"
+
+namespace zorsck::platform {
+
+bool osAtLeast(int /*major*/, int /*minor*/, int /*patch*/) { return x11::available(); }
+
+DisplayId mainDisplayId() {
+  x11::Monitor m;
+  return x11::findMonitor(0, &m) ? m.id : 0;
+}
+
+bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
+  x11::Monitor m;
+  if (!x11::findMonitor(display, &m)) return false;
+  info->width = m.width;  // one point is one pixel on X11
+  info->pixelWidth = m.width;
+  info->pixelHeight = m.height;
+  const std::shared_ptr<x11::Connection> conn = x11::queryConnection();
+  info->refreshRate = conn ? x11::refreshRate(conn->get(), m) : 0.0;
+  return true;
+}
+
+std::size_t displayPixelsWide(DisplayId display) {
+  x11::Monitor m;
+  return x11::findMonitor(display, &m) ? m.width : 0;
+}
+
+std::size_t displayPixelsHigh(DisplayId display) {
+  x11::Monitor m;
+  return x11::findMonitor(display, &m) ? m.height : 0;
+}
+
+DisplayId displayId(const Display& display) { return display.monitor().id; }
+
+void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
+                         std::function<void(ShareableContentRef, const Error*)> completion) {
+  x11::runOnWorker([completion = std::move(completion)] {
+    std::vector<x11::Monitor> monitors;
+    std::string reason;
+    if (!x11::currentMonitors(&monitors, &reason)) {
+      const Error error{"cannot list the displays of X display " + x11::displayName() + ": " +
+                        reason};
+      x11::runOnCallbackThread([completion, error] { completion(nullptr, &error); });
+      return;
+    }
+    auto content = std::make_shared<ShareableContent>();
+    for (const x11::Monitor& m : monitors) content->displays.push_back(std::make_shared<Display>(m));
+    x11::runOnCallbackThread([completion, content] { completion(content, nullptr); });
+  });
+}
+
+ContentFilterRef makeContentFilter(const Display& display) {
+  return std::make_shared<ContentFilter>(display.monitor());
+}
+
+}  // namespace zorsck::platform

@@ -1,0 +1,81 @@
+// Task queues, timers and asynchronous work on plain threads.
+#include "platform/x11/x11_dispatch.h"
+
+#include <thread>
+#include <utility>
+
+namespace zorsck::x11 {
+
+void TaskQueue::post(std::function<void()> task) {
+  bool spawn = false;
+  {
+    MutexLock lock(&mu_);
+    tasks_.push_back(std::move(task));
+    if (idle_ == 0 && threads_ < maxThreads_) {
+      ++threads_;
+      spawn = true;
+    }
+  }
+  ready_.NotifyAll();
+  if (spawn) std::thread([self = shared_from_this()] { self->serve(); }).detach();
+}
+
+void TaskQueue::close() {
+  {
+    MutexLock lock(&mu_);
+    closed_ = true;
+  }
+  ready_.NotifyAll();
+}
+
+void TaskQueue::serve() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      MutexLock lock(&mu_);
+      while (tasks_.empty() && !closed_) {
+        ++idle_;
+        ready_.Wait(&mu_);
+        --idle_;
+      }
+      if (tasks_.empty()) {
+        --threads_;
+        return;
+      }
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+namespace {
+
+// The executors, never freed: work may still be posted while the process exits.
+TaskQueue& workers() {
+  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-x11-async", 4));
+  return **q;
+}
+
+TaskQueue& callbacks() {
+  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-x11-callbacks", 1));
+  return **q;
+}
+
+}  // namespace
+
+void runOnWorker(std::function<void()> task) { workers().post(std::move(task)); }
+
+void runOnCallbackThread(std::function<void()> task) { callbacks().post(std::move(task)); }
+
+}  // namespace zorsck::x11
+
+namespace zorsck::platform {
+
+SerialQueueRef makeSerialQueue(const char* label) {
+  return std::make_shared<SerialQueue>(label != nullptr ? label : "");
+}
+
+void runAsync(std::function<void()> task) { x11::runOnWorker(std::move(task)); }
+
+}  // namespace zorsck::platform

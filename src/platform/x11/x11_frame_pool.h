@@ -1,0 +1,44 @@
+// A stream's fixed set of shared-memory frames, attached to its X connection.
+#pragma once
+
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/x11/x11_shm_buffer.h"
+
+namespace zorsck::x11 {
+
+struct PoolSlot {
+  ShmBuffer* buffer = nullptr;  // the pool's reference; null until first needed
+  xcb_shm_seg_t segment = 0;    // the server's name for the buffer
+};
+
+class FramePool {
+ public:
+  // A pool of `size` frames for grabs over `conn`; capture thread.
+  FramePool(xcb_connection_t* conn, std::size_t size) : conn_(conn), slots_(size) {}
+  // Detaches every segment from the server and gives up the pool's references; capture thread.
+  ~FramePool();
+  FramePool(const FramePool&) = delete;
+  FramePool& operator=(const FramePool&) = delete;
+
+  // A frame that nobody else holds with room for `bytes`, growing it if
+  // needed; null when every frame is held (skip the grab) or, with `error`
+  // filled, when memory cannot be had; capture thread.
+  PoolSlot* acquire(std::size_t bytes, std::string* error);
+
+ private:
+  // Replaces the slot's buffer by a new one of `bytes`, attached to the server; capture thread.
+  bool refill(PoolSlot& slot, std::size_t bytes, std::string* error);
+  // Detaches the slot's segment and drops the pool's reference; capture thread.
+  void empty(PoolSlot& slot);
+
+  xcb_connection_t* const conn_;
+  std::vector<PoolSlot> slots_;
+};
+
+}  // namespace zorsck::x11

@@ -1,0 +1,38 @@
+// The displays of an X server: one per RandR monitor of each screen, or the
+// screen's root window when RandR lists none.
+#pragma once
+
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zorsck::x11 {
+
+struct Monitor {
+  platform::DisplayId id = 0;  // (screen << 29) | monitor name atom; never 0
+  int screen = 0;              // X screen number
+  xcb_window_t root = 0;
+  std::int32_t x = 0, y = 0;   // top-left on the root window
+  std::uint32_t width = 0, height = 0;
+  bool primary = false;
+  xcb_randr_output_t output = 0;  // the monitor's first output, 0 when none
+};
+
+// The id of a screen's root window when it stands for its only display.
+platform::DisplayId rootDisplayId(int screen);
+
+// Lists every display, the default screen's primary monitor first, then the
+// rest of the default screen, then the other screens in order. Returns false
+// (and fills `error`) when the server cannot be asked; any thread.
+bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor>* out,
+                  std::string* error);
+
+// The refresh rate of the monitor's current mode in hertz, 0 when unknown; any thread.
+double refreshRate(xcb_connection_t* conn, const Monitor& monitor);
+
+}  // namespace zorsck::x11
