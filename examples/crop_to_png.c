@@ -9,6 +9,7 @@
  *   5. zor_sck_stop when done.
  *
  * usage: zorsck-crop X Y W H [OUT.png] [DISPLAY]
+ * exit status: 0 written, 1 failed, 2 bad arguments, 3 no screen capture here
  */
 #include <errno.h>
 #include <inttypes.h>
@@ -103,8 +104,9 @@ int main(int argc, char** argv) {
   }
 
   if (zor_sck_ensure(display, 60) != ZOR_SCK_OK) {
-    fprintf(stderr, "zorsck-crop: screen capture needs macOS 12.3 or later\n");
-    return 1;
+    fprintf(stderr, "zorsck-crop: no screen capture here (it needs macOS 12.3 or later, "
+                    "or an X display with MIT-SHM in DISPLAY)\n");
+    return 3;
   }
 
   /* Poll: the first call starts the stream; later calls answer 0 once a frame is there. */

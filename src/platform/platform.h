@@ -1,7 +1,8 @@
 // The operating-system services the capture core needs, one for one, and
 // nothing more. Exactly one backend is linked into a build: `apple/` over
-// ScreenCaptureKit, CoreMedia, CoreVideo, CoreGraphics and Dispatch, or `sim/`,
-// a simulated display server for tests and Linux builds. No policy lives here:
+// ScreenCaptureKit, CoreMedia, CoreVideo, CoreGraphics and Dispatch; `x11/`
+// over XCB, MIT-SHM and RandR (one display per monitor, one point per pixel);
+// or `sim/`, a simulated display server for tests. No policy lives here:
 // choosing displays, building configurations, logging and state changes all
 // stay in the core so the backends cannot drift apart in behaviour.
 //
@@ -60,7 +61,8 @@ double wallClockNow();
 // ---- system version -----------------------------------------------------------
 
 // True when the running system is at least macOS major.minor.patch (the
-// simulated platform answers as configured); cheap enough for every call.
+// simulated platform answers as configured; the X11 backend answers whether an
+// X display with MIT-SHM is connected); cheap enough for every call.
 bool osAtLeast(int major, int minor, int patch);
 
 // ---- pixel buffers ------------------------------------------------------------
