@@ -42,6 +42,12 @@ std::uint32_t toPixel(double v, std::uint32_t limit) {
   return static_cast<std::uint32_t>(std::lround(v));
 }
 
+// Why grabbing ended: the broken connection if it broke, else `detail`; capture thread.
+std::string grabFailure(const Connection& conn, const std::string& detail) {
+  if (!conn.ok()) return "lost the connection to X display " + displayName() + ": " + conn.failure();
+  return detail;
+}
+
 }  // namespace
 
 CapturePlan planCapture(const Monitor& monitor, const platform::StreamConfiguration& config) {
@@ -249,7 +255,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     std::string error;
     PoolSlot* slot = pool.acquire(pixels * 4, &error);
     if (slot == nullptr) {
-      if (!error.empty()) return error;
+      if (!error.empty()) return grabFailure(conn, error);
       notBefore = lastGrab + kIdlePause;  // every frame is held: skip this one
       continue;
     }
@@ -265,9 +271,8 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
         &refusal));
     Reply<xcb_generic_error_t> refused(refusal);
     if (!reply) {
-      if (!conn.ok()) return "lost the connection to X display " + displayName() + ": " + conn.failure();
-      return "the X server refused to grab display pixels (X error " +
-             std::to_string(refused ? refused->error_code : 0) + ")";
+      return grabFailure(conn, "the X server refused to grab display pixels (X error " +
+                                   std::to_string(refused ? refused->error_code : 0) + ")");
     }
     ShmBuffer* buffer = slot->buffer;
     buffer->width = plan.rect.width;

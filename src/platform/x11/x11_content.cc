@@ -1,4 +1,5 @@
-// Display queries, the shareable content and the availability test.
+// Display queries (answered from the displays last listed, no round trip),
+// the shareable content (listed afresh) and the availability test.
 #include "platform/x11/x11_content.h"
 
 #include <utility>
@@ -21,8 +22,7 @@ bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
   info->width = m.width;  // one point is one pixel on X11
   info->pixelWidth = m.width;
   info->pixelHeight = m.height;
-  const std::shared_ptr<x11::Connection> conn = x11::queryConnection();
-  info->refreshRate = conn ? x11::refreshRate(conn->get(), m) : 0.0;
+  info->refreshRate = m.refreshRate;
   return true;
 }
 
@@ -43,7 +43,7 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
   x11::runOnWorker([completion = std::move(completion)] {
     std::vector<x11::Monitor> monitors;
     std::string reason;
-    if (!x11::currentMonitors(&monitors, &reason)) {
+    if (!x11::refreshMonitors(&monitors, &reason)) {
       const Error error{"cannot list the displays of X display " + x11::displayName() + ": " +
                         reason};
       x11::runOnCallbackThread([completion, error] { completion(nullptr, &error); });

@@ -68,6 +68,34 @@ bool listScreen(xcb_connection_t* conn, bool randr, int index, const xcb_screen_
   return true;
 }
 
+// The refresh rate of the monitor's current mode in hertz, 0 when unknown; any thread.
+double refreshRate(xcb_connection_t* conn, const Monitor& monitor) {
+  if (monitor.output == 0) return 0.0;
+  Reply<xcb_randr_get_output_info_reply_t> output(xcb_randr_get_output_info_reply(
+      conn, xcb_randr_get_output_info(conn, monitor.output, XCB_CURRENT_TIME), nullptr));
+  if (!output || output->crtc == 0) return 0.0;
+  Reply<xcb_randr_get_crtc_info_reply_t> crtc(xcb_randr_get_crtc_info_reply(
+      conn, xcb_randr_get_crtc_info(conn, output->crtc, XCB_CURRENT_TIME), nullptr));
+  if (!crtc || crtc->mode == 0) return 0.0;
+  Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
+      xcb_randr_get_screen_resources_current_reply(
+          conn, xcb_randr_get_screen_resources_current(conn, monitor.root), nullptr));
+  if (!resources) return 0.0;
+  const xcb_randr_mode_info_t* modes = xcb_randr_get_screen_resources_current_modes(resources.get());
+  const int count = xcb_randr_get_screen_resources_current_modes_length(resources.get());
+  for (int i = 0; i < count; ++i) {
+    const xcb_randr_mode_info_t& mode = modes[i];
+    if (mode.id != crtc->mode) continue;
+    const double dots = static_cast<double>(mode.htotal) * static_cast<double>(mode.vtotal);
+    if (mode.dot_clock == 0 || dots <= 0) return 0.0;
+    double hz = static_cast<double>(mode.dot_clock) / dots;
+    if ((mode.mode_flags & XCB_RANDR_MODE_FLAG_DOUBLE_SCAN) != 0) hz /= 2;
+    if ((mode.mode_flags & XCB_RANDR_MODE_FLAG_INTERLACE) != 0) hz *= 2;
+    return hz;
+  }
+  return 0.0;
+}
+
 }  // namespace
 
 platform::DisplayId rootDisplayId(int screen) {
@@ -94,34 +122,10 @@ bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor
     }
   }
   out->insert(out->end(), others.begin(), others.end());
-  return true;
-}
-
-double refreshRate(xcb_connection_t* conn, const Monitor& monitor) {
-  if (monitor.output == 0) return 0.0;
-  Reply<xcb_randr_get_output_info_reply_t> output(xcb_randr_get_output_info_reply(
-      conn, xcb_randr_get_output_info(conn, monitor.output, XCB_CURRENT_TIME), nullptr));
-  if (!output || output->crtc == 0) return 0.0;
-  Reply<xcb_randr_get_crtc_info_reply_t> crtc(xcb_randr_get_crtc_info_reply(
-      conn, xcb_randr_get_crtc_info(conn, output->crtc, XCB_CURRENT_TIME), nullptr));
-  if (!crtc || crtc->mode == 0) return 0.0;
-  Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
-      xcb_randr_get_screen_resources_current_reply(
-          conn, xcb_randr_get_screen_resources_current(conn, monitor.root), nullptr));
-  if (!resources) return 0.0;
-  const xcb_randr_mode_info_t* modes = xcb_randr_get_screen_resources_current_modes(resources.get());
-  const int count = xcb_randr_get_screen_resources_current_modes_length(resources.get());
-  for (int i = 0; i < count; ++i) {
-    const xcb_randr_mode_info_t& mode = modes[i];
-    if (mode.id != crtc->mode) continue;
-    const double dots = static_cast<double>(mode.htotal) * static_cast<double>(mode.vtotal);
-    if (mode.dot_clock == 0 || dots <= 0) return 0.0;
-    double hz = static_cast<double>(mode.dot_clock) / dots;
-    if ((mode.mode_flags & XCB_RANDR_MODE_FLAG_DOUBLE_SCAN) != 0) hz /= 2;
-    if ((mode.mode_flags & XCB_RANDR_MODE_FLAG_INTERLACE) != 0) hz *= 2;
-    return hz;
+  if (randr) {
+    for (Monitor& m : *out) m.refreshRate = refreshRate(conn, m);
   }
-  return 0.0;
+  return true;
 }
 
 }  // namespace zorsck::x11

@@ -21,18 +21,17 @@ struct Monitor {
   std::uint32_t width = 0, height = 0;
   bool primary = false;
   xcb_randr_output_t output = 0;  // the monitor's first output, 0 when none
+  double refreshRate = 0.0;        // hertz of the output's current mode, 0 when unknown
 };
 
 // The id of a screen's root window when it stands for its only display.
 platform::DisplayId rootDisplayId(int screen);
 
-// Lists every display, the default screen's primary monitor first, then the
-// rest of the default screen, then the other screens in order. Returns false
-// (and fills `error`) when the server cannot be asked; any thread.
+// Lists every display with its refresh rate, the default screen's primary
+// monitor first, then the rest of the default screen, then the other screens
+// in order. Returns false (and fills `error`) when the server cannot be asked;
+// any thread, several round trips.
 bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor>* out,
                   std::string* error);
-
-// The refresh rate of the monitor's current mode in hertz, 0 when unknown; any thread.
-double refreshRate(xcb_connection_t* conn, const Monitor& monitor);
 
 }  // namespace zorsck::x11

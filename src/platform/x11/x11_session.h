@@ -1,6 +1,7 @@
-// The process's connection for questions to the X server (displays, modes) and
-// the availability test behind osAtLeast. Streams capture over connections of
-// their own.
+// The process's connection for questions to the X server and the displays it
+// last listed. Host calls only read what is kept here and never wait for the
+// server (but for the very first connection, at most two seconds); the round
+// trips run on worker threads. Streams capture over connections of their own.
 #pragma once
 
 #include <memory>
@@ -12,18 +13,15 @@
 
 namespace zorsck::x11 {
 
-// True when an X display that offers MIT-SHM is connected. A broken or missing
-// connection is retried at most once a second, so calls stay cheap while no
-// server is there; any thread.
+// True when an X display that offers MIT-SHM is connected. A missing or broken
+// connection is retried in the background at most once a second; any thread.
 bool available();
 
-// The query connection if it works, else null (no reconnect attempt); any thread.
-std::shared_ptr<Connection> queryConnection();
+// Asks the server for its displays and keeps them; false with `error` filled
+// when there is no connection or the server did not answer; worker thread.
+bool refreshMonitors(std::vector<Monitor>* out, std::string* error);
 
-// The current displays; false with `error` filled when the server cannot be asked; any thread.
-bool currentMonitors(std::vector<Monitor>* out, std::string* error);
-
-// The display `id` names (0: the main display); false when there is none; any thread.
+// The kept display `id` names (0: the main display); false when there is none; any thread.
 bool findMonitor(platform::DisplayId id, Monitor* out);
 
 }  // namespace zorsck::x11

@@ -1,0 +1,74 @@
+#include "support/stderr_capture.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace zorsck::test {
+
+StderrCapture::StderrCapture() {
+  char name[] = "/tmp/zorsck-x11-stderr-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return;
+  path_ = name;
+  std::fflush(stderr);
+  saved_ = ::dup(STDERR_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+}
+
+StderrCapture::~StderrCapture() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  ::dup2(saved_, STDERR_FILENO);
+  ::close(saved_);
+  // The library's lines stay visible in the test's output.
+  const std::string captured = text();
+  std::fwrite(captured.data(), 1, captured.size(), stderr);
+  ::unlink(path_.c_str());
+}
+
+std::string StderrCapture::text() const {
+  std::ifstream in(path_, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+std::vector<std::string> StderrCapture::lines() const {
+  std::vector<std::string> result;
+  const std::string all = text();
+  std::size_t start = 0;
+  // A line still being written has no line feed yet and is left for later.
+  for (std::size_t end = all.find('\n'); end != std::string::npos; end = all.find('\n', start)) {
+    result.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return result;
+}
+
+std::optional<StderrCapture::Clock::time_point> StderrCapture::waitForLine(
+    const std::string& prefix, Clock::duration timeout) const {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  for (;;) {
+    const bool seen = countLines(lines(), prefix) > 0;
+    // Read after the file: the line was written no later than this.
+    const Clock::time_point now = Clock::now();
+    if (seen) return now;
+    if (now >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int countLines(const std::vector<std::string>& lines, const std::string& prefix) {
+  int n = 0;
+  for (const std::string& line : lines) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+  return n;
+}
+
+}  // namespace zorsck::test
