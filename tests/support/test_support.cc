@@ -1,13 +1,5 @@
 #include "support/test_support.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 namespace zorsck::test {
 
 Snapshot snapshot() {
@@ -48,37 +40,6 @@ void prepareStart(const PixelRect& rect, double dispScale) {
   s.state = kStartRequested;
 }
 
-StderrCapture::StderrCapture() {
-  char name[] = "/tmp/zorsck-stderr-XXXXXX";
-  const int fd = mkstemp(name);
-  path_ = name;
-  std::fflush(stderr);
-  saved_ = dup(STDERR_FILENO);
-  dup2(fd, STDERR_FILENO);
-  close(fd);
-}
-
-StderrCapture::~StderrCapture() {
-  std::fflush(stderr);
-  dup2(saved_, STDERR_FILENO);
-  close(saved_);
-  unlink(path_.c_str());
-}
-
-std::string StderrCapture::text() const {
-  std::ifstream in(path_, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-std::vector<std::string> StderrCapture::lines() const {
-  std::vector<std::string> result;
-  std::istringstream in(text());
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
-}
-
 ::testing::AssertionResult holdsFrame(const std::vector<std::uint8_t>& pixels, std::int64_t x,
                                       std::int64_t y, std::uint32_t w, std::uint32_t h,
                                       std::uint64_t n) {
@@ -99,12 +60,6 @@ std::vector<std::string> StderrCapture::lines() const {
     }
   }
   return ::testing::AssertionSuccess();
-}
-
-int countLines(const std::vector<std::string>& lines, const std::string& prefix) {
-  int n = 0;
-  for (const std::string& line : lines) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
-  return n;
 }
 
 }  // namespace zorsck::test

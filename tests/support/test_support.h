@@ -1,5 +1,5 @@
 // Helpers shared by the scenario tests: a view of the capture state, standard
-// error capture, and pixel checks against the simulated display's formula.
+// error capture (support/stderr_capture.h), and pixel checks against the simulated display's formula.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "interface/capture_state.h"
+#include "support/stderr_capture.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::test {
@@ -45,28 +46,10 @@ Snapshot snapshot();
 // stream start directly.
 void prepareStart(const PixelRect& rect, double dispScale = 1.0);
 
-// Redirects standard error (fd 2) into a temporary file until destroyed.
-class StderrCapture {
- public:
-  StderrCapture();
-  ~StderrCapture();
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-  std::string text() const;                 // every byte written so far
-  std::vector<std::string> lines() const;   // split at line feeds
-
- private:
-  int saved_ = -1;
-  std::string path_;
-};
-
 // Checks that `pixels` (w * 4 bytes per row) hold display pixels (x, y, w, h)
 // of frame n of the simulated display.
 ::testing::AssertionResult holdsFrame(const std::vector<std::uint8_t>& pixels, std::int64_t x,
                                       std::int64_t y, std::uint32_t w, std::uint32_t h,
                                       std::uint64_t n);
-
-// Count of lines in `lines` that begin with `prefix`.
-int countLines(const std::vector<std::string>& lines, const std::string& prefix);
 
 }  // namespace zorsck::test

@@ -5,9 +5,17 @@
 
 #include <cstdlib>
 
+#include "interface/mutex.h"
+
 namespace zorsck::x11 {
 
-Connection::Connection() { conn_ = xcb_connect(nullptr, &defaultScreen_); }
+Connection::Connection() {
+  // xcb_connect reads the authority file through libXau, whose file-name
+  // buffer is shared by the whole process: one connect at a time.
+  static Mutex* connecting = new Mutex;
+  MutexLock lock(connecting);
+  conn_ = xcb_connect(nullptr, &defaultScreen_);
+}
 
 Connection::~Connection() {
   // xcb_connect returns an error object even on failure; it must be freed too.

@@ -12,7 +12,7 @@
 namespace zorsck::test {
 
 StderrCapture::StderrCapture() {
-  char name[] = "/tmp/zorsck-x11-stderr-XXXXXX";
+  char name[] = "/tmp/zorsck-stderr-XXXXXX";
   const int fd = ::mkstemp(name);
   if (fd < 0) return;
   path_ = name;
