@@ -79,7 +79,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
   const FrameReadLock pixels(frame);
   const std::uint8_t* base = pixels.baseAddress();
   if (base == nullptr) return ZOR_SCK_ERROR;
-  copyRows(base, frame.bytesPerRow(), ox, oy, w, h, out);
+  copyRows(base, frame.bytesPerRow(), ox, oy, w, h, frame.alphaUndefined(), out);
   if (outTs) *outTs = ts;
   if (outSeq) *outSeq = seq;
   return ZOR_SCK_OK;

@@ -31,7 +31,7 @@ std::int32_t cropSeq(platform::DisplayId display, std::uint64_t seq, std::int32_
   const std::int64_t ox = x - origin.x;
   const std::int64_t oy = y - origin.y;
   if (!fitsInFrame(ox, oy, w, h, frame.width(), frame.height())) return ZOR_SCK_NOT_SERVABLE;
-  copyRows(base, frame.bytesPerRow(), ox, oy, w, h, out);
+  copyRows(base, frame.bytesPerRow(), ox, oy, w, h, frame.alphaUndefined(), out);
   if (outTs) *outTs = ts;
   if (outSeq) *outSeq = seq;
   return ZOR_SCK_OK;

@@ -27,16 +27,26 @@ class FrameReadLock {
   bool locked_;
 };
 
+// Copies `count` pixels from `src` to `dst` with the fourth byte of each set
+// to 255; any thread.
+void copyPixelsOpaque(const std::uint8_t* src, std::uint8_t* dst, std::size_t count);
+
 // Copies w x h pixels at (ox, oy) of a frame with row stride `bytesPerRow` into
-// `out`, whose rows are exactly w * 4 bytes. The caller has checked the bounds.
-// Any thread, without the capture state's lock.
+// `out`, whose rows are exactly w * 4 bytes; with `opaque` (a frame whose fourth
+// byte carries nothing) every copied pixel gets alpha 255. The caller has
+// checked the bounds. Any thread, without the capture state's lock.
 inline void copyRows(const std::uint8_t* base, std::size_t bytesPerRow, std::int64_t ox,
-                     std::int64_t oy, std::uint32_t w, std::uint32_t h, std::uint8_t* out) {
+                     std::int64_t oy, std::uint32_t w, std::uint32_t h, bool opaque,
+                     std::uint8_t* out) {
   const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
   const std::uint8_t* src =
       base + static_cast<std::size_t>(oy) * bytesPerRow + static_cast<std::size_t>(ox) * 4;
   for (std::uint32_t row = 0; row < h; ++row) {
-    std::memcpy(out, src, rowBytes);
+    if (opaque) {
+      copyPixelsOpaque(src, out, w);
+    } else {
+      std::memcpy(out, src, rowBytes);
+    }
     out += rowBytes;
     src += bytesPerRow;
   }

@@ -93,6 +93,10 @@ class Frame {
   std::size_t bytesPerRow() const;  // at least width() * 4
   std::size_t width() const;
   std::size_t height() const;
+  // True when the fourth byte of each pixel carries nothing (an X screen
+  // without alpha); copies then write 255 there, so frames need no pass of
+  // their own.
+  bool alphaUndefined() const;
 
  private:
   void* native_ = nullptr;

@@ -97,12 +97,5 @@ TEST(PlanPool, HoldsTheQueueDepthWithinOneToEightFrames) {
   }
 }
 
-TEST(ForceOpaque, SetsOnlyTheFourthByteOfEveryPixel) {
-  alignas(16) std::uint8_t pixels[4 * 5] = {1, 2, 3, 0, 4, 5, 6, 7, 8, 9, 10, 255, 11, 12, 13, 128, 14, 15, 16, 0};
-  forceOpaque(pixels, 4);
-  const std::uint8_t expected[4 * 5] = {1, 2, 3, 255, 4, 5, 6, 255, 8, 9, 10, 255, 11, 12, 13, 255, 14, 15, 16, 0};
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(pixels[i], expected[i]) << i;
-}
-
 }  // namespace
 }  // namespace zorsck::x11

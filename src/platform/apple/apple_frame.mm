@@ -78,4 +78,7 @@ std::size_t Frame::height() const {
   return native_ ? CVPixelBufferGetHeight(pixelBuffer(native_)) : 0;
 }
 
+// ScreenCaptureKit's BGRA frames carry their alpha; any thread.
+bool Frame::alphaUndefined() const { return false; }
+
 }  // namespace zorsck::platform

@@ -115,5 +115,7 @@ const std::uint8_t* Frame::baseAddress() const {
 std::size_t Frame::bytesPerRow() const { return native_ ? bufferOf(native_)->stride : 0; }
 std::size_t Frame::width() const { return native_ ? bufferOf(native_)->width : 0; }
 std::size_t Frame::height() const { return native_ ? bufferOf(native_)->height : 0; }
+// Simulated frames carry a real alpha byte (the frame counter).
+bool Frame::alphaUndefined() const { return false; }
 
 }  // namespace zorsck::platform

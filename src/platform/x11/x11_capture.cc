@@ -1,5 +1,6 @@
 // The capture thread: grabs with MIT-SHM at the configured pace and hands
-// frames to the stream's queue.
+// frames to the stream's queue untouched (no pass over the pixels: the
+// crop's copy sets alpha, see Frame::alphaUndefined).
 #include "platform/x11/x11_capture.h"
 
 #include <xcb/shm.h>
@@ -102,12 +103,6 @@ std::string unsupportedFormat(const Connection& conn, int screenNumber) {
          " bits per pixel; only 24- or 32-bit TrueColor screens with 8-bit red, green and blue can be captured";
 }
 
-void forceOpaque(std::uint8_t* pixels, std::size_t count) {
-  // Whole 32-bit words so the compiler can vectorize; the buffers are page aligned.
-  auto* words = reinterpret_cast<std::uint32_t*>(pixels);
-  for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
-}
-
 Capture::Capture(const platform::Stream* owner, const Monitor& monitor,
                  const platform::StreamConfiguration& config, platform::StreamOutputRef delegate)
     : owner_(owner), monitor_(monitor), delegate_(std::move(delegate)) {
@@ -185,6 +180,7 @@ void Capture::stop(platform::Completion completion) {
 }
 
 void Capture::run(platform::Completion started) {
+  nameThisThread("zorsck-capture");
   std::string failure;
   std::size_t poolSize = 1;
   {
@@ -278,7 +274,6 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     buffer->width = plan.rect.width;
     buffer->height = plan.rect.height;
     buffer->stride = std::size_t{plan.rect.width} * 4;
-    forceOpaque(buffer->pixels, pixels);
     queue->post([output, owner = owner_, sample = Sample{platform::Frame(buffer), presentation}] {
       output->didOutputSampleBuffer(owner, platform::SampleBuffer(&sample), platform::OutputType::screen);
     });

@@ -37,9 +37,6 @@ CapturePlan planCapture(const Monitor& monitor, const platform::StreamConfigurat
 // Why a screen cannot give BGRA frames, or "" when it can; any thread.
 std::string unsupportedFormat(const Connection& conn, int screen);
 
-// Sets the fourth byte of `count` 32-bit pixels to 255; any thread.
-void forceOpaque(std::uint8_t* pixels, std::size_t count);
-
 class Capture : public std::enable_shared_from_this<Capture> {
  public:
   Capture(const platform::Stream* owner, const Monitor& monitor,

@@ -1,6 +1,8 @@
 // Task queues, timers and asynchronous work on plain threads.
 #include "platform/x11/x11_dispatch.h"
 
+#include <pthread.h>
+
 #include <thread>
 #include <utility>
 
@@ -29,6 +31,7 @@ void TaskQueue::close() {
 }
 
 void TaskQueue::serve() {
+  nameThisThread(label_);
   for (;;) {
     std::function<void()> task;
     {
@@ -49,16 +52,20 @@ void TaskQueue::serve() {
   }
 }
 
+void nameThisThread(const std::string& name) {
+  pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+}
+
 namespace {
 
 // The executors, never freed: work may still be posted while the process exits.
 TaskQueue& workers() {
-  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-x11-async", 4));
+  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-async", 4));
   return **q;
 }
 
 TaskQueue& callbacks() {
-  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-x11-callbacks", 1));
+  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-callback", 1));
   return **q;
 }
 

@@ -43,6 +43,9 @@ class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
   bool closed_ GUARDED_BY(mu_) = false;
 };
 
+// Names the calling thread (the first 15 bytes of `name`) for debuggers and top; any thread.
+void nameThisThread(const std::string& name);
+
 // Runs `task` on the shared pool of worker threads; any thread.
 void runOnWorker(std::function<void()> task);
 // Runs `task` on the single thread of completions and stop notices; any thread.

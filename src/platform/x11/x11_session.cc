@@ -85,7 +85,8 @@ bool available() {
 
 bool refreshMonitors(std::vector<Monitor>* out, std::string* error) {
   Session& s = session();
-  const std::shared_ptr<Connection> conn = workingConnection(s);
+  std::shared_ptr<Connection> conn = workingConnection(s);
+  if (!conn && available()) conn = workingConnection(s);  // a first question connects too
   if (!conn) {
     *error = "no usable X display at DISPLAY=" + displayName();
     return false;

@@ -94,6 +94,8 @@ const std::uint8_t* Frame::baseAddress() const {
 std::size_t Frame::bytesPerRow() const { return native_ != nullptr ? bufferOf(native_)->stride : 0; }
 std::size_t Frame::width() const { return native_ != nullptr ? bufferOf(native_)->width : 0; }
 std::size_t Frame::height() const { return native_ != nullptr ? bufferOf(native_)->height : 0; }
+// 24-bit X screens leave the fourth byte undefined; copies make it 255.
+bool Frame::alphaUndefined() const { return true; }
 
 Frame SampleBuffer::imageBuffer() const { return static_cast<const x11::Sample*>(native_)->frame; }
 
