@@ -180,7 +180,7 @@ void Capture::stop(platform::Completion completion) {
 }
 
 void Capture::run(platform::Completion started) {
-  nameThisThread("zorsck-capture");
+  prepareThisThread("zorsck-capture");
   std::string failure;
   std::size_t poolSize = 1;
   {

@@ -2,6 +2,7 @@
 #include "platform/x11/x11_dispatch.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <thread>
 #include <utility>
@@ -31,7 +32,7 @@ void TaskQueue::close() {
 }
 
 void TaskQueue::serve() {
-  nameThisThread(label_);
+  prepareThisThread(label_);
   for (;;) {
     std::function<void()> task;
     {
@@ -52,8 +53,12 @@ void TaskQueue::serve() {
   }
 }
 
-void nameThisThread(const std::string& name) {
+void prepareThisThread(const std::string& name) {
   pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
 namespace {

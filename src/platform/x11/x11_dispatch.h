@@ -43,8 +43,10 @@ class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
   bool closed_ GUARDED_BY(mu_) = false;
 };
 
-// Names the calling thread (the first 15 bytes of `name`) for debuggers and top; any thread.
-void nameThisThread(const std::string& name);
+// Readies a thread the backend made: names it (the first 15 bytes of `name`)
+// and blocks SIGPIPE, so a write to an X server that went away fails with
+// EPIPE instead of killing the host; at the start of each such thread.
+void prepareThisThread(const std::string& name);
 
 // Runs `task` on the shared pool of worker threads; any thread.
 void runOnWorker(std::function<void()> task);

@@ -35,7 +35,7 @@ struct TimerShared {
 
 // Waits for each due time and posts a tick unless one is still queued; on the timer's thread.
 void runTimer(const std::shared_ptr<TimerShared>& t) {
-  nameThisThread("zorsck-timer");
+  prepareThisThread("zorsck-timer");
   MutexLock lock(&t->mu);
   Clock::time_point due = Clock::now() + t->start;
   while (!t->cancelled) {
