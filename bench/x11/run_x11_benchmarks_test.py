@@ -19,8 +19,8 @@ def load_runner():
     """The runner script as a module (its file name has no .py); no bytecode left behind."""
     sys.dont_write_bytecode = True
     loader = importlib.machinery.SourceFileLoader("run_x11_benchmarks", RUNNER_PATH)
-    spec = importlib.util.spec_from_loader(loader.name, loader)
-    module = importlib.util.module_from_spec(spec)
+    module_info = importlib.util.spec_from_loader(loader.name, loader)
+    module = importlib.util.module_from_spec(module_info)
     loader.exec_module(module)
     return module
 
