@@ -216,7 +216,6 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   Clock::time_point lastGrab{};    // long past: the first grab is at once
   Clock::time_point notBefore{};   // after a grab that had nothing to do
   for (;;) {
-    std::vector<platform::Completion> applied;
     platform::StreamOutputRef output;
     std::shared_ptr<TaskQueue> queue;
     {
@@ -228,7 +227,8 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
           interval = std::chrono::duration_cast<Clock::duration>(
               std::chrono::duration<double>(plan.intervalSeconds));
           configChanged_ = false;
-          for (auto& done : updateDone_) applied.push_back(std::move(done));
+          // Taken up: the next grab uses it.
+          for (auto& done : updateDone_) complete(std::move(done), "");
           updateDone_.clear();
         }
         // Missed grabs are not made up: the next is one interval after the last.
@@ -239,8 +239,6 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       output = output_;
       queue = queue_;
     }
-    for (auto& done : applied) complete(std::move(done), "");
-
     lastGrab = Clock::now();
     notBefore = lastGrab;
     const std::size_t pixels = std::size_t{plan.rect.width} * plan.rect.height;
