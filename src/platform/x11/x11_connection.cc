@@ -74,6 +74,4 @@ const char* connectionErrorText(int code) {
   }
 }
 
-void freeXcb(void* p) { std::free(p); }
-
 }  // namespace zorsck::x11

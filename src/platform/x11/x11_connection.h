@@ -3,6 +3,8 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace zorsck::x11 {
@@ -39,28 +41,12 @@ std::string displayName();
 // The text for an xcb_connection_has_error() code; any thread.
 const char* connectionErrorText(int code);
 
-// Frees a reply or error that XCB allocated with malloc, at scope end.
-template <typename T>
-class Reply {
- public:
-  explicit Reply(T* p = nullptr) : p_(p) {}
-  ~Reply();
-  Reply(const Reply&) = delete;
-  Reply& operator=(const Reply&) = delete;
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
- private:
-  T* p_;
+// Frees what XCB allocated with malloc (replies, errors); any thread.
+struct FreeXcb {
+  void operator()(void* p) const { std::free(p); }
 };
-
-// Releases malloc'd XCB memory; any thread.
-void freeXcb(void* p);
-
+// A reply or error of XCB's, freed at scope end.
 template <typename T>
-Reply<T>::~Reply() {
-  freeXcb(p_);
-}
+using Reply = std::unique_ptr<T, FreeXcb>;
 
 }  // namespace zorsck::x11
