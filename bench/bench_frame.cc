@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "counting_allocator.h"
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 #include "platform/sim/sim_control.h"
 #include "zorsck.h"
 

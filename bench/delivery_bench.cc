@@ -7,7 +7,7 @@
 
 #include "bench_frame.h"
 #include "counting_allocator.h"
-#include "interface/settings.h"
+#include "state/settings.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::bench {

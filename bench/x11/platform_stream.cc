@@ -28,13 +28,13 @@ void Latch::set(const std::string& error) {
   MutexLock hold(&mu_);
   done_ = true;
   error_ = error;
-  cv_.NotifyAll();
+  cv_.notifyAll();
 }
 
 bool Latch::wait(double seconds, std::string* error) {
   const Clock::time_point deadline = after(seconds);
   MutexLock hold(&mu_);
-  while (!done_ && Clock::now() < deadline) cv_.WaitUntil(&mu_, deadline);
+  while (!done_ && Clock::now() < deadline) cv_.waitUntil(&mu_, deadline);
   if (!done_) return false;
   *error = error_;
   return true;

@@ -5,8 +5,8 @@
 #include "crop/display_geometry.h"
 #include "crop/frame_copy.h"
 #include "crop/region.h"
-#include "interface/capture_state.h"
-#include "interface/settings.h"
+#include "state/capture_state.h"
+#include "state/settings.h"
 #include "stream/stream_start.h"
 #include "zorsck.h"
 
@@ -48,7 +48,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
         narrow ? regionStep(s, display, x, y, w, h, now) : fullDisplayStep(s, display);
     if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
     if (plan.action == StreamPlan::start) {
-      hold.Unlock();
+      hold.unlock();
       startStream(display, plan.fps, plan.rect);
       return ZOR_SCK_NO_FRAME_YET;
     }

@@ -1,6 +1,6 @@
 #include "crop/crop.h"
 #include "crop/frame_copy.h"
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 #include "zorsck.h"
 
 namespace zorsck {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 
 namespace zorsck {
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "crop/region.h"
-#include "interface/log.h"
+#include "state/log.h"
 #include "stream/stream_configuration.h"
 
 namespace zorsck {

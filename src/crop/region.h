@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "crop/stream_plan.h"
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 
 namespace zorsck {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "interface/geometry.h"
+#include "base/geometry.h"
 
 namespace zorsck {
 

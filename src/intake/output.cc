@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "intake/frame_timestamp.h"
-#include "interface/capture_state.h"
-#include "interface/log.h"
-#include "interface/settings.h"
+#include "state/capture_state.h"
+#include "state/log.h"
+#include "state/settings.h"
 
 namespace zorsck {
 namespace {

@@ -1,6 +1,6 @@
 #include "interface/host_calls.h"
 
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 #include "stream/idle_timer.h"
 #include "stream/stream_stop.h"
 #include "zorsck.h"

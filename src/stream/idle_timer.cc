@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 #include "stream/capture_queue.h"
 #include "stream/stream_stop.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "interface/geometry.h"
+#include "base/geometry.h"
 #include "platform/platform.h"
 
 namespace zorsck {

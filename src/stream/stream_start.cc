@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "interface/capture_state.h"
-#include "interface/log.h"
+#include "state/capture_state.h"
+#include "state/log.h"
 #include "intake/output.h"
 #include "stream/capture_queue.h"
 #include "stream/stream_configuration.h"

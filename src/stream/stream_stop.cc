@@ -3,8 +3,8 @@
 #include <map>
 #include <utility>
 
-#include "interface/capture_state.h"
-#include "interface/log.h"
+#include "state/capture_state.h"
+#include "state/log.h"
 
 namespace zorsck {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "interface/log.h"
+#include "state/log.h"
 #include "support/test_support.h"
 
 namespace zorsck {

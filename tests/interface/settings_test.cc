@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "interface/settings.h"
+#include "state/settings.h"
 
 namespace zorsck {
 namespace {

@@ -28,14 +28,14 @@ void RecordingOutput::didOutputSampleBuffer(const platform::Stream*,
   MutexLock lock(&mu_);
   received_.push_back(std::move(r));
   if (keepFrames_ && frame) kept_.push_back(frame);
-  arrived_.NotifyAll();
+  arrived_.notifyAll();
 }
 
 bool RecordingOutput::waitForSamples(std::size_t count, std::chrono::seconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   MutexLock lock(&mu_);
   while (received_.size() < count && std::chrono::steady_clock::now() < deadline) {
-    arrived_.WaitUntil(&mu_, deadline);
+    arrived_.waitUntil(&mu_, deadline);
   }
   return received_.size() >= count;
 }

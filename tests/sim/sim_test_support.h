@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "interface/mutex.h"
+#include "base/mutex.h"
 #include "platform/platform.h"
-#include "platform/common/condvar.h"
+#include "base/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::simtest {

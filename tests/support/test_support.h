@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 #include "support/stderr_capture.h"
 #include "platform/sim/sim_control.h"
 

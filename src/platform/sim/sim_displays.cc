@@ -110,7 +110,7 @@ void setDisplays(const std::vector<DisplaySpec>& displays) {
   state().mainDisplay.reset();
   // Frames from now on show the new display geometry.
   for (const auto& record : state().streams) old.push_back(std::move(record->geometry));
-  lock.Unlock();
+  lock.unlock();
 }
 
 void setMainDisplay(platform::DisplayId id) {

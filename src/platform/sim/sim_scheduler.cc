@@ -34,7 +34,7 @@ void stepStream(StreamRecord& record, std::int64_t now) REQUIRES(gSimMu) {
   MutexLock lock(&gSimMu);
   for (;;) {
     if (manualClock()) {
-      state().schedulerWake.Wait(&gSimMu);
+      state().schedulerWake.wait(&gSimMu);
       continue;
     }
     const std::int64_t now = hostNs();
@@ -60,7 +60,7 @@ void stepStream(StreamRecord& record, std::int64_t now) REQUIRES(gSimMu) {
       }
       wake = std::min(wake, record->nextFrameNs);
     }
-    state().schedulerWake.WaitUntil(
+    state().schedulerWake.waitUntil(
         &gSimMu, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(wake)));
   }
 }
@@ -105,7 +105,7 @@ void wakeScheduler() {
     state().schedulerStarted = true;
     std::thread(runScheduler).detach();  // lives for the process, by design
   }
-  state().schedulerWake.NotifyAll();
+  state().schedulerWake.notifyAll();
 }
 
 void rebaseDueTimes(std::int64_t oldNow, std::int64_t newNow) {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "interface/mutex.h"
-#include "interface/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "platform/platform.h"
-#include "platform/common/condvar.h"
+#include "base/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::sim {

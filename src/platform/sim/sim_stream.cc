@@ -143,7 +143,7 @@ Stream::~Stream() {
   outputs = std::move(record_->outputs);
   pool = std::move(record_->pool);
   geometry = std::move(record_->geometry);
-  lock.Unlock();
+  lock.unlock();
 }
 
 StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
@@ -173,7 +173,7 @@ bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, Se
   // The replaced output, if any, leaves with `slot` after the lock is given up.
   std::swap(record.outputs[static_cast<std::size_t>(type)], slot);
   record.outputAdded = true;
-  lock.Unlock();
+  lock.unlock();
   return true;
 }
 

@@ -21,14 +21,14 @@ void Activity::finish() {
   MutexLock lock(&mu_);
   if (--pending_ == 0) {
     ++idleTimes_;
-    idle_.NotifyAll();
+    idle_.notifyAll();
   }
 }
 
 void Activity::waitIdle() {
   MutexLock lock(&mu_);
   const std::uint64_t start = idleTimes_;
-  while (pending_ != 0 && idleTimes_ == start) idle_.Wait(&mu_);
+  while (pending_ != 0 && idleTimes_ == start) idle_.wait(&mu_);
 }
 
 Activity& activity() {
@@ -49,7 +49,7 @@ void TaskRunner::post(std::function<void()> fn, bool counted) {
       ++threads_;
       spawn = true;
     }
-    ready_.NotifyAll();
+    ready_.notifyAll();
   }
   // Workers are detached on purpose: they may outlive main() and never race
   // static destruction, since everything they touch is heap-held.
@@ -59,25 +59,25 @@ void TaskRunner::post(std::function<void()> fn, bool counted) {
 void TaskRunner::close() {
   MutexLock lock(&mu_);
   closed_ = true;
-  ready_.NotifyAll();
+  ready_.notifyAll();
 }
 
 void TaskRunner::serve() {
   markSimThread();
-  mu_.Lock();
+  mu_.lock();
   for (;;) {
-    while (tasks_.empty() && !closed_) ready_.Wait(&mu_);
+    while (tasks_.empty() && !closed_) ready_.wait(&mu_);
     if (tasks_.empty()) break;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
-    mu_.Unlock();
+    mu_.unlock();
     task.fn();
     task.fn = nullptr;  // whatever the task captured goes before it counts as done
     if (task.counted) activity().finish();
-    mu_.Lock();
+    mu_.lock();
   }
   --threads_;
-  mu_.Unlock();
+  mu_.unlock();
 }
 
 TaskRunner& callbackRunner() {

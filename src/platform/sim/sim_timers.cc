@@ -57,7 +57,7 @@ TimerSource::~TimerSource() {
       break;
     }
   }
-  lock.Unlock();
+  lock.unlock();
 }
 
 TimerSourceRef makeTimerSource(SerialQueue& queue) {
@@ -88,7 +88,7 @@ void setTimerHandler(TimerSource& timer, std::function<void()> handler) {
   auto fresh = std::make_shared<std::function<void()>>(std::move(handler));
   MutexLock lock(&sim::gSimMu);
   timer.record()->handler.swap(fresh);
-  lock.Unlock();  // the old handler goes outside the lock
+  lock.unlock();  // the old handler goes outside the lock
 }
 
 void resumeTimer(TimerSource& timer) {

@@ -152,7 +152,7 @@ void Capture::update(const platform::StreamConfiguration& config, platform::Comp
       config_ = config;
       configChanged_ = true;
       if (completion) updateDone_.push_back(std::move(completion));
-      wake_.NotifyAll();
+      wake_.notifyAll();
       return;
     case Phase::ended:
       complete(std::move(completion), "the stream is not running");
@@ -171,7 +171,7 @@ void Capture::stop(platform::Completion completion) {
     case Phase::running:
       stopRequested_ = true;
       if (completion) stopDone_.push_back(std::move(completion));
-      wake_.NotifyAll();
+      wake_.notifyAll();
       return;
     case Phase::ended:
       complete(std::move(completion), "the stream is not running");
@@ -234,7 +234,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
         // Missed grabs are not made up: the next is one interval after the last.
         const Clock::time_point due = std::max(lastGrab + interval, notBefore);
         if (Clock::now() >= due) break;
-        wake_.WaitUntil(&mu_, due);
+        wake_.waitUntil(&mu_, due);
       }
       output = output_;
       queue = queue_;

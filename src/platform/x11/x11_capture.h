@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "interface/mutex.h"
-#include "interface/thread_annotations.h"
-#include "platform/common/condvar.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
+#include "base/condvar.h"
 #include "platform/platform.h"
 #include "platform/x11/x11_dispatch.h"
 #include "platform/x11/x11_monitors.h"

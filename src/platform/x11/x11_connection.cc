@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "interface/mutex.h"
+#include "base/mutex.h"
 
 namespace zorsck::x11 {
 

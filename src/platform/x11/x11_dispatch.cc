@@ -19,7 +19,7 @@ void TaskQueue::post(std::function<void()> task) {
       spawn = true;
     }
   }
-  ready_.NotifyAll();
+  ready_.notifyAll();
   if (spawn) std::thread([self = shared_from_this()] { self->serve(); }).detach();
 }
 
@@ -28,7 +28,7 @@ void TaskQueue::close() {
     MutexLock lock(&mu_);
     closed_ = true;
   }
-  ready_.NotifyAll();
+  ready_.notifyAll();
 }
 
 void TaskQueue::serve() {
@@ -39,7 +39,7 @@ void TaskQueue::serve() {
       MutexLock lock(&mu_);
       while (tasks_.empty() && !closed_) {
         ++idle_;
-        ready_.Wait(&mu_);
+        ready_.wait(&mu_);
         --idle_;
       }
       if (tasks_.empty()) {

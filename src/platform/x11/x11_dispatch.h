@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "interface/mutex.h"
-#include "interface/thread_annotations.h"
-#include "platform/common/condvar.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
+#include "base/condvar.h"
 #include "platform/platform.h"
 
 namespace zorsck::x11 {

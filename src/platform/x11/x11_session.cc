@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "interface/mutex.h"
-#include "platform/common/condvar.h"
+#include "base/mutex.h"
+#include "base/condvar.h"
 #include "platform/x11/x11_dispatch.h"
 
 namespace zorsck::x11 {
@@ -57,7 +57,7 @@ void connectAttempt() {
       s.monitors = std::move(monitors);
     }
   }
-  s.settled.NotifyAll();
+  s.settled.notifyAll();
 }
 
 }  // namespace
@@ -78,7 +78,7 @@ bool available() {
   // Until the first attempt has ended there is nothing to go by, so callers
   // wait for it; a server that does not answer within the bound counts as absent.
   while (!s.firstSettled && s.connecting && Clock::now() < s.firstDeadline) {
-    s.settled.WaitUntil(&s.mu, s.firstDeadline);
+    s.settled.waitUntil(&s.mu, s.firstDeadline);
   }
   return s.conn && s.conn->ok();
 }

@@ -40,7 +40,7 @@ void runTimer(const std::shared_ptr<TimerShared>& t) {
   Clock::time_point due = Clock::now() + t->start;
   while (!t->cancelled) {
     if (Clock::now() < due) {
-      t->wake.WaitUntil(&t->mu, due);
+      t->wake.waitUntil(&t->mu, due);
       continue;
     }
     const std::shared_ptr<TaskQueue> queue = t->queue.lock();
@@ -77,7 +77,7 @@ class TimerSource {
       MutexLock lock(&shared_->mu);
       shared_->cancelled = true;
     }
-    shared_->wake.NotifyAll();
+    shared_->wake.notifyAll();
   }
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
@@ -102,7 +102,7 @@ void scheduleTimer(TimerSource& timer, double startSeconds, double intervalSecon
     t.start = x11::toDuration(startSeconds);
     t.interval = x11::toDuration(intervalSeconds);
   }
-  t.wake.NotifyAll();
+  t.wake.notifyAll();
 }
 
 void setTimerHandler(TimerSource& timer, std::function<void()> handler) {

@@ -9,9 +9,9 @@
 #include <memory>
 #include <optional>
 
-#include "interface/geometry.h"
-#include "interface/mutex.h"
-#include "intake/delivery_stats.h"
+#include "base/geometry.h"
+#include "base/mutex.h"
+#include "state/delivery_stats.h"
 #include "platform/platform.h"
 
 namespace zorsck {

@@ -1,4 +1,4 @@
-#include "interface/log.h"
+#include "state/log.h"
 
 #include <poll.h>
 #include <pthread.h>

@@ -1,4 +1,4 @@
-#include "intake/delivery_stats.h"
+#include "state/delivery_stats.h"
 
 #include <clocale>
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "interface/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 namespace zorsck {
 
@@ -15,27 +15,27 @@ class CAPABILITY("mutex") Mutex {
   Mutex& operator=(const Mutex&) = delete;
 
   // Blocks until the calling thread holds the mutex.
-  void Lock() ACQUIRE() { mutex_.lock(); }
+  void lock() ACQUIRE() { mutex_.lock(); }
   // Gives the mutex up; the calling thread must hold it.
-  void Unlock() RELEASE() { mutex_.unlock(); }
+  void unlock() RELEASE() { mutex_.unlock(); }
 
  private:
   std::mutex mutex_;
 };
 
-// Holds a Mutex for the lifetime of the scope, or until Unlock().
+// Holds a Mutex for the lifetime of the scope, or until unlock().
 class SCOPED_CAPABILITY MutexLock {
  public:
-  explicit MutexLock(Mutex* mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_->Lock(); }
+  explicit MutexLock(Mutex* mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_->lock(); }
   ~MutexLock() RELEASE() {
-    if (held_) mutex_->Unlock();
+    if (held_) mutex_->unlock();
   }
   MutexLock(const MutexLock&) = delete;
   MutexLock& operator=(const MutexLock&) = delete;
 
   // Releases the mutex before the end of the scope.
-  void Unlock() RELEASE() {
-    mutex_->Unlock();
+  void unlock() RELEASE() {
+    mutex_->unlock();
     held_ = false;
   }
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "interface/geometry.h"
+#include "base/geometry.h"
 
 namespace zorsck {
 

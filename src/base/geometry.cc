@@ -1,4 +1,4 @@
-#include "interface/geometry.h"
+#include "base/geometry.h"
 
 #include <cstdio>
 

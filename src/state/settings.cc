@@ -1,4 +1,4 @@
-#include "interface/settings.h"
+#include "state/settings.h"
 
 #include <cstdlib>
 #include <cstring>

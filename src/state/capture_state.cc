@@ -1,4 +1,4 @@
-#include "interface/capture_state.h"
+#include "state/capture_state.h"
 
 namespace zorsck {
 
