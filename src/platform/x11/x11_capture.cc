@@ -36,11 +36,31 @@ void complete(platform::Completion completion, const std::string& error) {
   });
 }
 
-// Rounds a point coordinate to a pixel, inside [0, limit]; any thread.
-std::uint32_t toPixel(double v, std::uint32_t limit) {
-  if (!(v > 0)) return 0;
-  if (v >= limit) return limit;
-  return static_cast<std::uint32_t>(std::lround(v));
+// Frames never reach past what X coordinates can name.
+constexpr std::int64_t kMaxSide = 32767;
+
+// Rounds a point coordinate to a pixel within [-kMaxSide, kMaxSide] (0 for NaN); any thread.
+std::int64_t toPixel(double v) {
+  if (!(v == v)) return 0;
+  return std::llround(std::clamp(v, -static_cast<double>(kMaxSide), static_cast<double>(kMaxSide)));
+}
+
+// Moves a grab that ShmGetImage packed at the start of `pixels` to its place
+// in the frame and blacks out the rest of the frame; capture thread.
+void placeGrab(std::uint8_t* pixels, const CapturePlan& plan) {
+  const std::size_t stride = std::size_t{plan.frameWidth} * 4;
+  const std::size_t rowBytes = std::size_t{plan.grab.width} * 4;
+  const std::size_t left = std::size_t{plan.left} * 4;
+  // From the last row up: each row's place lies at or after where it was packed.
+  for (std::size_t r = plan.grab.height; r-- > 0;) {
+    std::uint8_t* row = pixels + (plan.top + r) * stride;
+    std::memmove(row + left, pixels + r * rowBytes, rowBytes);
+    std::memset(row, 0, left);
+    std::memset(row + left + rowBytes, 0, stride - left - rowBytes);
+  }
+  const std::size_t below = std::size_t{plan.top} + plan.grab.height;
+  std::memset(pixels, 0, plan.top * stride);
+  std::memset(pixels + below * stride, 0, (plan.frameHeight - below) * stride);
 }
 
 // Why grabbing ended: the broken connection if it broke, else `detail`; capture thread.
@@ -55,17 +75,27 @@ CapturePlan planCapture(const Monitor& monitor, const platform::StreamConfigurat
   CapturePlan plan;
   const platform::Rect& source = config.sourceRect;
   const bool whole = !(source.width > 0) || !(source.height > 0);
-  const std::uint32_t x = whole ? 0 : toPixel(source.x, monitor.width);
-  const std::uint32_t y = whole ? 0 : toPixel(source.y, monitor.height);
-  // One point is one pixel here; frames are the configured size, never scaled.
-  std::uint32_t w = config.width > 0 ? static_cast<std::uint32_t>(std::min<std::size_t>(config.width, monitor.width))
-                                     : monitor.width;
-  std::uint32_t h = config.height > 0 ? static_cast<std::uint32_t>(std::min<std::size_t>(config.height, monitor.height))
-                                      : monitor.height;
-  plan.rect.x = monitor.x + static_cast<std::int32_t>(x);
-  plan.rect.y = monitor.y + static_cast<std::int32_t>(y);
-  plan.rect.width = std::min(w, monitor.width - x);
-  plan.rect.height = std::min(h, monitor.height - y);
+  // One point is one pixel here: the frame shows the source rectangle's
+  // top-left corner at its own, at the configured size, never scaled.
+  const std::int64_t sx = whole ? 0 : toPixel(source.x);
+  const std::int64_t sy = whole ? 0 : toPixel(source.y);
+  const std::int64_t fw = config.width > 0 ? std::min<std::int64_t>(config.width, kMaxSide)
+                                           : (whole ? monitor.width : toPixel(source.width));
+  const std::int64_t fh = config.height > 0 ? std::min<std::int64_t>(config.height, kMaxSide)
+                                            : (whole ? monitor.height : toPixel(source.height));
+  plan.frameWidth = static_cast<std::uint32_t>(std::max<std::int64_t>(fw, 0));
+  plan.frameHeight = static_cast<std::uint32_t>(std::max<std::int64_t>(fh, 0));
+  // The part of the frame on the monitor.
+  const std::int64_t x0 = std::max<std::int64_t>(sx, 0);
+  const std::int64_t y0 = std::max<std::int64_t>(sy, 0);
+  const std::int64_t x1 = std::min<std::int64_t>(sx + plan.frameWidth, monitor.width);
+  const std::int64_t y1 = std::min<std::int64_t>(sy + plan.frameHeight, monitor.height);
+  if (x1 > x0 && y1 > y0) {
+    plan.grab = {static_cast<std::int32_t>(monitor.x + x0), static_cast<std::int32_t>(monitor.y + y0),
+                 static_cast<std::uint32_t>(x1 - x0), static_cast<std::uint32_t>(y1 - y0)};
+    plan.left = static_cast<std::uint32_t>(x0 - sx);
+    plan.top = static_cast<std::uint32_t>(y0 - sy);
+  }
   const double interval = platform::mediaTimeSeconds(config.minimumFrameInterval);
   plan.intervalSeconds = std::isfinite(interval) && interval > 0 ? std::min(interval, 3600.0) : 0.0;
   plan.poolSize = static_cast<std::size_t>(std::clamp(config.queueDepth, 1, static_cast<int>(kMaxPool)));
@@ -110,6 +140,7 @@ Capture::Capture(const platform::Stream* owner, const Monitor& monitor,
   config_ = config;
   configChanged_ = true;
 }
+
 
 bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) {
   MutexLock lock(&mu_);
@@ -241,7 +272,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     }
     lastGrab = Clock::now();
     notBefore = lastGrab;
-    const std::size_t pixels = std::size_t{plan.rect.width} * plan.rect.height;
+    const std::size_t pixels = std::size_t{plan.frameWidth} * plan.frameHeight;
     if (!output || !queue || pixels == 0) {
       notBefore = lastGrab + kIdlePause;
       continue;
@@ -254,24 +285,27 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       continue;
     }
     const platform::MediaTime presentation = platform::hostClockNow();
-    xcb_generic_error_t* refusal = nullptr;
-    Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-        c,
-        xcb_shm_get_image(c, monitor_.root, static_cast<std::int16_t>(plan.rect.x),
-                          static_cast<std::int16_t>(plan.rect.y),
-                          static_cast<std::uint16_t>(plan.rect.width),
-                          static_cast<std::uint16_t>(plan.rect.height), ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, slot->segment, 0),
-        &refusal));
-    Reply<xcb_generic_error_t> refused(refusal);
-    if (!reply) {
-      return grabFailure(conn, "the X server refused to grab display pixels (X error " +
-                                   std::to_string(refused ? refused->error_code : 0) + ")");
-    }
     ShmBuffer* buffer = slot->buffer;
-    buffer->width = plan.rect.width;
-    buffer->height = plan.rect.height;
-    buffer->stride = std::size_t{plan.rect.width} * 4;
+    const GrabRect& g = plan.grab;
+    if (g.width > 0) {
+      xcb_generic_error_t* refusal = nullptr;
+      Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+          c,
+          xcb_shm_get_image(c, monitor_.root, static_cast<std::int16_t>(g.x), static_cast<std::int16_t>(g.y),
+                            static_cast<std::uint16_t>(g.width), static_cast<std::uint16_t>(g.height), ~0u,
+                            XCB_IMAGE_FORMAT_Z_PIXMAP, slot->segment, 0),
+          &refusal));
+      Reply<xcb_generic_error_t> refused(refusal);
+      if (!reply) {
+        return grabFailure(conn, "the X server refused to grab display pixels (X error " +
+                                     std::to_string(refused ? refused->error_code : 0) + ")");
+      }
+    }
+    // A frame reaching off the monitor keeps its size; what lies off it is black.
+    if (g.width != plan.frameWidth || g.height != plan.frameHeight) placeGrab(buffer->pixels, plan);
+    buffer->width = plan.frameWidth;
+    buffer->height = plan.frameHeight;
+    buffer->stride = std::size_t{plan.frameWidth} * 4;
     queue->post([output, owner = owner_, sample = Sample{platform::Frame(buffer), presentation}] {
       output->didOutputSampleBuffer(owner, platform::SampleBuffer(&sample), platform::OutputType::screen);
     });

@@ -24,9 +24,13 @@ struct GrabRect {
   std::uint32_t width = 0, height = 0;
 };
 
-// What of a configuration the capture thread uses, clipped to the monitor.
+// What of a configuration the capture thread uses. A frame always has the
+// configured size; `grab` is the part of it that lies on the monitor (empty
+// when none does), placed at (left, top) in the frame; the rest is black.
 struct CapturePlan {
-  GrabRect rect;
+  std::uint32_t frameWidth = 0, frameHeight = 0;
+  GrabRect grab;
+  std::uint32_t left = 0, top = 0;
   double intervalSeconds = 0;  // 0: as often as frames can be grabbed
   std::size_t poolSize = 1;
 };
@@ -41,7 +45,6 @@ class Capture : public std::enable_shared_from_this<Capture> {
  public:
   Capture(const platform::Stream* owner, const Monitor& monitor,
           const platform::StreamConfiguration& config, platform::StreamOutputRef delegate);
-
   // Registers where samples go; false when an output is already registered; any thread.
   bool setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) EXCLUDES(mu_);
   // Starts the capture thread; the completion follows once it grabs or failed; any thread.
