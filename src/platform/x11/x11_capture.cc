@@ -133,14 +133,18 @@ std::string unsupportedFormat(const Connection& conn, int screenNumber) {
          " bits per pixel; only 24- or 32-bit TrueColor screens with 8-bit red, green and blue can be captured";
 }
 
-Capture::Capture(const platform::Stream* owner, const Monitor& monitor,
-                 const platform::StreamConfiguration& config, platform::StreamOutputRef delegate)
-    : owner_(owner), monitor_(monitor), delegate_(std::move(delegate)) {
+Capture::Capture(const Monitor& monitor, const platform::StreamConfiguration& config,
+                 platform::StreamOutputRef delegate)
+    : monitor_(monitor), delegate_(std::move(delegate)) {
   MutexLock lock(&mu_);
   config_ = config;
   configChanged_ = true;
 }
 
+void Capture::setOwner(std::weak_ptr<const platform::Stream> owner) {
+  MutexLock lock(&mu_);
+  owner_ = std::move(owner);
+}
 
 bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) {
   MutexLock lock(&mu_);
@@ -249,6 +253,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   for (;;) {
     platform::StreamOutputRef output;
     std::shared_ptr<TaskQueue> queue;
+    std::weak_ptr<const platform::Stream> owner;
     {
       MutexLock lock(&mu_);
       for (;;) {
@@ -269,6 +274,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       }
       output = output_;
       queue = queue_;
+      owner = owner_;
     }
     lastGrab = Clock::now();
     notBefore = lastGrab;
@@ -306,8 +312,10 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     buffer->width = plan.frameWidth;
     buffer->height = plan.frameHeight;
     buffer->stride = std::size_t{plan.frameWidth} * 4;
-    queue->post([output, owner = owner_, sample = Sample{platform::Frame(buffer), presentation}] {
-      output->didOutputSampleBuffer(owner, platform::SampleBuffer(&sample), platform::OutputType::screen);
+    queue->post([output, owner, sample = Sample{platform::Frame(buffer), presentation}] {
+      // Held for the call, so the stream it names cannot go meanwhile.
+      const std::shared_ptr<const platform::Stream> stream = owner.lock();
+      output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
     });
   }
 }
@@ -315,8 +323,10 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
 void Capture::finish(const std::string& failure) {
   std::vector<platform::Completion> stopped, updates;
   bool notify = false;
+  std::weak_ptr<const platform::Stream> owner;
   {
     MutexLock lock(&mu_);
+    owner = owner_;
     phase_ = Phase::ended;
     stopped.swap(stopDone_);
     updates.swap(updateDone_);
@@ -325,8 +335,9 @@ void Capture::finish(const std::string& failure) {
   for (auto& done : updates) complete(std::move(done), "the stream stopped");
   for (auto& done : stopped) complete(std::move(done), "");
   if (notify && delegate_) {
-    runOnCallbackThread([delegate = delegate_, owner = owner_, failure] {
-      delegate->didStopWithError(owner, platform::Error{failure});
+    runOnCallbackThread([delegate = delegate_, owner, failure] {
+      const std::shared_ptr<const platform::Stream> stream = owner.lock();
+      delegate->didStopWithError(stream.get(), platform::Error{failure});
     });
   }
 }

@@ -43,8 +43,11 @@ std::string unsupportedFormat(const Connection& conn, int screen);
 
 class Capture : public std::enable_shared_from_this<Capture> {
  public:
-  Capture(const platform::Stream* owner, const Monitor& monitor,
-          const platform::StreamConfiguration& config, platform::StreamOutputRef delegate);
+  Capture(const Monitor& monitor, const platform::StreamConfiguration& config,
+          platform::StreamOutputRef delegate);
+
+  // Names the stream that reports come from, for as long as it lives; before start, any thread.
+  void setOwner(std::weak_ptr<const platform::Stream> owner) EXCLUDES(mu_);
   // Registers where samples go; false when an output is already registered; any thread.
   bool setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) EXCLUDES(mu_);
   // Starts the capture thread; the completion follows once it grabs or failed; any thread.
@@ -65,11 +68,13 @@ class Capture : public std::enable_shared_from_this<Capture> {
   // Marks the capture ended and runs what waited for that; capture thread.
   void finish(const std::string& failure) EXCLUDES(mu_);
 
-  const platform::Stream* const owner_;  // identity only
   const Monitor monitor_;
   const platform::StreamOutputRef delegate_;
   Mutex mu_;
   CondVar wake_;
+  // Reports name the stream only while it lives: a freed stream's address may
+  // belong to a new stream by the time a report arrives.
+  std::weak_ptr<const platform::Stream> owner_ GUARDED_BY(mu_);
   Phase phase_ GUARDED_BY(mu_) = Phase::idle;
   bool stopRequested_ GUARDED_BY(mu_) = false;
   platform::StreamConfiguration config_ GUARDED_BY(mu_);

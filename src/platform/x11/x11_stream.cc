@@ -13,7 +13,7 @@ namespace zorsck::platform {
 class Stream {
  public:
   Stream(const x11::Monitor& monitor, const StreamConfiguration& config, StreamOutputRef delegate)
-      : capture_(std::make_shared<x11::Capture>(this, monitor, config, std::move(delegate))) {}
+      : capture_(std::make_shared<x11::Capture>(monitor, config, std::move(delegate))) {}
   // A stream nobody holds any more stops capturing, as a released SCStream does.
   ~Stream() { capture_->stop(nullptr); }
   Stream(const Stream&) = delete;
@@ -27,7 +27,9 @@ class Stream {
 
 StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                      StreamOutputRef delegate) {
-  return std::make_shared<Stream>(filter.monitor(), configuration, std::move(delegate));
+  auto stream = std::make_shared<Stream>(filter.monitor(), configuration, std::move(delegate));
+  stream->capture().setOwner(stream);
+  return stream;
 }
 
 bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, SerialQueue& queue,
