@@ -1,0 +1,198 @@
+// libzorsck.so end to end through the five functions, on Xvfb servers the
+// tests start: exact pixels of a painted pattern at every edge of an odd-sized
+// screen, a larger second screen, a 16-bit screen refused, sequenced crops
+// while the screen changes, a server that dies under a stream, and displays
+// that cannot be captured. X11Library runs with region mode off and on.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+#include "support/stderr_capture.h"
+#include "xvfb_suite.h"
+#include "zorsck.h"
+
+namespace zorsck::test {
+namespace {
+
+struct Rect {
+  std::int32_t x, y;
+  std::uint32_t w, h;
+};
+
+struct Crop {
+  std::int32_t status = -9;
+  std::vector<std::uint8_t> pixels;
+  std::uint64_t ts = 0, seq = 0;
+};
+
+const bool kRegionMode = std::getenv("ZOR_SCK_REGION") != nullptr && std::strcmp(std::getenv("ZOR_SCK_REGION"), "1") == 0;
+
+// One zor_sck_crop of `r`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
+Crop crop(std::uint32_t display, const Rect& r, std::uint64_t seq = 0) {
+  Crop c;
+  c.pixels.resize(std::size_t{r.w} * r.h * 4);
+  c.status = seq == 0 ? zor_sck_crop(display, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
+                      : zor_sck_crop_seq(display, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
+  return c;
+}
+
+// Polls `done` until it holds, for at most 10 s; test thread.
+template <typename Done>
+bool waitUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Crops until the answer is more than "not yet" (in region mode, also "not
+// servable" while the stream's region moves); the last answer; test thread.
+Crop cropWhenReady(std::uint32_t display, const Rect& r) {
+  Crop c;
+  waitUntil([&] { return (c = crop(display, r)).status != 1 && !(kRegionMode && c.status == 2); });
+  return c;
+}
+
+// Checks that `c` served the pattern of `generation` at `r`; test thread.
+::testing::AssertionResult shows(const Crop& c, const Rect& r, int generation) {
+  const std::string diff = c.status != 0 ? "the crop answered " + std::to_string(c.status)
+                                         : xvfb::comparePattern(c.pixels.data(), std::size_t{r.w} * 4, r.x, r.y, r.w, r.h, generation, true);
+  return diff.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << diff;
+}
+
+// Screen 0 of an odd size, a larger screen 1 and a 16-bit screen 2; without
+// RandR each screen is one display (the other suites list RandR monitors).
+class X11Library : public XvfbSuite {
+ protected:
+  static void SetUpTestSuite() {
+    startServer(std::vector<xvfb::Screen>{{1365, 767}, {1600, 1000}, {800, 600, 16}}, std::vector<std::string>{"-extension", "RANDR"});
+  }
+  void TearDown() override { zor_sck_stop(); }
+  // The library's id of a screen's root window.
+  static std::uint32_t displayOf(int screen) { return (static_cast<std::uint32_t>(screen) << 29) | 1; }
+};
+
+TEST_F(X11Library, ServesEveryEdgeOfAnOddSizedScreen) {
+  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+  // In region mode the first request puts the stream's region at both far edges.
+  for (const Rect& r : {Rect{1300, 700, 40, 40}, Rect{1364, 766, 1, 1}, Rect{1325, 0, 40, 3}, Rect{0, 727, 2, 40},
+                        Rect{0, 0, 1, 1}, Rect{600, 300, 165, 101}}) {
+    SCOPED_TRACE(::testing::Message() << r.w << "x" << r.h << " at " << r.x << "," << r.y);
+    EXPECT_TRUE(shows(cropWhenReady(0, r), r, 1));
+  }
+  const Rect whole{0, 0, 1365, 767};
+  const Crop all = crop(0, whole);
+  EXPECT_TRUE(kRegionMode ? all.status == 2 : shows(all, whole, 1));  // region mode: over 0.6 of the display
+  for (const Rect& past : {Rect{1300, 700, 66, 1}, Rect{0, 700, 1, 68}, Rect{-1, 0, 1, 1}}) {
+    const Crop c = crop(0, past);
+    EXPECT_EQ(c.status, 2);
+    EXPECT_EQ(c.seq, 0u) << "written although not served";
+  }
+}
+
+TEST_F(X11Library, ALargerSecondScreenIsServedInFullAndTheFirstAgainAfter) {
+  const std::uint32_t first = displayOf(0), second = displayOf(1);
+  const Rect onFirst{1300, 700, 40, 40}, pastFirst{1500, 900, 64, 64};  // beyond the first screen's size
+  ASSERT_EQ(zor_sck_ensure(first, 60), 0);
+  EXPECT_TRUE(shows(cropWhenReady(first, onFirst), onFirst, 1));
+  ASSERT_EQ(zor_sck_ensure(second, 60), 0);
+  EXPECT_TRUE(shows(cropWhenReady(second, pastFirst), pastFirst, 2));
+  EXPECT_EQ(crop(first, onFirst).status, 2);  // not the stream's display
+  ASSERT_EQ(zor_sck_ensure(first, 60), 0);
+  EXPECT_TRUE(shows(cropWhenReady(first, onFirst), onFirst, 1));
+}
+
+TEST_F(X11Library, AScreenOfAnotherDepthIsRefusedWithItsReason) {
+  StderrCapture err;
+  const std::uint32_t third = displayOf(2);
+  const std::string refusal = "[zorsck] start failed: X display " + server_->display() + " screen 2 has depth 16";
+  ASSERT_EQ(zor_sck_ensure(third, 60), 0);
+  // In region mode a start may first wait out the hold after the last region change.
+  EXPECT_TRUE(waitUntil([&] {
+    EXPECT_EQ(crop(third, {0, 0, 8, 8}).status, 1);
+    return countLines(err.lines(), refusal) > 0;
+  }));
+  EXPECT_EQ(crop(third, {0, 0, 8, 8}).status, 1);
+}
+
+TEST_F(X11Library, SequencedCropsCutTheServedFrameWhileTheScreenChanges) {
+  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+  const Rect area{40, 30, 640, 400}, lowerHalf{40, 230, 640, 200};
+  ASSERT_TRUE(shows(cropWhenReady(0, area), area, 1));
+  const xvfb::Connection conn(server_->display());
+  std::jthread repainting([&conn](std::stop_token stop) {
+    for (std::uint32_t i = 0; !stop.stop_requested() && conn.sync(); ++i) xvfb::fillRect(conn, 0, 200, 150, 400, 200, i * 0x3F1F0Fu);
+  });
+  std::set<std::vector<std::uint8_t>> seen;
+  for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    const Crop served = crop(0, area);
+    ASSERT_EQ(served.status, 0);
+    seen.insert(served.pixels);
+    ASSERT_TRUE(waitUntil([&] { return zor_sck_seq() > served.seq; }));
+    // Cut from the served frame, which the backend must not have written over since.
+    const Crop half = crop(0, lowerHalf, served.seq);
+    ASSERT_EQ(half.status, 0);
+    EXPECT_TRUE(std::equal(half.pixels.begin(), half.pixels.end(), served.pixels.begin() + static_cast<std::ptrdiff_t>(half.pixels.size())));
+    EXPECT_EQ(crop(0, area, served.seq - 1).status, 3);
+  }
+  EXPECT_GE(seen.size(), 3u) << "the screen never changed between frames";
+}
+
+// On a display number well above those servers take for themselves, free again for a restart.
+class X11ServerLoss : public XvfbSuite {
+ protected:
+  static void SetUpTestSuite() { startServer(std::vector<xvfb::Screen>{xvfb::Screen{}}, std::vector<std::string>{}, 600 + ::getpid() % 2000, 50); }
+};
+
+TEST_F(X11ServerLoss, AKilledServerEndsTheStreamAndANewOneIsCaptured) {
+  const Rect probe{10, 20, 64, 32};
+  StderrCapture err;
+  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+  ASSERT_TRUE(shows(cropWhenReady(0, probe), probe, 1));
+  server_->kill();
+  EXPECT_TRUE(waitUntil([&] { return countLines(err.lines(), "[zorsck] stream stopped: lost the connection to X display") > 0; }));
+  EXPECT_EQ(crop(0, probe).status, 1);
+  EXPECT_EQ(cropWhenReady(0, probe).status, -1);  // then the display is found gone
+
+  startServer(std::vector<xvfb::Screen>{xvfb::Screen{}}, std::vector<std::string>{}, server_->number(), 1);
+  ASSERT_TRUE(server_->running()) << server_->failure();
+  ASSERT_EQ(server_->paintScreens(), "");
+  ASSERT_TRUE(waitUntil([] { return zor_sck_ensure(0, 60) == 0; }));
+  Crop back;
+  waitUntil([&] { return (back = crop(0, probe)).status == 0; });
+  EXPECT_TRUE(shows(back, probe, 1));
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started on display "), 2);
+  zor_sck_stop();
+}
+
+// Every call that may fail answers -1 and nothing is ever served; test thread.
+void expectNoCapture() {
+  EXPECT_EQ(zor_sck_ensure(0, 60), -1);
+  EXPECT_EQ(crop(0, {0, 0, 1, 1}).status, -1);
+  EXPECT_EQ(crop(0, {0, 0, 1, 1}, 1).status, -1);
+  zor_sck_stop();
+  EXPECT_EQ(crop(0, {0, 0, 1, 1}).status, -1);
+  EXPECT_EQ(zor_sck_seq(), 0u);
+}
+
+TEST(X11NoDisplay, EveryCallAnswersMinusOne) {
+  ::setenv("DISPLAY", ":32761", 1);  // never handed out
+  expectNoCapture();
+}
+
+class X11NoSharedMemory : public XvfbSuite {
+ protected:
+  static void SetUpTestSuite() { startServer(std::vector<xvfb::Screen>{xvfb::Screen{}}, std::vector<std::string>{"-extension", "MIT-SHM"}); }
+};
+
+TEST_F(X11NoSharedMemory, EveryCallAnswersMinusOne) { expectNoCapture(); }
+
+}  // namespace
+}  // namespace zorsck::test

@@ -1,0 +1,43 @@
+// A suite-wide Xvfb for the end-to-end tests, with $DISPLAY naming it: started
+// before the suite's first test, stopped after its last, and each 24-bit
+// screen N painted with the test pattern of generation N + 1 before each test.
+// Each suite runs as a process of its own (see CMakeLists.txt).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "pattern.h"
+#include "xvfb_server.h"
+
+namespace zorsck::test {
+
+class XvfbSuite : public ::testing::Test {
+ protected:
+  // Starts the suite's server with the arguments of xvfb::Server; from SetUpTestSuite.
+  template <typename... Args>
+  static void startServer(Args&&... args) {
+    if (!xvfb::Server::installed()) return;
+    server_ = std::make_unique<xvfb::Server>(std::forward<Args>(args)...);
+    if (server_->running()) ::setenv("DISPLAY", server_->display().c_str(), 1);
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+  // Skips without Xvfb (fails when $ZORSCK_REQUIRE_XVFB is 1); paints the screens; test thread.
+  void SetUp() override {
+    if (!xvfb::Server::installed()) {
+      const char* need = std::getenv("ZORSCK_REQUIRE_XVFB");
+      if (need != nullptr && std::strcmp(need, "1") == 0) FAIL() << "Xvfb is not installed";
+      GTEST_SKIP() << "Xvfb is not installed";
+    }
+    ASSERT_TRUE(server_ && server_->running()) << (server_ ? server_->failure() : "");
+    ASSERT_EQ(server_->paintScreens(), "");
+  }
+
+  static inline std::unique_ptr<xvfb::Server> server_;
+};
+
+}  // namespace zorsck::test
