@@ -122,6 +122,7 @@ TEST_F(Region, FirstRequestStartsAStreamAroundItAndCropsAtItsOrigin) {
   // Widened: frames of the new size take the new origin.
   sim::advance(0.31);
   ASSERT_EQ(cropAt(0, 300, 200, 10, 10).code, ZOR_SCK_NOT_SERVABLE);
+  sim::settle();
   sim::deliverFrame();
   call = cropAt(0, 300, 200, 50, 50);
   ASSERT_EQ(call.code, ZOR_SCK_OK);
