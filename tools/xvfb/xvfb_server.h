@@ -36,7 +36,7 @@ class Server {
   // Why the start failed, with the server's own output; any thread.
   const std::string& failure() const { return failure_; }
   // The display name, ":N"; any thread.
-  std::string display() const { return ":" + std::to_string(number_); }
+  std::string display() const { return std::to_string(number_).insert(0, 1, ':'); }
   int number() const { return number_; }
   pid_t pid() const { return pid_; }
   // Paints each 24-bit screen N with the test pattern of generation N + 1;
