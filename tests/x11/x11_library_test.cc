@@ -19,16 +19,9 @@
 namespace zorsck::test {
 namespace {
 
-struct Rect {
-  std::int32_t x, y;
-  std::uint32_t w, h;
-};
-
-struct Crop {
-  std::int32_t status = -9;
-  std::vector<std::uint8_t> pixels;
-  std::uint64_t ts = 0, seq = 0;
-};
+struct Rect { std::int32_t x, y; std::uint32_t w, h; };
+// One answer of a crop, with what it wrote.
+struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
 
 const bool kRegionMode = std::getenv("ZOR_SCK_REGION") != nullptr && std::strcmp(std::getenv("ZOR_SCK_REGION"), "1") == 0;
 

@@ -19,10 +19,7 @@ namespace {
 
 constexpr auto kPatience = std::chrono::seconds(10);
 
-struct Rect {
-  std::int64_t x, y;
-  std::size_t w, h;
-};
+struct Rect { std::int64_t x, y; std::size_t w, h; };
 
 // Hands out a stream's first frame and holds the queue in that delivery until
 // `go`; then tells whether the stream the delivery named still existed.
