@@ -1,234 +1,221 @@
-// The Apple backend against the real system: display queries, clocks, the
-// version test, dispatch, and a short capture of the main display through the
-// platform layer. Capture tests skip without ScreenCaptureKit (macOS < 12.3)
-// or without screen-recording permission.
+// The Apple backend against the real system: a short capture of the main
+// display through the platform layer, and what the stream's callbacks keep
+// alive. Capture tests skip without ScreenCaptureKit (macOS < 12.3) or without
+// screen-recording permission.
 #import <Foundation/Foundation.h>
+#include <CoreGraphics/CoreGraphics.h>
 #include <CoreVideo/CoreVideo.h>
+#include <dispatch/dispatch.h>
+#include <gtest/gtest.h>
 
-#include <atomic>
-#include <cmath>
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
-#include "capture_test_support.h"
+#import "platform/apple/apple_handles.h"
 #include "platform/platform.h"
 
 namespace zorsck {
 namespace {
 
 namespace zp = platform;
-using apple_test::CallRecord;
-using apple_test::FrameRecord;
-using apple_test::RecordingOutput;
-
+using std::chrono::milliseconds;
 constexpr const char* kQueueLabel = "zorsck.test.capture";
 
-// ---- display, clocks, version, dispatch (no permission needed) -------------
+#define SKIP_UNLESS_CAPTURE_ALLOWED()                                                       \
+  if (!zp::osAtLeast(12, 3, 0)) GTEST_SKIP() << "ScreenCaptureKit needs macOS 12.3 or later"; \
+  if (!CGPreflightScreenCaptureAccess()) GTEST_SKIP() << "no screen-recording permission"
 
-TEST(AppleSystemServices, MainDisplayModeIsReadable) {
-  const zp::DisplayId main = zp::mainDisplayId();
-  ASSERT_NE(main, 0u);
-  zp::DisplayModeInfo mode;
-  ASSERT_TRUE(zp::copyDisplayMode(main, &mode));
-  EXPECT_GT(mode.width, 0u);
-  EXPECT_GE(mode.pixelWidth, mode.width);  // pixels per point is 1 or more
-  EXPECT_GT(mode.pixelHeight, 0u);
-  EXPECT_GT(zp::displayPixelsWide(main), 0u);
-  EXPECT_GT(zp::displayPixelsHigh(main), 0u);
-  EXPECT_FALSE(zp::copyDisplayMode(0xFFFFFFF0u, &mode)) << "no mode for a display that does not exist";
+// The calls of one completion; shared with the completion, which may outlive the test.
+struct CallRecord {
+  std::mutex mutex;
+  std::condition_variable called;
+  int calls = 0;
+  bool offCaller = true;
+  std::string error;
+};
+
+// A completion that records into a new record; the asking (test) thread.
+std::pair<std::shared_ptr<CallRecord>, zp::Completion> recorded() {
+  auto record = std::make_shared<CallRecord>();
+  return {record, [record, asker = std::this_thread::get_id()](const zp::Error* e) {
+            std::lock_guard<std::mutex> hold(record->mutex);
+            ++record->calls;
+            record->offCaller = record->offCaller && std::this_thread::get_id() != asker;
+            if (e) record->error = e->description;
+            record->called.notify_all();
+          }};
 }
 
-TEST(AppleSystemServices, VersionTestAgreesWithProcessInfo) {
-  const NSOperatingSystemVersion v = [NSProcessInfo processInfo].operatingSystemVersion;
-  const int major = static_cast<int>(v.majorVersion);
-  const int minor = static_cast<int>(v.minorVersion);
-  const int patch = static_cast<int>(v.patchVersion);
-  struct Case { int major, minor, patch; };
-  const Case cases[] = {{10, 15, 0}, {12, 3, 0}, {major, minor, patch}, {major, minor, patch + 1},
-                        {major, minor + 1, 0},  {major + 1, 0, 0},  {major - 1, 99, 99}};
-  for (const Case& c : cases) {
-    const NSOperatingSystemVersion want{c.major, c.minor, c.patch};
-    EXPECT_EQ(zp::osAtLeast(c.major, c.minor, c.patch),
-              static_cast<bool>([[NSProcessInfo processInfo] isOperatingSystemAtLeastVersion:want]))
-        << c.major << "." << c.minor << "." << c.patch;
+// Expects exactly one call within 10 s, off the asking thread, and without error; test thread.
+void expectOneCall(CallRecord& r, const char* what) {
+  std::unique_lock<std::mutex> hold(r.mutex);
+  ASSERT_TRUE(r.called.wait_for(hold, std::chrono::seconds(10), [&] { return r.calls > 0; })) << what;
+  r.called.wait_for(hold, milliseconds(50), [&] { return r.calls > 1; });
+  EXPECT_EQ(r.calls, 1) << what;
+  EXPECT_TRUE(r.offCaller) << what;
+  EXPECT_EQ(r.error, "") << what;
+}
+
+struct FrameRecord {
+  std::size_t width, height, bytesPerRow;
+  OSType pixelFormat;
+  bool readable, onCaptureQueue;
+  double presentationSeconds;
+};
+
+// Records every screen sample, read the way the core reads it.
+class RecordingOutput final : public zp::StreamOutput {
+ public:
+  // Records one sample; on the capture queue.
+  void didOutputSampleBuffer(const zp::Stream*, const zp::SampleBuffer& sample, zp::OutputType type) override {
+    zp::Frame frame = sample.imageBuffer();
+    if (type != zp::OutputType::screen || !frame) return;
+    const bool locked = frame.lockReadOnly();
+    FrameRecord r{frame.width(), frame.height(), frame.bytesPerRow(),
+                  CVPixelBufferGetPixelFormatType(static_cast<CVPixelBufferRef>(frame.native())),
+                  locked && frame.baseAddress() != nullptr,
+                  std::string(kQueueLabel) == dispatch_queue_get_label(DISPATCH_CURRENT_QUEUE_LABEL),
+                  zp::mediaTimeSeconds(sample.presentationTimeStamp())};
+    if (locked) frame.unlockReadOnly();
+    std::lock_guard<std::mutex> hold(mutex_);
+    frames_.push_back(r);
+    last_ = std::move(frame);
+    arrived_.notify_all();
   }
-}
+  void didStopWithError(const zp::Stream*, const zp::Error&) override {}
 
-TEST(AppleSystemServices, ClocksAndMediaTimes) {
-  EXPECT_DOUBLE_EQ(zp::mediaTimeSeconds(zp::makeMediaTime(1, 60)), 1.0 / 60.0);
-  EXPECT_TRUE(zp::isValid(zp::makeMediaTime(1, 60)));
-  EXPECT_TRUE(std::isnan(zp::mediaTimeSeconds(zp::MediaTime{})));
-
-  const zp::MediaTime a = zp::hostClockNow();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const zp::MediaTime b = zp::hostClockNow();
-  ASSERT_TRUE(zp::isValid(a));
-  EXPECT_GE(zp::mediaTimeSeconds(b) - zp::mediaTimeSeconds(a), 0.015);
-
-  EXPECT_NEAR(zp::wallClockNow(), [NSDate date].timeIntervalSince1970, 0.5);
-}
-
-TEST(AppleSystemServices, RunAsyncRunsLaterOnAnotherThread) {
-  CallRecord done;
-  std::atomic<bool> returned{false};
-  zp::runAsync([&] {
-    EXPECT_TRUE(returned.load()) << "ran before runAsync returned";
-    done.raise(nullptr);
-  });
-  returned = true;
-  ASSERT_TRUE(done.wait(5));
-  EXPECT_NE(done.thread(), std::this_thread::get_id());
-}
-
-TEST(AppleSystemServices, TimerTicksOnItsSerialQueue) {
-  zp::SerialQueueRef queue = zp::makeSerialQueue(kQueueLabel);
-  zp::TimerSourceRef timer = zp::makeTimerSource(*queue);
-  std::atomic<int> ticks{0};
-  std::atomic<bool> onQueue{true};
-  CallRecord third;
-  zp::scheduleTimer(*timer, 0.01, 0.01, 0);
-  zp::setTimerHandler(*timer, [&] {
-    if (std::string(kQueueLabel) != dispatch_queue_get_label(DISPATCH_CURRENT_QUEUE_LABEL)) onQueue = false;
-    if (++ticks == 3) third.raise(nullptr);
-  });
-  zp::resumeTimer(*timer);
-  ASSERT_TRUE(third.wait(5));
-  EXPECT_TRUE(onQueue);
-  timer.reset();  // cancels the source; no tick may follow
-  const int seen = ticks;
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_LE(ticks.load(), seen + 1);  // one tick may have been under way
-}
-
-TEST(AppleSystemServices, UnresumedTimerCanBeDropped) {
-  zp::SerialQueueRef queue = zp::makeSerialQueue(kQueueLabel);
-  zp::TimerSourceRef timer = zp::makeTimerSource(*queue);
-  zp::setTimerHandler(*timer, [] { ADD_FAILURE() << "a timer never resumed ticked"; });
-  timer.reset();  // must neither crash nor tick
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-// ---- capture of the main display -------------------------------------------------
-
-// The content, asked for as the core asks; the test thread.
-zp::ShareableContentRef shareableContent() {
-  CallRecord done;
-  zp::ShareableContentRef content;
-  zp::getShareableContent(false, true, [&](zp::ShareableContentRef c, const zp::Error* error) {
-    content = std::move(c);
-    done.raise(error);
-  });
-  EXPECT_TRUE(done.wait(10));
-  EXPECT_EQ(done.calls(), 1);
-  EXPECT_NE(done.thread(), std::this_thread::get_id());
-  EXPECT_EQ(done.error(), "");
-  return content;
-}
-
-// The main display's entry in `content`, or null.
-zp::DisplayRef mainDisplay(const zp::ShareableContent& content) {
-  for (const zp::DisplayRef& d : content.displays) {
-    if (zp::displayId(*d) == zp::mainDisplayId()) return d;
+  // Waits up to `seconds` until more than `count` frames arrived, then returns them all; test thread.
+  std::vector<FrameRecord> framesAfter(std::size_t count, double seconds) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    arrived_.wait_for(hold, std::chrono::duration<double>(seconds), [&] { return frames_.size() > count; });
+    return frames_;
   }
-  return nullptr;
+  zp::Frame lastFrame() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return last_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<FrameRecord> frames_;
+  zp::Frame last_;
+};
+
+// The main display as the shareable content lists it, or null; test thread.
+zp::DisplayRef mainDisplay() {
+  auto found = std::make_shared<std::promise<zp::DisplayRef>>();
+  zp::getShareableContent(false, true, [found](zp::ShareableContentRef content, const zp::Error*) {
+    zp::DisplayRef main;
+    for (const zp::DisplayRef& d : content ? content->displays : std::vector<zp::DisplayRef>{}) {
+      if (zp::displayId(*d) == zp::mainDisplayId()) main = d;
+    }
+    found->set_value(main);
+  });
+  std::future<zp::DisplayRef> result = found->get_future();
+  return result.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? result.get() : nullptr;
 }
 
-// A configuration of the `w` x `h` points at the display's top-left, at `scale` pixels per point.
+// The `w` x `h` points at the display's top-left, at `scale` pixels per point, 30 fps.
 zp::StreamConfiguration configuration(double w, double h, double scale) {
-  zp::StreamConfiguration c;
-  c.sourceRect = zp::Rect{0, 0, w, h};
-  c.width = static_cast<std::size_t>(w * scale);
-  c.height = static_cast<std::size_t>(h * scale);
-  c.pixelFormat = zp::kPixelFormatBGRA;
-  c.showsCursor = false;
-  c.minimumFrameInterval = zp::makeMediaTime(1, 30);
-  c.queueDepth = 5;
-  return c;
+  return {zp::Rect{0, 0, w, h}, std::size_t(w * scale), std::size_t(h * scale), zp::kPixelFormatBGRA,
+          false, zp::makeMediaTime(1, 30), 5};
 }
 
-// Calls `operation` with a completion and waits for it; expects one call, off this thread, without error.
-template <typename Operation>
-void expectCompletes(const char* what, Operation operation) {
-  CallRecord done;
-  operation([&done](const zp::Error* e) { done.raise(e); });
-  ASSERT_TRUE(done.wait(10)) << what;
-  EXPECT_EQ(done.error(), "") << what;
-  EXPECT_NE(done.thread(), std::this_thread::get_id()) << what;
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(done.calls(), 1) << what;
-}
-
-TEST(AppleCapture, ContentListsTheMainDisplay) {
-  ZORSCK_SKIP_UNLESS_CAPTURE_ALLOWED();
-  const zp::ShareableContentRef content = shareableContent();
-  ASSERT_TRUE(content);
-  ASSERT_FALSE(content->displays.empty());
-  EXPECT_TRUE(mainDisplay(*content)) << "the main display's CoreGraphics id is listed";
-}
-
-TEST(AppleCapture, StreamDeliversBgraFramesOfTheConfiguredSize) {
-  ZORSCK_SKIP_UNLESS_CAPTURE_ALLOWED();
-  const zp::ShareableContentRef content = shareableContent();
-  ASSERT_TRUE(content);
-  const zp::DisplayRef display = mainDisplay(*content);
-  ASSERT_TRUE(display);
+TEST(AppleCapture, StreamDeliversBgraFramesAndCompletesWhatItWasAsked) {
+  SKIP_UNLESS_CAPTURE_ALLOWED();
+  const zp::DisplayRef display = mainDisplay();
+  ASSERT_TRUE(display) << "the shareable content lists the main display";
   zp::DisplayModeInfo mode;
   ASSERT_TRUE(zp::copyDisplayMode(zp::displayId(*display), &mode));
-  const double scale = static_cast<double>(mode.pixelWidth) / static_cast<double>(mode.width);
-
-  zp::ContentFilterRef filter = zp::makeContentFilter(*display);
-  ASSERT_TRUE(filter);
-  auto output = std::make_shared<RecordingOutput>(kQueueLabel);
+  const double scale = double(mode.pixelWidth) / double(mode.width);
+  auto output = std::make_shared<RecordingOutput>();
   zp::SerialQueueRef queue = zp::makeSerialQueue(kQueueLabel);
-  zp::StreamRef stream = zp::makeStream(*filter, configuration(320, 200, scale), output);
+  zp::StreamRef stream = zp::makeStream(*zp::makeContentFilter(*display), configuration(320, 200, scale), output);
   ASSERT_TRUE(stream);
   zp::Error error;
-  ASSERT_TRUE(zp::addStreamOutput(*stream, output, zp::OutputType::screen, *queue, &error))
-      << error.description;
-  expectCompletes("start", [&](zp::Completion c) { zp::startCapture(*stream, std::move(c)); });
+  ASSERT_TRUE(zp::addStreamOutput(*stream, output, zp::OutputType::screen, *queue, &error)) << error.description;
+  auto [started, start] = recorded();
+  zp::startCapture(*stream, start);
+  expectOneCall(*started, "start");
 
-  // A still screen may send few frames; ask for a handful within two seconds.
-  ASSERT_TRUE(output->waitForMoreThan(2, 2.0)) << "fewer than 3 frames in 2 s";
-  std::vector<FrameRecord> frames = output->frames();
-  for (const FrameRecord& f : frames) {
-    EXPECT_EQ(f.width, static_cast<std::size_t>(320 * scale));
-    EXPECT_EQ(f.height, static_cast<std::size_t>(200 * scale));
-    EXPECT_EQ(f.pixelFormat, static_cast<OSType>(kCVPixelFormatType_32BGRA));
+  const std::vector<FrameRecord> frames = output->framesAfter(2, 2.0);  // a still screen sends few
+  ASSERT_GT(frames.size(), 2u) << "fewer than 3 frames in 2 s";
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const FrameRecord& f = frames[i];
+    EXPECT_EQ(f.width, std::size_t(320 * scale));
+    EXPECT_EQ(f.height, std::size_t(200 * scale));
+    EXPECT_EQ(f.pixelFormat, OSType(kCVPixelFormatType_32BGRA));
     EXPECT_GE(f.bytesPerRow, f.width * 4);
-    EXPECT_TRUE(f.locked && f.hasBaseAddress);
-    EXPECT_TRUE(f.onCaptureQueue) << "samples arrive on the queue given to addStreamOutput";
-    EXPECT_EQ(f.stream, stream.get());
+    EXPECT_TRUE(f.readable && f.onCaptureQueue);
+    if (i > 0) EXPECT_GT(f.presentationSeconds, frames[i - 1].presentationSeconds);
   }
-  for (std::size_t i = 1; i < frames.size(); ++i) {
-    EXPECT_GT(frames[i].presentationSeconds, frames[i - 1].presentationSeconds);
-  }
-  const double now = zp::mediaTimeSeconds(zp::hostClockNow());
-  EXPECT_NEAR(frames.back().presentationSeconds, now, 2.5) << "presentation times are host-clock times";
+  EXPECT_NEAR(frames.back().presentationSeconds, zp::mediaTimeSeconds(zp::hostClockNow()), 2.5);
 
-  // A new configuration takes effect on later frames.
-  expectCompletes("update", [&](zp::Completion c) {
-    zp::updateConfiguration(*stream, configuration(160, 100, scale), std::move(c));
-  });
-  const std::size_t before = output->frames().size();
+  auto [updated, update] = recorded();
+  zp::updateConfiguration(*stream, configuration(160, 100, scale), update);
+  expectOneCall(*updated, "update");
   bool resized = false;
   for (int i = 0; i < 20 && !resized; ++i) {
-    output->waitForMoreThan(output->frames().size(), 0.2);
-    const std::vector<FrameRecord> later = output->frames();
-    resized = later.size() > before && later.back().width == static_cast<std::size_t>(160 * scale);
+    resized = output->framesAfter(output->framesAfter(0, 0).size(), 0.2).back().width == std::size_t(160 * scale);
   }
   EXPECT_TRUE(resized) << "frames of the updated size within about 4 s";
 
-  // A frame held past the stop stays readable.
+  // An update and a stop complete although the stream is let go of at once,
+  // and a frame held past the stop stays readable.
   zp::Frame held = output->lastFrame();
-  expectCompletes("stop", [&](zp::Completion c) { zp::stopCapture(*stream, std::move(c)); });
-  const std::size_t atStop = output->frames().size();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_LE(output->frames().size(), atStop + 1) << "no frames after the stop completed";
-  ASSERT_TRUE(held);
+  auto [lastUpdated, lastUpdate] = recorded();
+  auto [stopped, stop] = recorded();
+  zp::updateConfiguration(*stream, configuration(320, 200, scale), lastUpdate);
+  zp::stopCapture(*stream, stop);
   stream.reset();
-  ASSERT_TRUE(held.lockReadOnly());
+  expectOneCall(*lastUpdated, "update of a released stream");
+  expectOneCall(*stopped, "stop of a released stream");
+  const std::size_t atStop = output->framesAfter(0, 0).size();
+  EXPECT_LE(output->framesAfter(atStop + 1, 0.3).size(), atStop + 1) << "no frames after the stop";
+  ASSERT_TRUE(held && held.lockReadOnly());
   EXPECT_NE(held.baseAddress(), nullptr);
   held.unlockReadOnly();
+}
+
+bool outputGone = false;
+bool outputLivedThroughCallout = false;
+
+// A delegate that lets go of the last reference to its stream in the stop callout.
+class ReleasingOutput final : public zp::StreamOutput {
+ public:
+  explicit ReleasingOutput(zp::StreamRef* last) : last_(last) {}
+  ~ReleasingOutput() override { outputGone = true; }
+  void didOutputSampleBuffer(const zp::Stream*, const zp::SampleBuffer&, zp::OutputType) override {}
+  // Drops the stream, then sees whether this object still exists; caller's thread.
+  void didStopWithError(const zp::Stream*, const zp::Error&) override {
+    last_->reset();
+    outputLivedThroughCallout = !outputGone;
+  }
+
+ private:
+  zp::StreamRef* last_;
+};
+
+TEST(AppleStreamBridge, KeepsItsOutputAliveThroughTheStopCallout) {
+  if (@available(macOS 12.3, *)) {
+    auto stream = std::make_shared<zp::Stream>();
+    auto output = std::make_shared<ReleasingOutput>(&stream);
+    stream->delegateBridge = [[ZORSCKStreamBridge alloc] initWithOutput:output stream:stream.get()];
+    output.reset();
+    // ScreenCaptureKit holds its delegate weakly: nothing else holds the bridge during the call.
+    __unsafe_unretained ZORSCKStreamBridge* bridge = stream->delegateBridge;
+    [bridge stream:stream->stream didStopWithError:[NSError errorWithDomain:@"test" code:1 userInfo:nil]];
+    EXPECT_TRUE(outputLivedThroughCallout);
+    EXPECT_TRUE(outputGone) << "let go of once the callout returned";
+  } else {
+    GTEST_SKIP() << "ScreenCaptureKit needs macOS 12.3 or later";
+  }
 }
 
 }  // namespace
