@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "state/log.h"
 #include "support/test_support.h"
@@ -37,24 +38,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LineCase{"plain", "stream stopped (idle)", "[zorsck] stream stopped (idle)\n"},
                       LineCase{"empty", "", "[zorsck] \n"},
                       LineCase{"inner_line_feeds", "a\nb\n", "[zorsck] a\nb\n\n"},
-                      LineCase{"longer_than_a_stack_line", std::string(5000, 'm'),
-                               "[zorsck] " + std::string(5000, 'm') + "\n"}),
+                      LineCase{"longer_than_a_stack_line", std::string(5000, 'm'), "[zorsck] " + std::string(5000, 'm') + "\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// Standard error replaced by a pipe for the scope; test thread.
+// Standard error replaced by a pipe for the scope, its reader gone or not; test thread.
 class StderrPipe {
  public:
-  StderrPipe() {
+  explicit StderrPipe(bool readerGone = false) {
     if (pipe(fds_) != 0) std::abort();
     std::fflush(stderr);
     saved_ = dup(STDERR_FILENO);
     dup2(fds_[1], STDERR_FILENO);
+    if (readerGone) close(std::exchange(fds_[0], -1));
   }
   ~StderrPipe() {
     dup2(saved_, STDERR_FILENO);
     close(saved_);
     close(fds_[1]);
-    if (fds_[0] >= 0) close(fds_[0]);
+    close(fds_[0]);
   }
   // Fills the pipe with '.' to the last byte, reads `room` bytes back out, and
   // leaves the write end blocking or not.
@@ -76,10 +77,6 @@ class StderrPipe {
     char buffer[4096];
     for (ssize_t n; (n = read(fds_[0], buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
     return bytes.substr(std::min(bytes.find_first_not_of('.'), bytes.size()));
-  }
-  void closeReader() {
-    close(fds_[0]);
-    fds_[0] = -1;
   }
 
  private:
@@ -127,8 +124,7 @@ TEST(Log, AGoneReaderNeitherKillsTheHostNorChangesErrno) {
   sigemptyset(&pipeOnly);
   sigaddset(&pipeOnly, SIGPIPE);
   pthread_sigmask(SIG_UNBLOCK, &pipeOnly, nullptr);
-  StderrPipe pipe;
-  pipe.closeReader();
+  const StderrPipe pipe(true);
   errno = 1234;
   log("nobody reads this");
   EXPECT_EQ(errno, 1234);
