@@ -1,6 +1,5 @@
 #include "support/stderr_capture.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
