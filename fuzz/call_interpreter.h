@@ -71,7 +71,6 @@ class Interpreter {
   std::uint64_t servedTs_ = 0;    // its timestamp, 0 when not known
   std::uint64_t lastServed_ = 0;  // highest frame a crop or crop_seq copied for this thread
   std::uint64_t lastLatest_ = 0;  // highest latest frame this thread has seen
-  std::uint64_t stopFloor_ = 0;   // frames up to this one ended with this thread's stop
 };
 
 // Lists display layout `index` (mod 3) with every rate set to `hz` (0: its own); any thread.
