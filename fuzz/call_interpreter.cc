@@ -44,7 +44,7 @@ bool untouched(const std::uint8_t* p, std::size_t n) {
   return n == 0 || (p[0] == kSentinel && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
-// Fails when a reference count of frame memory does not add up; any thread.
+// Fails when frame locks do not pair up or pixels were read without one; any thread.
 void checkLocks() {
   if (const int n = sim::unbalancedFrameLocks()) fail("%d unbalanced frame locks", n);
   if (const int n = sim::unlockedPixelReads()) fail("%d reads of frame memory without its lock", n);

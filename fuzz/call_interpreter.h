@@ -31,9 +31,10 @@ namespace zorsck::fuzz {
 
 class Interpreter {
  public:
-  // manual: the only caller, on the manual clock, so answers are known
-  // exactly; otherwise stops, faults and layout changes take turns over all
-  // threads. hz: refresh rate of every display (0: the layout's own).
+  // manual: the only caller, on the manual clock, so a crop must copy the
+  // latest frame; otherwise stops, start faults, holds and layout changes
+  // take turns over all threads. hz: refresh rate of every display (0: the
+  // layout's own).
   Interpreter(bool manual, double hz) : manual_(manual), hz_(hz) {}
 
   // Runs up to 256 operations read from the bytes; calling thread.
@@ -67,7 +68,7 @@ class Interpreter {
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t pos_ = 0;
-  std::uint64_t servedSeq_ = 0;   // frame of this thread's last crop that chose one
+  std::uint64_t servedSeq_ = 0;   // frame of this thread's last crop that copied, 0: unknown
   std::uint64_t servedTs_ = 0;    // its timestamp, 0 when not known
   std::uint64_t lastServed_ = 0;  // highest frame a crop or crop_seq copied for this thread
   std::uint64_t lastLatest_ = 0;  // highest latest frame this thread has seen
