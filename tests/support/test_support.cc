@@ -12,24 +12,14 @@ Snapshot snapshot() {
   Snapshot v;
   v.state = s.state;
   v.hasStream = s.streamRef != nullptr;
-  v.hasOutput = s.outputRef != nullptr;
   v.streamDisplay = s.streamDisplay;
   v.lastAccess = s.lastAccess;
-  v.dispPx = s.dispPx;
-  v.dispScale = s.dispScale;
   v.hasLatest = static_cast<bool>(s.latest);
-  v.latestOrigin = s.latestOrigin;
   v.latestTs = s.latestTs;
   v.latestSeq = s.latestSeq;
-  v.hasServed = static_cast<bool>(s.served);
-  v.servedOrigin = s.servedOrigin;
-  v.servedTs = s.servedTs;
-  v.servedSeq = s.servedSeq;
   v.streamRect = s.streamRect;
   v.unionRect = s.unionRect;
-  v.originBySize = s.originBySize;
   v.reconfiguring = s.reconfiguring;
-  v.lastReconfigure = s.lastReconfigure;
   v.stats = s.stats;
   return v;
 }

@@ -20,24 +20,14 @@ namespace zorsck::test {
 struct Snapshot {
   std::int64_t state = 0;
   bool hasStream = false;
-  bool hasOutput = false;
   platform::DisplayId streamDisplay = 0;
   double lastAccess = 0;
-  PixelSize dispPx;
-  double dispScale = 0;
   bool hasLatest = false;
-  Origin latestOrigin;
   std::uint64_t latestTs = 0;
   std::uint64_t latestSeq = 0;
-  bool hasServed = false;
-  Origin servedOrigin;
-  std::uint64_t servedTs = 0;
-  std::uint64_t servedSeq = 0;
   std::optional<PixelRect> streamRect;
   std::optional<EdgeRect> unionRect;
-  std::map<SizeKey, Origin> originBySize;
   bool reconfiguring = false;
-  double lastReconfigure = 0;
   DeliveryStats stats;
 };
 Snapshot snapshot();
