@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +16,6 @@
 #include <utility>
 
 #include "pattern.h"
-
-extern char** environ;
 
 namespace zorsck::xvfb {
 namespace {
@@ -45,13 +43,13 @@ int readDisplayNumber(int fd) {
 
 }  // namespace
 
-bool Server::installed() {
+std::string Server::executable() {
   const char* path = std::getenv("PATH");
   std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
   for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && ::access((dir + "/Xvfb").c_str(), X_OK) == 0) return true;
+    if (!dir.empty() && ::access((dir + "/Xvfb").c_str(), X_OK) == 0) return dir + "/Xvfb";
   }
-  return false;
+  return "";
 }
 
 Server::Server(std::vector<Screen> screens, std::vector<std::string> extraArgs, int number, int tries)
@@ -83,15 +81,22 @@ bool Server::startOn(const std::vector<std::string>& extraArgs, int number) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (log >= 0) posix_spawn_file_actions_adddup2(&actions, log, 1);
-  if (log >= 0) posix_spawn_file_actions_adddup2(&actions, log, 2);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-  pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  // The server goes with the thread that started it, even when that crashes.
+  const std::string path = executable();
+  const pid_t parent = ::getpid();
+  const pid_t pid = path.empty() ? -1 : ::fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    if (log >= 0) ::dup2(log, 1);
+    if (log >= 0) ::dup2(log, 2);
+    if (fds[1] == 3) ::fcntl(3, F_SETFD, 0);  // dup2 onto itself would keep close-on-exec
+    if (fds[1] != 3) ::dup2(fds[1], 3);
+    ::execv(path.c_str(), argv.data());
+    ::_exit(127);
+  }
+  const int spawned = pid > 0 ? 0 : path.empty() ? ENOENT : errno;
   ::close(fds[1]);  // only the child holds the write end now: its exit shows as end of file
   const int reported = spawned == 0 ? readDisplayNumber(fds[0]) : -1;
   ::close(fds[0]);

@@ -17,8 +17,10 @@ struct Screen {
 
 class Server {
  public:
-  // True when an Xvfb executable is on $PATH; any thread.
-  static bool installed();
+  // The path of the Xvfb executable on $PATH, or ""; any thread.
+  static std::string executable();
+  // True when Xvfb is installed; any thread.
+  static bool installed() { return !executable().empty(); }
 
   // Starts Xvfb with `screens` (and `extraArgs`, e.g. {"-extension", "MIT-SHM"})
   // and waits (10 s at most) until it takes connections; check running(). On
