@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -18,7 +18,7 @@ TEST(BackendThreads, AWriteToAClosedPeerFailsInsteadOfKillingTheProcess) {
   ssize_t written = 0;
   int error = 0;
   std::thread([&] {
-    prepareThisThread("zorsck-test");
+    common::prepareThisThread("zorsck-test");
     written = ::write(fds[1], "x", 1);
     error = errno;
   }).join();

@@ -30,7 +30,7 @@ constexpr auto kIdlePause = std::chrono::milliseconds(2);
 // Runs `completion` with `error` (null for success) on the callback thread; any thread.
 void complete(platform::Completion completion, const std::string& error) {
   if (!completion) return;
-  runOnCallbackThread([completion = std::move(completion), error] {
+  common::runOnCallbackThread([completion = std::move(completion), error] {
     const platform::Error e{error};
     completion(error.empty() ? nullptr : &e);
   });
@@ -111,7 +111,7 @@ Capture::Capture(const platform::Stream* owner, const Monitor& monitor,
   configChanged_ = true;
 }
 
-bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) {
+bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) {
   MutexLock lock(&mu_);
   if (output_) return false;
   output_ = std::move(output);
@@ -180,7 +180,7 @@ void Capture::stop(platform::Completion completion) {
 }
 
 void Capture::run(platform::Completion started) {
-  prepareThisThread("zorsck-capture");
+  common::prepareThisThread("zorsck-capture");
   std::string failure;
   std::size_t poolSize = 1;
   {
@@ -217,7 +217,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   Clock::time_point notBefore{};   // after a grab that had nothing to do
   for (;;) {
     platform::StreamOutputRef output;
-    std::shared_ptr<TaskQueue> queue;
+    std::shared_ptr<common::TaskQueue> queue;
     {
       MutexLock lock(&mu_);
       for (;;) {
@@ -272,7 +272,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     buffer->width = plan.rect.width;
     buffer->height = plan.rect.height;
     buffer->stride = std::size_t{plan.rect.width} * 4;
-    queue->post([output, owner = owner_, sample = Sample{platform::Frame(buffer), presentation}] {
+    queue->post([output, owner = owner_, sample = common::Sample{common::frameOf(buffer), presentation}] {
       output->didOutputSampleBuffer(owner, platform::SampleBuffer(&sample), platform::OutputType::screen);
     });
   }
@@ -291,7 +291,7 @@ void Capture::finish(const std::string& failure) {
   for (auto& done : updates) complete(std::move(done), "the stream stopped");
   for (auto& done : stopped) complete(std::move(done), "");
   if (notify && delegate_) {
-    runOnCallbackThread([delegate = delegate_, owner = owner_, failure] {
+    common::runOnCallbackThread([delegate = delegate_, owner = owner_, failure] {
       delegate->didStopWithError(owner, platform::Error{failure});
     });
   }

@@ -10,7 +10,7 @@
 #include "base/thread_annotations.h"
 #include "base/condvar.h"
 #include "platform/platform.h"
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 #include "platform/x11/x11_monitors.h"
 
 namespace zorsck::x11 {
@@ -43,7 +43,7 @@ class Capture : public std::enable_shared_from_this<Capture> {
           const platform::StreamConfiguration& config, platform::StreamOutputRef delegate);
 
   // Registers where samples go; false when an output is already registered; any thread.
-  bool setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) EXCLUDES(mu_);
+  bool setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) EXCLUDES(mu_);
   // Starts the capture thread; the completion follows once it grabs or failed; any thread.
   void start(platform::Completion completion) EXCLUDES(mu_);
   // Queues a new configuration for the next grab; any thread.
@@ -74,7 +74,7 @@ class Capture : public std::enable_shared_from_this<Capture> {
   std::vector<platform::Completion> updateDone_ GUARDED_BY(mu_);
   std::vector<platform::Completion> stopDone_ GUARDED_BY(mu_);
   platform::StreamOutputRef output_ GUARDED_BY(mu_);
-  std::shared_ptr<TaskQueue> queue_ GUARDED_BY(mu_);
+  std::shared_ptr<common::TaskQueue> queue_ GUARDED_BY(mu_);
 };
 
 }  // namespace zorsck::x11
