@@ -1,108 +1,62 @@
-// Helpers for the simulated platform's own tests: an output that records what
-// it receives, completion probes, and a fixture on the manual clock.
+// Helpers for tests that drive the simulated platform directly: an output that
+// keeps what it receives, the outcome of a step, and streams on the manual clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/mutex.h"
 #include "platform/platform.h"
-#include "base/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::simtest {
 
 using platform::Frame;
-using platform::OutputType;
 using platform::StreamConfiguration;
 
-// One sample as an output saw it.
+// One sample as an output saw it; its frame stays held until let go.
 struct Received {
-  OutputType type = OutputType::screen;
-  std::thread::id thread;
   platform::MediaTime pts;
-  bool hasImage = false;
-  bool baseNull = false;
-  void* native = nullptr;
-  std::size_t width = 0, height = 0, stride = 0;
-  std::vector<std::uint8_t> bytes;  // stride * height bytes, padding included
-  std::uint64_t n = 0;              // framesDelivered() at the callback
-  double hostSeconds = 0;           // host clock at the callback
+  std::int64_t hostNs = 0;  // host clock at the callback
+  std::uint64_t n = 0;      // framesDelivered() at the callback
+  Frame frame;              // empty: the sample carried no image
 };
 
-// A StreamOutput and delegate that records samples and stop notices.
+// A StreamOutput that keeps every sample; stop notices are not kept.
 class RecordingOutput : public platform::StreamOutput {
  public:
-  explicit RecordingOutput(bool keepFrames = false) : keepFrames_(keepFrames) {}
-  // Records the sample, copying its pixels under a read lock; on the sample queue.
+  // Keeps the sample and its frame; on the sample queue.
   void didOutputSampleBuffer(const platform::Stream* stream, const platform::SampleBuffer& sample,
-                             OutputType type) override;
-  // Records the stop notice; on a platform thread.
-  void didStopWithError(const platform::Stream* stream, const platform::Error& error) override;
-
+                             platform::OutputType type) override;
+  void didStopWithError(const platform::Stream*, const platform::Error&) override {}
   std::vector<Received> received() const;
-  std::vector<std::string> stops() const;
-  std::size_t samplesAtStop() const;
-  // Gives up every kept Frame; test thread.
-  void dropFrames();
-  std::vector<Frame> keptFrames() const;
-  // Waits until `count` samples arrived or `timeout` passed; true when they did; test thread.
-  bool waitForSamples(std::size_t count, std::chrono::seconds timeout);
+  // Lets go of the frame of sample `i`; test thread.
+  void release(std::size_t i);
 
  private:
-  const bool keepFrames_;
   mutable Mutex mu_;
-  CondVar arrived_;
   std::vector<Received> received_ GUARDED_BY(mu_);
-  std::vector<Frame> kept_ GUARDED_BY(mu_);
-  std::vector<std::string> stops_ GUARDED_BY(mu_);
-  std::size_t samplesAtStop_ GUARDED_BY(mu_) = 0;
 };
 
-// Records the one call of a completion.
-class Probe {
- public:
-  platform::Completion completion();
-  int calls() const;
-  std::optional<std::string> error() const;
-  std::thread::id thread() const;
-
- private:
-  mutable Mutex mu_;
-  int calls_ GUARDED_BY(mu_) = 0;
-  std::optional<std::string> error_ GUARDED_BY(mu_);
-  std::thread::id thread_ GUARDED_BY(mu_);
-};
+// The error that `step` reports to its completion, or nothing; checks that the
+// completion ran once by the time the platform settled; test thread.
+std::optional<std::string> stepError(const std::function<void(platform::Completion)>& step);
 
 // A configuration of `width` x `height` pixels over source points (x, y, w, h).
 StreamConfiguration configuration(double x, double y, double w, double h, std::size_t width,
-                                  std::size_t height, double fps = 10.0, int queueDepth = 3);
+                                  std::size_t height, double fps = 10.0, int queueDepth = 8);
 
-// A stream of display `display` with a recording output, started unless told not to.
+// A stream of the first display with a recording output, started unless told not to.
 struct TestStream {
   platform::StreamRef stream;
-  std::shared_ptr<RecordingOutput> output;
-  platform::SerialQueueRef queue;
-  int index = 0;
-  sim::StreamInfo info() const;
+  std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
+  platform::SerialQueueRef queue = platform::makeSerialQueue("zorsck.test");
 };
-TestStream openStream(const StreamConfiguration& configuration, platform::DisplayId display = 1,
-                      bool start = true, bool keepFrames = false);
-
-// The display `id` as the shareable content lists it.
-platform::DisplayRef findDisplay(platform::DisplayId id);
-
-// Defaults and the manual clock for every test; every stream stopped after.
-class SimTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-};
+TestStream openStream(const StreamConfiguration& configuration, bool start = true);
 
 }  // namespace zorsck::simtest
