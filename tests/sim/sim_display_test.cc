@@ -3,10 +3,12 @@
 #include <utility>
 
 #include "sim_test_support.h"
+#include "zorsck.h"
 
 namespace zorsck::simtest {
 namespace {
 
+// Each test runs in a process of its own (see tests/CMakeLists.txt), on the manual clock.
 class SimDisplay : public ::testing::Test {
  protected:
   void SetUp() override { sim::useManualClock(); }
@@ -174,6 +176,21 @@ TEST_F(SimDisplay, AnInjectedSampleFaultSpoilsTheNextFrameOnly) {
     EXPECT_TRUE(spoiled(got[got.size() - 2])) << "fault " << static_cast<int>(fault);
     EXPECT_FALSE(spoiled(got.back())) << "fault " << static_cast<int>(fault);
   }
+}
+
+// A host that starts and stops streams for as long as it runs leaves only the
+// live streams and the latest ended ones on record.
+TEST_F(SimDisplay, StartStopCyclesKeepTheRecordsBounded) {
+  std::uint8_t pixel[4];
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    ASSERT_EQ(zor_sck_crop(0, 0, 0, 1, 1, pixel, nullptr, nullptr), ZOR_SCK_NO_FRAME_YET);
+    sim::settle();
+    zor_sck_stop();
+    sim::settle();
+  }
+  const std::vector<sim::StreamInfo> records = sim::streams();
+  EXPECT_LE(records.size(), 9u);
+  EXPECT_EQ(records.back().index, 99);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The sim's state, faults, held completions, defaults and inspection for tests.
+#include <algorithm>
 #include <utility>
 
 #include "platform/common/timers.h"
@@ -84,20 +85,24 @@ int heldCount(Step step) {
 std::vector<StreamInfo> streams() {
   std::vector<StreamInfo> infos;
   MutexLock lock(&gSimMu);
-  for (const auto& record : state().streams) {
-    StreamInfo info;
-    info.index = record->index;
-    info.display = record->display;
-    info.configuration = record->configuration;
-    info.updates = record->updates;
-    info.running = record->running;
-    info.stopRequests = record->stopRequests;
-    // References beyond the platform's own hold of a running stream are the library's.
-    info.alive = record->stream.use_count() > (record->selfHold ? 1 : 0);
-    info.framesDropped = record->framesDropped;
-    if (record->queue) info.queueLabel = record->queue->label();
-    infos.push_back(std::move(info));
+  for (const auto* records : {&state().streams, &state().ended}) {
+    for (const auto& record : *records) {
+      StreamInfo info;
+      info.index = record->index;
+      info.display = record->display;
+      info.configuration = record->configuration;
+      info.updates = record->updates;
+      info.running = record->running;
+      info.stopRequests = record->stopRequests;
+      // References beyond the platform's own hold of a running stream are the library's.
+      info.alive = record->stream.use_count() > (record->selfHold ? 1 : 0);
+      info.framesDropped = record->framesDropped;
+      if (record->queue) info.queueLabel = record->queue->label();
+      infos.push_back(std::move(info));
+    }
   }
+  std::sort(infos.begin(), infos.end(),
+            [](const StreamInfo& a, const StreamInfo& b) { return a.index < b.index; });
   return infos;
 }
 

@@ -140,7 +140,7 @@ struct StreamInfo {
   int index = 0;                         // creation order, from 0
   platform::DisplayId display = 0;       // display of its filter
   platform::StreamConfiguration configuration;  // current (updated) configuration
-  std::vector<platform::StreamConfiguration> updates;  // every update asked for
+  std::vector<platform::StreamConfiguration> updates;  // the latest 64 updates asked for
   bool running = false;                  // capture started and not stopped
   int stopRequests = 0;                  // stopCapture calls
   bool alive = false;                    // the library still holds a reference
@@ -148,6 +148,8 @@ struct StreamInfo {
   std::string queueLabel;                // label of the screen output's queue
 };
 
+// The streams the library holds or the platform runs, then the last 8 that
+// ended (the library let go of them), by index.
 std::vector<StreamInfo> streams();
 int runningStreamCount();
 int timerCount();               // timer sources ever made

@@ -27,6 +27,10 @@ extern Mutex& gSimMu;
 
 inline constexpr int kFaultKinds = static_cast<int>(Fault::nullBaseAddress) + 1;
 inline constexpr int kSteps = static_cast<int>(Step::stop) + 1;
+// How many streams the library let go streams() still reports, and how many
+// updates it keeps of each stream.
+inline constexpr std::size_t kEndedKept = 8;
+inline constexpr std::size_t kUpdatesKept = 64;
 
 // What the platform knows about one stream; outlives the Stream object so that
 // tests can inspect it and late tasks can find it stopped.
@@ -38,7 +42,7 @@ struct StreamRecord {
   std::weak_ptr<platform::Stream> stream;
 
   platform::StreamConfiguration configuration GUARDED_BY(gSimMu);
-  std::vector<platform::StreamConfiguration> updates GUARDED_BY(gSimMu);
+  std::vector<platform::StreamConfiguration> updates GUARDED_BY(gSimMu);  // the latest ones
   platform::StreamOutputRef delegate GUARDED_BY(gSimMu);
   platform::StreamOutputRef output GUARDED_BY(gSimMu);          // the screen output
   std::shared_ptr<common::TaskQueue> queue GUARDED_BY(gSimMu);  // where its samples run
@@ -60,7 +64,9 @@ struct SimState {
   std::array<int, kFaultKinds> faults GUARDED_BY(gSimMu) = {};
   std::array<bool, kSteps> hold GUARDED_BY(gSimMu) = {};
   std::array<std::deque<std::function<void()>>, kSteps> held GUARDED_BY(gSimMu);
-  std::vector<std::shared_ptr<StreamRecord>> streams GUARDED_BY(gSimMu);  // every stream made
+  // Streams whose Stream object exists, oldest first; then the last ones let go.
+  std::vector<std::shared_ptr<StreamRecord>> streams GUARDED_BY(gSimMu);
+  std::vector<std::shared_ptr<StreamRecord>> ended GUARDED_BY(gSimMu);
   int streamsMade GUARDED_BY(gSimMu) = 0;
   int contentQueries GUARDED_BY(gSimMu) = 0;
 };

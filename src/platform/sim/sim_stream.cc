@@ -14,7 +14,7 @@ namespace zorsck::platform {
 class Stream {
  public:
   explicit Stream(std::shared_ptr<sim::StreamRecord> record) : record_(std::move(record)) {}
-  // Lets go of the output and frames; releasing thread.
+  // Lets go of the output and frames and moves the record among the ended ones; releasing thread.
   ~Stream();
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
@@ -151,11 +151,19 @@ Stream::~Stream() {
   StreamOutputRef delegate, output;
   std::shared_ptr<sim::FramePool> pool;
   std::shared_ptr<const sim::FrameGeometry> geometry;
+  std::shared_ptr<sim::StreamRecord> forgotten;
   MutexLock lock(&sim::gSimMu);
   delegate = std::move(record_->delegate);
   output = std::move(record_->output);
   pool = std::move(record_->pool);
   geometry = std::move(record_->geometry);
+  std::erase(sim::state().streams, record_);
+  auto& ended = sim::state().ended;
+  ended.push_back(record_);
+  if (ended.size() > sim::kEndedKept) {
+    forgotten = std::move(ended.front());
+    ended.erase(ended.begin());
+  }
 }
 
 StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
@@ -217,6 +225,7 @@ void updateConfiguration(Stream& stream, const StreamConfiguration& configuratio
   {
     MutexLock lock(&sim::gSimMu);
     record->updates.push_back(configuration);
+    if (record->updates.size() > sim::kUpdatesKept) record->updates.erase(record->updates.begin());
     if (sim::takeFault(sim::Fault::updateError)) error = "simulated configuration update error";
   }
   sim::finish(sim::Step::update, std::move(completion), error,
