@@ -7,33 +7,15 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "base/condvar.h"
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
+#include "platform/common/control.h"
 #include "platform/platform.h"
 
 namespace zorsck::common {
-
-// What a simulated platform steers in the threads: the clock that timers go
-// by and a count of the work under way.
-class Control {
- public:
-  virtual ~Control() = default;
-  // The manual clock in nanoseconds, or nothing while time is real; any thread.
-  virtual std::optional<std::int64_t> manualNowNs() = 0;
-  // A counted task was queued; any thread.
-  virtual void taskQueued() = 0;
-  // A counted task has run and let go of what it held; any thread.
-  virtual void taskFinished() = 0;
-};
-
-// Installs `control` for the life of the process, before any task is queued; any thread.
-void installControl(Control* control);
-// The installed control, or null; any thread.
-Control* control();
 
 // Readies a thread the backend made: names it (the first 15 bytes of `name`)
 // and blocks SIGPIPE, so a write to a peer that went away fails with EPIPE
