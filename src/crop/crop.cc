@@ -42,14 +42,18 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     MutexLock hold(&s.lock);
     const double now = platform::wallClockNow();
     s.lastAccess = now;
-    if (s.dispPx.w == 0) measureDisplay(s, display);
+    // A crop that may start a stream measures the display it names, so a
+    // switch of display or of display mode takes effect at the next start.
+    if (s.state == kNoStream || s.dispPx.w == 0) measureDisplay(s, display);
 
     const StreamPlan plan =
         narrow ? regionStep(s, display, x, y, w, h, now) : fullDisplayStep(s, display);
     if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
     if (plan.action == StreamPlan::start) {
+      const StartRequest request{display, plan.fps, plan.rect, s.dispPx, s.dispScale,
+                                 ++s.startGeneration};
       hold.unlock();
-      startStream(display, plan.fps, plan.rect);
+      startStream(request);
       return ZOR_SCK_NO_FRAME_YET;
     }
 

@@ -7,13 +7,13 @@
 namespace zorsck {
 namespace {
 
-// The update's completion: allows the next update and logs the outcome. On a
-// platform thread.
-void reconfigured(const PixelRect& rect, const platform::Error* error) {
+// The update's completion: allows the next update, unless a stop or a newer
+// update came since, and logs the outcome. On a platform thread.
+void reconfigured(const PixelRect& rect, std::uint64_t token, const platform::Error* error) {
   {
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
-    s.reconfiguring = false;
+    if (s.reconfigureToken == token) s.reconfiguring = false;
   }
   if (error) {
     log("reconfigure failed: " + error->description);
@@ -28,8 +28,10 @@ void reconfigured(const PixelRect& rect, const platform::Error* error) {
 void reconfigure(CaptureState& s, const PixelRect& rect, std::int32_t fps) {
   if (!s.streamRef) return;
   s.reconfiguring = true;
-  platform::updateConfiguration(*s.streamRef, streamConfiguration(rect, fps, s.dispScale),
-                                [rect](const platform::Error* error) { reconfigured(rect, error); });
+  const std::uint64_t token = ++s.reconfigureToken;
+  platform::updateConfiguration(
+      *s.streamRef, streamConfiguration(rect, fps, s.dispScale),
+      [rect, token](const platform::Error* error) { reconfigured(rect, token, error); });
 }
 
 }  // namespace zorsck

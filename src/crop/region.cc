@@ -21,6 +21,26 @@ std::int64_t evenDown(std::int64_t v) { return v & ~std::int64_t{1}; }
 // `v` rounded up to an even number (v >= 0).
 std::int64_t evenUp(std::int64_t v) { return (v + 1) & ~std::int64_t{1}; }
 
+// One side of a stream rectangle.
+struct Span {
+  std::int64_t start = 0;
+  std::int64_t length = 0;
+};
+
+// The span from `lo` to `hi` (0 <= lo < hi <= extent) on an even start with an
+// even length. The length comes from the unaligned edges, so aligning the
+// start down shifts the span by a pixel rather than widening it. An odd-sized
+// display cannot always take that: at its far edge the span moves back so it
+// neither reaches past the display nor leaves its last pixel out, and a span
+// longer than the display becomes the display.
+Span alignedSpan(std::int64_t lo, std::int64_t hi, std::int64_t extent) {
+  Span span;
+  span.length = std::min(evenUp(hi - lo), extent);
+  span.start = std::max<std::int64_t>(std::min(evenDown(lo), extent - span.length), 0);
+  if (hi == extent && span.start + span.length < hi) span.start = hi - span.length;
+  return span;
+}
+
 // True when (x, y, w, h) lies wholly inside `rect`.
 bool contains(const PixelRect& rect, std::int64_t x, std::int64_t y, std::int64_t w,
               std::int64_t h) {
@@ -49,13 +69,11 @@ PixelRect distinctSize(PixelRect next, const PixelRect& current, const PixelSize
 PixelRect regionAround(const EdgeRect& u, const PixelSize& display) {
   const std::int64_t mx = marginFor(u.x1 - u.x0);
   const std::int64_t my = marginFor(u.y1 - u.y0);
-  const std::int64_t left = std::max<std::int64_t>(u.x0 - mx, 0);
-  const std::int64_t top = std::max<std::int64_t>(u.y0 - my, 0);
-  const std::int64_t right = std::min(u.x1 + mx, display.w);
-  const std::int64_t bottom = std::min(u.y1 + my, display.h);
-  // Width and height come from the unaligned edges, so aligning the origin down
-  // shifts the rectangle by a pixel rather than widening it.
-  return {evenDown(left), evenDown(top), evenUp(right - left), evenUp(bottom - top)};
+  const Span across = alignedSpan(std::max<std::int64_t>(u.x0 - mx, 0),
+                                  std::min(u.x1 + mx, display.w), display.w);
+  const Span down = alignedSpan(std::max<std::int64_t>(u.y0 - my, 0),
+                                std::min(u.y1 + my, display.h), display.h);
+  return {across.start, down.start, across.length, down.length};
 }
 
 StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t x, std::int32_t y,
@@ -77,14 +95,18 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
     u = {std::min<std::int64_t>(u.x0, x), std::min<std::int64_t>(u.y0, y), std::max(u.x1, x1),
          std::max(u.y1, y1)};
   }
-  if (s.streamRect && contains(*s.streamRect, x, y, w, h)) return StreamPlan::toFrameChoice();
-  if (s.reconfiguring) return StreamPlan::toFrameChoice();
-  // A start under way keeps the rectangle it was started with. Recording a wider
-  // one now would make requests inside it look covered although the stream never
-  // shows them; the grown union takes effect at the first request beyond the
-  // stream once it runs.
-  if (s.state == kStartRequested) return StreamPlan::toFrameChoice();
-  if (now - s.lastReconfigure <= kRegionHoldSeconds) return StreamPlan::toFrameChoice();
+  // With no stream (none yet, or a start failed) this request starts one at
+  // once: the rectangle a failed start kept shows nothing.
+  if (s.state != kNoStream) {
+    if (s.streamRect && contains(*s.streamRect, x, y, w, h)) return StreamPlan::toFrameChoice();
+    if (s.reconfiguring) return StreamPlan::toFrameChoice();
+    // A start under way keeps the rectangle it was started with. Recording a
+    // wider one now would make requests inside it look covered although the
+    // stream never shows them; the grown union takes effect at the first
+    // request beyond the stream once it runs.
+    if (s.state == kStartRequested) return StreamPlan::toFrameChoice();
+    if (now - s.lastReconfigure <= kRegionHoldSeconds) return StreamPlan::toFrameChoice();
+  }
 
   PixelRect rect = regionAround(*s.unionRect, s.dispPx);
   if (s.streamRect) rect = distinctSize(rect, *s.streamRect, s.dispPx);

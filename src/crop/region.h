@@ -23,7 +23,8 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
                       std::uint32_t w, std::uint32_t h, double now) REQUIRES(s.lock);
 
 // The stream rectangle for a union: a margin of a quarter of its extent (at
-// least 160 px) on each side, clipped to the display, on even pixels. Any thread.
+// least 160 px) on each side, clipped to the display, on even pixels where
+// the display allows; always inside the display. Any thread.
 PixelRect regionAround(const EdgeRect& u, const PixelSize& display);
 
 // `next`, grown by two pixels when it has the size of the stream's `current`

@@ -53,7 +53,7 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
   // The previous latest frame is let go here, outside the lock.
 }
 
-void Output::didStopWithError(const platform::Stream* stream, const platform::Error& error) {
+void Output::didStopWithError(const platform::Stream* /*stream*/, const platform::Error& error) {
   log("stream stopped: " + error.description);
 
   platform::StreamRef stoppedStream;
@@ -63,10 +63,14 @@ void Output::didStopWithError(const platform::Stream* stream, const platform::Er
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    // A late notice from a stream that was already stopped or replaced must not
-    // tear down the stream that runs now.
-    if (s.streamRef && s.streamRef.get() != stream) return;
+    // Only the notice of the stream the state holds ends it. A late notice of
+    // a stream already stopped or replaced, or one that comes while a start
+    // is pending, must not tear down the stream that runs now or let a second
+    // start begin beside the pending one. The platform holds this Output for
+    // the call, so no other live Output can share its address.
+    if (s.outputRef.get() != this) return;
     s.state = kNoStream;
+    s.reconfiguring = false;
     stoppedStream = std::move(s.streamRef);
     stoppedOutput = std::move(s.outputRef);
     latest = std::move(s.latest);

@@ -24,7 +24,7 @@ class Output final : public platform::StreamOutput {
                              platform::OutputType type) override;
 
   // Logs why the platform ended the stream and, when it is the stream the state
-  // holds (or none is held), returns the state to no stream. On a platform thread.
+  // holds, returns the state to no stream. On a platform thread.
   void didStopWithError(const platform::Stream* stream, const platform::Error& error) override;
 
  private:

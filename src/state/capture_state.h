@@ -30,9 +30,15 @@ struct CaptureState {
   platform::StreamOutputRef outputRef GUARDED_BY(lock);   // its Output, kept alive beside it
   platform::DisplayId streamDisplay GUARDED_BY(lock) = 0;
   std::uint64_t streamOutputId GUARDED_BY(lock) = 0;      // Output::id() of the published stream
+  // Starts are numbered as crops request them. A start's completion acts on
+  // the state only while it is still the newest start, so an overtaken start
+  // can neither reset the state under a newer stream nor replace it.
+  std::uint64_t startGeneration GUARDED_BY(lock) = 0;     // the newest start requested
+  std::uint64_t streamGeneration GUARDED_BY(lock) = 0;    // the start whose stream is published
   double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
 
-  // Display geometry, measured once by the first crop.
+  // Display geometry: measured by the crop that starts a stream, for the
+  // display it names, and set again to the published stream's own.
   PixelSize dispPx GUARDED_BY(lock);
   double dispScale GUARDED_BY(lock) = 2.0;                // pixels per point
 
@@ -62,6 +68,10 @@ struct CaptureState {
   std::optional<EdgeRect> unionRect GUARDED_BY(lock);     // union of region requests
   std::map<SizeKey, Origin> originBySize GUARDED_BY(lock);
   bool reconfiguring GUARDED_BY(lock) = false;
+  // Numbers update requests; only the completion of the newest one clears
+  // `reconfiguring`, and a stop forgets it, so a late completion of an old
+  // stream's update changes nothing.
+  std::uint64_t reconfigureToken GUARDED_BY(lock) = 0;
   double lastReconfigure GUARDED_BY(lock) = 0.0;          // wall-clock seconds; the epoch at first
 
   // Delivery statistics, counted only in debug mode.

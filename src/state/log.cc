@@ -1,13 +1,18 @@
 #include "state/log.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <string>
+
+#include "base/mutex.h"
 
 namespace zorsck {
 namespace {
@@ -16,8 +21,15 @@ constexpr std::string_view kTag = "[zorsck] ";
 // How long a line waits for a full standard error to take it before it is dropped.
 constexpr int kWritableWaitMs = 20;
 
+// Lines from several threads go out one at a time, so they never interleave
+// and `lineCut` stays true to what standard error last received.
+Mutex writeLock;
+// True when the last bytes the library wrote end inside a line whose rest was
+// dropped; the next line then starts with a line feed of its own.
+bool lineCut GUARDED_BY(writeLock) = false;
+
 // True when standard error can take bytes now or within a short wait; a pipe
-// that nobody drains must not stall the queue that frames arrive on.
+// that nobody drains must not stall the queue that frames arrive on. Any thread.
 bool writable() {
   pollfd fd{STDERR_FILENO, POLLOUT, 0};
   for (;;) {
@@ -26,26 +38,61 @@ bool writable() {
   }
 }
 
-// Writes all bytes to standard error, resuming after signals and short writes;
-// drops the rest when it stays full, and gives up on any other failure.
-// Returns true when the reader has gone (EPIPE).
-bool writeAll(const char* data, std::size_t size) {
-  while (size > 0) {
-    if (!writable()) return false;
-    const ssize_t n = ::write(STDERR_FILENO, data, size);
+#if defined(__APPLE__)
+// One write(2) that cannot raise SIGPIPE. Darwin sends the SIGPIPE of a broken
+// pipe to the whole process, where any host thread that leaves it unblocked
+// takes it, so masking it on this thread is no help. F_SETNOSIGPIPE belongs to
+// the open file description, which the host's own standard error shares (a dup
+// shares it too), so it is turned on for this write only and put back at once.
+// Under writeLock.
+ssize_t writeChunk(const char* data, std::size_t size) {
+  const int had = ::fcntl(STDERR_FILENO, F_GETNOSIGPIPE);
+  if (had < 0) return -1;
+  if (had == 0 && ::fcntl(STDERR_FILENO, F_SETNOSIGPIPE, 1) != 0) return -1;
+  const ssize_t n = ::write(STDERR_FILENO, data, size);
+  const int writeErrno = errno;
+  if (had == 0) ::fcntl(STDERR_FILENO, F_SETNOSIGPIPE, 0);
+  errno = writeErrno;
+  return n;
+}
+#else
+// One write(2); the caller deals with SIGPIPE. Under writeLock.
+ssize_t writeChunk(const char* data, std::size_t size) {
+  return ::write(STDERR_FILENO, data, size);
+}
+#endif
+
+struct Written {
+  std::size_t bytes = 0;    // how many of the bytes went out
+  bool readerGone = false;  // a write failed with EPIPE
+};
+
+// Writes the bytes in pieces of at most PIPE_BUF, which a pipe that polls
+// writable takes without blocking, resuming after signals; stops at the first
+// piece that a full standard error does not take in time, or at a failure.
+// Under writeLock.
+Written writeSome(const char* data, std::size_t size) {
+  Written out;
+  while (out.bytes < size && writable()) {
+    const std::size_t piece = std::min<std::size_t>(size - out.bytes, PIPE_BUF);
+    const ssize_t n = writeChunk(data + out.bytes, piece);
     if (n > 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
+      out.bytes += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      return n < 0 && errno == EPIPE;
+      out.readerGone = n < 0 && errno == EPIPE;
+      break;
     }
   }
-  return false;
+  return out;
 }
 
-// True when SIGPIPE is pending for the calling thread or the process.
+#if defined(__APPLE__)
+// Writes the line; the write itself cannot raise SIGPIPE. Under writeLock.
+Written writeLine(const char* data, std::size_t size) { return writeSome(data, size); }
+#else
+// True when SIGPIPE is pending for the calling thread or the process; any thread.
 bool sigpipePending() {
   sigset_t pending;
   sigemptyset(&pending);
@@ -53,29 +100,34 @@ bool sigpipePending() {
   return sigismember(&pending, SIGPIPE) == 1;
 }
 
-// Writes the line with SIGPIPE blocked on this thread, and swallows the SIGPIPE
-// that a broken pipe raised, so that a host whose standard error has gone away
-// is not killed by a diagnostic line.
-void writeLine(const char* data, std::size_t size) {
-  const int savedErrno = errno;
+// Writes the line with SIGPIPE blocked on this thread and swallows the SIGPIPE
+// that a broken pipe raised: Linux sends it to the writing thread, so a host
+// whose standard error has gone away is not killed by a diagnostic line.
+// Under writeLock.
+Written writeLine(const char* data, std::size_t size) {
   sigset_t pipeOnly;
   sigset_t previous;
   sigemptyset(&pipeOnly);
   sigaddset(&pipeOnly, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
   const bool wasPending = sigpipePending();
-  if (writeAll(data, size) && !wasPending && sigpipePending()) {
+  const Written out = writeSome(data, size);
+  if (out.readerGone && !wasPending && sigpipePending()) {
     int signal = 0;
     sigwait(&pipeOnly, &signal);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  errno = savedErrno;
+  return out;
 }
+#endif
 
 }  // namespace
 
 void log(std::string_view message) {
-  const std::size_t size = kTag.size() + message.size() + 1;
+  const int savedErrno = errno;
+  MutexLock hold(&writeLock);
+  const std::size_t lead = lineCut ? 1 : 0;
+  const std::size_t size = lead + kTag.size() + message.size() + 1;
   char small[512];
   std::string large;
   char* line = small;
@@ -83,10 +135,13 @@ void log(std::string_view message) {
     large.resize(size);
     line = large.data();
   }
-  std::memcpy(line, kTag.data(), kTag.size());
-  if (!message.empty()) std::memcpy(line + kTag.size(), message.data(), message.size());
+  if (lead) line[0] = '\n';
+  std::memcpy(line + lead, kTag.data(), kTag.size());
+  if (!message.empty()) std::memcpy(line + lead + kTag.size(), message.data(), message.size());
   line[size - 1] = '\n';
-  writeLine(line, size);
+  const Written out = writeLine(line, size);
+  if (out.bytes > 0) lineCut = line[out.bytes - 1] != '\n';
+  errno = savedErrno;
 }
 
 }  // namespace zorsck

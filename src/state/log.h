@@ -5,10 +5,12 @@
 
 namespace zorsck {
 
-// Writes one tagged line to standard error in a single write. A closed or broken
-// standard error never raises SIGPIPE and is never reported; a line that a full
-// standard error does not take within 20 ms is dropped. Any thread, but never
-// with the capture state's lock held: the write may wait that long.
+// Writes one tagged line to standard error. A closed or broken standard error
+// never raises SIGPIPE and is never reported; what a full standard error does
+// not take within 20 ms is dropped, and when that cut a line short the next
+// line starts on a line of its own. Lines from several threads go out one at a
+// time. Any thread, but never with the capture state's lock held: the write may
+// wait that long.
 void log(std::string_view message);
 
 }  // namespace zorsck

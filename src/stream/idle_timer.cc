@@ -29,14 +29,16 @@ void armIdleTimer() {
 
 void idleTick() {
   double idle = 0.0;
-  std::int64_t state = kNoStream;
+  bool streaming = false;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
     idle = platform::wallClockNow() - s.lastAccess;
-    state = s.state;
+    // Whatever stream is held is ended, also one that an overlapping start
+    // left behind while the state waits for a newer start.
+    streaming = s.state == kStreamRunning || s.streamRef != nullptr;
   }
-  if (state == kStreamRunning && idle > kIdleLimitSeconds && platform::osAtLeast(12, 3, 0)) {
+  if (streaming && idle > kIdleLimitSeconds && platform::osAtLeast(12, 3, 0)) {
     stopStream();
   }
 }

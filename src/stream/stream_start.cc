@@ -14,20 +14,15 @@
 namespace zorsck {
 namespace {
 
-// What one start asks for, copied into its task.
-struct StartRequest {
-  platform::DisplayId display = 0;
-  std::int32_t fps = 0;
-  PixelRect rect;
-};
-
-// Logs `line`, then returns the state to no stream; the rest stays as the crop
-// set it. On a task or platform thread.
-void failStart(const std::string& line) {
+// Logs `line`, then returns the state to no stream when the failed start is
+// still the one the state waits for; the rest stays as the crop set it. A
+// start overtaken by a stop and a newer start, or by a stream published since,
+// changes nothing. On a task or platform thread.
+void failStart(const StartRequest& request, const std::string& line) {
   log(line);
   CaptureState& s = captureState();
   MutexLock hold(&s.lock);
-  s.state = kNoStream;
+  if (s.state == kStartRequested && s.startGeneration == request.generation) s.state = kNoStream;
 }
 
 // The first listed display whose id is `wanted`, else the first listed, else null. Any thread.
@@ -39,9 +34,11 @@ platform::DisplayRef chooseDisplay(const platform::ShareableContent& content,
   return content.displays.empty() ? nullptr : content.displays.front();
 }
 
-// Publishes the started stream and sets the state to running. A stream that a
-// start overlapping a stop left in the state is stopped, not just let go, so no
-// capture keeps running with nobody holding it. On a platform thread.
+// Publishes the started stream and sets the state to running, with the
+// geometry the stream was requested with. A stream that a start overlapping a
+// stop left in the state is stopped, not just let go, so no capture keeps
+// running with nobody holding it; a start older than the published stream
+// stops its own stream instead. On a platform thread.
 void publish(const StartRequest& request, platform::StreamRef stream,
              std::shared_ptr<Output> output, platform::DisplayId display) {
   platform::StreamRef replaced;
@@ -51,7 +48,16 @@ void publish(const StartRequest& request, platform::StreamRef stream,
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
+    if (s.streamRef && s.streamGeneration > request.generation) {
+      hold.unlock();
+      stopCaptureLater(std::move(stream));
+      return;
+    }
     replaced = std::exchange(s.streamRef, std::move(stream));
+    s.streamGeneration = request.generation;
+    s.dispPx = request.displaySize;
+    s.dispScale = request.scale;
+    s.reconfiguring = false;
     // A stop while this start was pending emptied the recorded origins: record
     // this stream's own again. Should a newer request have recorded another
     // origin for the same size, this stream's frames cannot be placed, and none
@@ -74,35 +80,30 @@ void publish(const StartRequest& request, platform::StreamRef stream,
 void buildAndStart(const StartRequest& request, const platform::ShareableContent& content) {
   const platform::DisplayRef chosen = chooseDisplay(content, request.display);
   if (!chosen) {
-    failStart("no display " + std::to_string(request.display));
+    failStart(request, "no display " + std::to_string(request.display));
     return;
   }
   const platform::DisplayId display = platform::displayId(*chosen);
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
-  double scale = 0.0;
-  {
-    CaptureState& s = captureState();
-    MutexLock hold(&s.lock);
-    scale = s.dispScale;
-  }
-  const platform::StreamConfiguration config = streamConfiguration(request.rect, request.fps, scale);
+  const platform::StreamConfiguration config =
+      streamConfiguration(request.rect, request.fps, request.scale);
   auto output = std::make_shared<Output>();
   platform::StreamRef stream = filter ? platform::makeStream(*filter, config, output) : nullptr;
   if (!stream) {
-    failStart("start failed: the stream could not be created");
+    failStart(request, "start failed: the stream could not be created");
     return;
   }
   platform::Error error;
   if (!platform::addStreamOutput(*stream, output, platform::OutputType::screen, captureQueue(),
                                  &error)) {
-    failStart("start failed: " + error.description);
+    failStart(request, "start failed: " + error.description);
     return;
   }
   platform::Stream& target = *stream;
   platform::startCapture(target, [request, stream = std::move(stream), output = std::move(output),
                                   display](const platform::Error* startError) mutable {
     if (startError) {
-      failStart("start failed: " + startError->description);
+      failStart(request, "start failed: " + startError->description);
       return;
     }
     publish(request, std::move(stream), std::move(output), display);
@@ -111,15 +112,14 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
 
 }  // namespace
 
-void startStream(platform::DisplayId display, std::int32_t fps, const PixelRect& rect) {
-  const StartRequest request{display, fps, rect};
+void startStream(const StartRequest& request) {
   platform::runAsync([request] {
     platform::getShareableContent(
         false, true, [request](platform::ShareableContentRef content, const platform::Error* error) {
           if (error) {
-            failStart("start failed: " + error->description);
+            failStart(request, "start failed: " + error->description);
           } else if (!content) {
-            failStart("start failed: no shareable content");
+            failStart(request, "start failed: no shareable content");
           } else {
             buildAndStart(request, *content);
           }

@@ -1,63 +1,47 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "state/settings.h"
 
 namespace zorsck {
 namespace {
 
-struct RegionCase {
+struct SwitchCase {
   const char* name;
+  const char* variable;
   const char* value;  // null: unset
   bool on;
 };
 
-class RegionModeSwitch : public ::testing::TestWithParam<RegionCase> {};
+class Switch : public ::testing::TestWithParam<SwitchCase> {};
 
-TEST_P(RegionModeSwitch, OnlyTheExactTextOneTurnsItOn) {
-  const RegionCase& c = GetParam();
-  if (c.value) setenv("ZOR_SCK_REGION", c.value, 1);
-  else unsetenv("ZOR_SCK_REGION");
-  EXPECT_EQ(regionMode(), c.on);
-  // Read once: later changes of the environment do not count.
-  setenv("ZOR_SCK_REGION", c.on ? "0" : "1", 1);
-  EXPECT_EQ(regionMode(), c.on);
+// Region mode takes exactly "1"; statistics take any value, even an empty one.
+// Each is read once: later changes of the environment do not count.
+TEST_P(Switch, IsReadOnceFromTheEnvironment) {
+  const SwitchCase& c = GetParam();
+  bool (*const read)() = std::string(c.variable) == "ZOR_SCK_REGION" ? regionMode : debug;
+  if (c.value) setenv(c.variable, c.value, 1);
+  else unsetenv(c.variable);
+  EXPECT_EQ(read(), c.on);
+  if (c.on) unsetenv(c.variable);
+  else setenv(c.variable, "1", 1);
+  EXPECT_EQ(read(), c.on);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Values, RegionModeSwitch,
-    ::testing::Values(RegionCase{"one", "1", true}, RegionCase{"unset", nullptr, false},
-                      RegionCase{"empty", "", false}, RegionCase{"zero", "0", false},
-                      RegionCase{"true", "true", false}, RegionCase{"leading_zero", "01", false},
-                      RegionCase{"space_before", " 1", false},
-                      RegionCase{"space_after", "1 ", false}),
+    Values, Switch,
+    ::testing::Values(SwitchCase{"region_one", "ZOR_SCK_REGION", "1", true},
+                      SwitchCase{"region_unset", "ZOR_SCK_REGION", nullptr, false},
+                      SwitchCase{"region_empty", "ZOR_SCK_REGION", "", false},
+                      SwitchCase{"region_zero", "ZOR_SCK_REGION", "0", false},
+                      SwitchCase{"region_leading_zero", "ZOR_SCK_REGION", "01", false},
+                      SwitchCase{"region_space_after", "ZOR_SCK_REGION", "1 ", false},
+                      SwitchCase{"debug_unset", "ZOR_SCK_DEBUG", nullptr, false},
+                      SwitchCase{"debug_empty", "ZOR_SCK_DEBUG", "", true},
+                      SwitchCase{"debug_zero", "ZOR_SCK_DEBUG", "0", true}),
     [](const auto& p) { return std::string(p.param.name); });
-
-struct DebugCase {
-  const char* name;
-  const char* value;
-  bool on;
-};
-
-class DebugSwitch : public ::testing::TestWithParam<DebugCase> {};
-
-TEST_P(DebugSwitch, PresenceAloneTurnsItOn) {
-  const DebugCase& c = GetParam();
-  if (c.value) setenv("ZOR_SCK_DEBUG", c.value, 1);
-  else unsetenv("ZOR_SCK_DEBUG");
-  EXPECT_EQ(debug(), c.on);
-  if (c.on) unsetenv("ZOR_SCK_DEBUG");
-  else setenv("ZOR_SCK_DEBUG", "1", 1);
-  EXPECT_EQ(debug(), c.on);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, DebugSwitch,
-                         ::testing::Values(DebugCase{"unset", nullptr, false},
-                                           DebugCase{"empty", "", true},
-                                           DebugCase{"zero", "0", true},
-                                           DebugCase{"one", "1", true}),
-                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace zorsck

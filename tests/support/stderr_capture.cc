@@ -1,6 +1,5 @@
 #include "support/stderr_capture.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -27,28 +26,22 @@ StderrCapture::~StderrCapture() {
   std::fflush(stderr);
   ::dup2(saved_, STDERR_FILENO);
   ::close(saved_);
-  // The library's lines stay visible in the test's output.
-  const std::string captured = text();
+  const std::string captured = text();  // the library's lines stay in the test's output
   std::fwrite(captured.data(), 1, captured.size(), stderr);
   ::unlink(path_.c_str());
 }
 
 std::string StderrCapture::text() const {
-  std::ifstream in(path_, std::ios::binary);
   std::ostringstream all;
-  all << in.rdbuf();
+  all << std::ifstream(path_, std::ios::binary).rdbuf();
   return all.str();
 }
 
 std::vector<std::string> StderrCapture::lines() const {
   std::vector<std::string> result;
-  const std::string all = text();
-  std::size_t start = 0;
+  std::istringstream in(text());
   // A line still being written has no line feed yet and is left for later.
-  for (std::size_t end = all.find('\n'); end != std::string::npos; end = all.find('\n', start)) {
-    result.push_back(all.substr(start, end - start));
-    start = end + 1;
-  }
+  for (std::string line; std::getline(in, line) && !in.eof();) result.push_back(line);
   return result;
 }
 
@@ -57,8 +50,7 @@ std::optional<StderrCapture::Clock::time_point> StderrCapture::waitForLine(
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
     const bool seen = countLines(lines(), prefix) > 0;
-    // Read after the file: the line was written no later than this.
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = Clock::now();  // read after the file: the line came no later
     if (seen) return now;
     if (now >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include "stream/stream_start.h"
+#include "zorsck.h"
+
 namespace zorsck::test {
 
 Snapshot snapshot() {
@@ -9,35 +12,67 @@ Snapshot snapshot() {
   Snapshot v;
   v.state = s.state;
   v.hasStream = s.streamRef != nullptr;
-  v.hasOutput = s.outputRef != nullptr;
   v.streamDisplay = s.streamDisplay;
   v.lastAccess = s.lastAccess;
-  v.dispPx = s.dispPx;
-  v.dispScale = s.dispScale;
   v.hasLatest = static_cast<bool>(s.latest);
-  v.latestOrigin = s.latestOrigin;
   v.latestTs = s.latestTs;
   v.latestSeq = s.latestSeq;
-  v.hasServed = static_cast<bool>(s.served);
-  v.servedOrigin = s.servedOrigin;
-  v.servedTs = s.servedTs;
-  v.servedSeq = s.servedSeq;
   v.streamRect = s.streamRect;
   v.unionRect = s.unionRect;
-  v.originBySize = s.originBySize;
   v.reconfiguring = s.reconfiguring;
-  v.lastReconfigure = s.lastReconfigure;
   v.stats = s.stats;
   return v;
 }
 
-void prepareStart(const PixelRect& rect, double dispScale) {
-  CaptureState& s = captureState();
-  MutexLock hold(&s.lock);
-  s.dispScale = dispScale;
-  s.streamRect = rect;
-  s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
-  s.state = kStartRequested;
+void startDirect(const PixelRect& rect, platform::DisplayId display, std::int32_t fps,
+                 double scale) {
+  StartRequest request{display, fps, rect, PixelSize{1920, 1080}, scale, 0};
+  {
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    s.streamRect = rect;
+    s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
+    s.state = kStartRequested;
+    request.generation = ++s.startGeneration;
+  }
+  startStream(request);
+}
+
+bool CropCall::untouched() const {
+  for (std::uint8_t b : pixels) {
+    if (b != kSentinel) return false;
+  }
+  return ts == 7 && seq == 7;
+}
+
+// A sentinel-filled call buffer for w x h pixels; requests larger than any
+// frame get a small one, since nothing may be written to it.
+static CropCall emptyCall(std::uint32_t w, std::uint32_t h) {
+  CropCall call;
+  const std::size_t size = std::size_t{w} * h <= 4096 * 4096 ? std::size_t{w} * h * 4 : 64;
+  call.pixels.assign(size + 16, kSentinel);
+  return call;
+}
+
+CropCall cropAt(std::uint32_t display, std::int32_t x, std::int32_t y, std::uint32_t w,
+                std::uint32_t h) {
+  CropCall call = emptyCall(w, h);
+  call.code = zor_sck_crop(display, x, y, w, h, call.pixels.data(), &call.ts, &call.seq);
+  return call;
+}
+
+CropCall cropSeqAt(std::uint32_t display, std::uint64_t seq, std::int32_t x, std::int32_t y,
+                   std::uint32_t w, std::uint32_t h) {
+  CropCall call = emptyCall(w, h);
+  call.code =
+      zor_sck_crop_seq(display, seq, x, y, w, h, call.pixels.data(), &call.ts, &call.seq);
+  return call;
+}
+
+void startAndDeliver(std::uint32_t display) {
+  ASSERT_EQ(cropAt(display, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  sim::deliverFrame();
 }
 
 ::testing::AssertionResult holdsFrame(const std::vector<std::uint8_t>& pixels, std::int64_t x,

@@ -20,31 +20,55 @@ namespace zorsck::test {
 struct Snapshot {
   std::int64_t state = 0;
   bool hasStream = false;
-  bool hasOutput = false;
   platform::DisplayId streamDisplay = 0;
   double lastAccess = 0;
-  PixelSize dispPx;
-  double dispScale = 0;
   bool hasLatest = false;
-  Origin latestOrigin;
   std::uint64_t latestTs = 0;
   std::uint64_t latestSeq = 0;
-  bool hasServed = false;
-  Origin servedOrigin;
-  std::uint64_t servedTs = 0;
-  std::uint64_t servedSeq = 0;
   std::optional<PixelRect> streamRect;
   std::optional<EdgeRect> unionRect;
-  std::map<SizeKey, Origin> originBySize;
   bool reconfiguring = false;
-  double lastReconfigure = 0;
   DeliveryStats stats;
 };
 Snapshot snapshot();
 
-// Sets fields the way a crop does before it starts a stream; for driving the
-// stream start directly.
-void prepareStart(const PixelRect& rect, double dispScale = 1.0);
+// Sets the state the way a crop does before it starts a stream, then starts
+// one of `rect` on `display`: the stream start driven directly.
+void startDirect(const PixelRect& rect, platform::DisplayId display = 1, std::int32_t fps = 60,
+                 double scale = 1.0);
+
+inline constexpr std::uint8_t kSentinel = 0xA5;
+inline constexpr double kWall = 1'800'000'000.0;
+
+// One crop call, made with a sentinel-filled buffer and sentinel results.
+struct CropCall {
+  std::int32_t code = 0;
+  std::vector<std::uint8_t> pixels;
+  std::uint64_t ts = 7;
+  std::uint64_t seq = 7;
+  // True when nothing was written: buffer and results as they were given.
+  bool untouched() const;
+};
+CropCall cropAt(std::uint32_t display, std::int32_t x, std::int32_t y, std::uint32_t w,
+                std::uint32_t h);
+CropCall cropSeqAt(std::uint32_t display, std::uint64_t seq, std::int32_t x, std::int32_t y,
+                   std::uint32_t w, std::uint32_t h);
+
+// Crops once to start a stream, lets the start run and delivers one frame.
+void startAndDeliver(std::uint32_t display = 0);
+
+// The manual clock at kWall for every test; region mode on when asked.
+class CoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::useManualClock(kWall); }
+};
+class RegionTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    setenv("ZOR_SCK_REGION", "1", 1);
+    CoreTest::SetUp();
+  }
+};
 
 // Checks that `pixels` (w * 4 bytes per row) hold display pixels (x, y, w, h)
 // of frame n of the simulated display.

@@ -75,9 +75,14 @@ bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, Se
 }
 
 // startCaptureWithCompletionHandler:, completing on the global queue; any thread.
+// Each completion handler below holds its SCStream until it has run: the core
+// may let go of the stream before then, and a stream that goes away first may
+// never complete.
 void startCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    [stream.stream startCaptureWithCompletionHandler:^(NSError* error) {
+    SCStream* held = stream.stream;
+    [held startCaptureWithCompletionHandler:^(NSError* error) {
+      (void)held;
       completeLater(completion, error);
     }];
     return;
@@ -89,10 +94,12 @@ void startCapture(Stream& stream, Completion completion) {
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
                          Completion completion) {
   if (@available(macOS 12.3, *)) {
-    [stream.stream updateConfiguration:configurationFrom(configuration)
-                     completionHandler:^(NSError* error) {
-                       completeLater(completion, error);
-                     }];
+    SCStream* held = stream.stream;
+    [held updateConfiguration:configurationFrom(configuration)
+            completionHandler:^(NSError* error) {
+              (void)held;
+              completeLater(completion, error);
+            }];
     return;
   }
   completeUnavailable(std::move(completion));
@@ -101,7 +108,9 @@ void updateConfiguration(Stream& stream, const StreamConfiguration& configuratio
 // stopCaptureWithCompletionHandler:, completing on the global queue; any thread.
 void stopCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    [stream.stream stopCaptureWithCompletionHandler:^(NSError* error) {
+    SCStream* held = stream.stream;
+    [held stopCaptureWithCompletionHandler:^(NSError* error) {
+      (void)held;
       completeLater(completion, error);
     }];
     return;

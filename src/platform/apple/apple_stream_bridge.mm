@@ -33,16 +33,20 @@ using zorsck::platform::StreamOutputRef;
     didOutputSampleBuffer:(CMSampleBufferRef)sampleBuffer
                    ofType:(SCStreamOutputType)type {
   (void)stream;
-  if (!_output) return;
-  _output->didOutputSampleBuffer(_stream, SampleBuffer(sampleBuffer),
-                                 static_cast<OutputType>(type));
+  const StreamOutputRef output = _output;  // see stream:didStopWithError:
+  if (!output) return;
+  output->didOutputSampleBuffer(_stream, SampleBuffer(sampleBuffer), static_cast<OutputType>(type));
 }
 
-// Forwards the platform's end of the stream with the error's description; on a ScreenCaptureKit thread.
+// Forwards the platform's end of the stream with the error's description; on a
+// ScreenCaptureKit thread. The receiver may drop the last reference to the
+// stream, and with it this bridge, inside the call: a reference of the call's
+// own keeps the receiver alive until it returns, and nothing of self is read after.
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error {
   (void)stream;
-  if (!_output) return;
-  _output->didStopWithError(_stream, zorsck::platform::errorFrom(error));
+  const StreamOutputRef output = _output;
+  if (!output) return;
+  output->didStopWithError(_stream, zorsck::platform::errorFrom(error));
 }
 
 @end

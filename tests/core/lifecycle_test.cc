@@ -1,0 +1,308 @@
+// The stream's life: starts and their failures, overlapping starts and stops,
+// the idle stop, stop notices, and the frames the intake publishes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "intake/frame_timestamp.h"
+#include "intake/output.h"
+#include "stream/idle_timer.h"
+#include "stream/stream_stop.h"
+#include "support/test_support.h"
+#include "zorsck.h"
+
+namespace zorsck::test {
+namespace {
+
+constexpr PixelRect kFullHd{0, 0, 1920, 1080};
+
+using Lifecycle = CoreTest;
+
+struct ConfigCase {
+  const char* name;
+  double scale;
+  PixelRect rect;
+  std::int32_t fps;
+  platform::Rect source;
+  std::int32_t timescale;
+  const char* line;
+};
+
+class StreamConfig : public CoreTest, public ::testing::WithParamInterface<ConfigCase> {};
+
+TEST_P(StreamConfig, PlatformReceivesTheSettingsAndTheLogShowsThem) {
+  const ConfigCase& c = GetParam();
+  StderrCapture capture;
+  startDirect(c.rect, 1, c.fps, c.scale);
+  ASSERT_EQ(snapshot().state, kStreamRunning);
+  const platform::StreamConfiguration got = sim::streams().back().configuration;
+  EXPECT_EQ(got.sourceRect.x, c.source.x);
+  EXPECT_EQ(got.sourceRect.y, c.source.y);
+  EXPECT_EQ(got.sourceRect.width, c.source.width);
+  EXPECT_EQ(got.sourceRect.height, c.source.height);
+  EXPECT_EQ(got.width, static_cast<std::size_t>(c.rect.w));
+  EXPECT_EQ(got.height, static_cast<std::size_t>(c.rect.h));
+  EXPECT_EQ(got.pixelFormat, platform::kPixelFormatBGRA);
+  EXPECT_FALSE(got.showsCursor);
+  EXPECT_EQ(got.minimumFrameInterval.value, 1);
+  EXPECT_EQ(got.minimumFrameInterval.timescale, c.timescale);
+  EXPECT_EQ(got.queueDepth, 5);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{c.line});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamConfig,
+    ::testing::Values(
+        ConfigCase{"whole_display", 1.0, kFullHd, 60, {0, 0, 1920, 1080}, 60,
+                   "[zorsck] stream started on display 1: 1920x1080 px at 0,0 @60 fps"},
+        ConfigCase{"odd_pixels_in_points", 2.0, {101, 51, 3, 1}, 30, {50.5, 25.5, 1.5, 0.5}, 30,
+                   "[zorsck] stream started on display 1: 3x1 px at 101,51 @30 fps"},
+        ConfigCase{"fps_negative", 1.0, {0, 0, 64, 64}, -5, {0, 0, 64, 64}, 1,
+                   "[zorsck] stream started on display 1: 64x64 px at 0,0 @-5 fps"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct ChoiceCase {
+  const char* name;
+  platform::DisplayId requested, captured;
+};
+
+class DisplayChoice : public CoreTest, public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(DisplayChoice, MatchingIdElseTheFirstListed) {
+  sim::setDisplays({sim::DisplaySpec{5}, sim::DisplaySpec{7}});
+  startDirect(kFullHd, GetParam().requested);
+  EXPECT_EQ(snapshot().streamDisplay, GetParam().captured);
+  EXPECT_EQ(sim::streams().back().display, GetParam().captured);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, DisplayChoice,
+                         ::testing::Values(ChoiceCase{"listed_second", 7, 7},
+                                           ChoiceCase{"zero", 0, 5}, ChoiceCase{"unknown", 99, 5}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct FailureCase {
+  const char* name;
+  sim::Fault fault;
+  const char* linePrefix;
+};
+
+class StartFailure : public CoreTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(StartFailure, LogsOneLineAndTheNextCropStartsAgain) {
+  StderrCapture capture;
+  sim::injectFault(GetParam().fault);
+  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
+  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  const Snapshot after = snapshot();
+  EXPECT_EQ(after.state, kNoStream);
+  EXPECT_FALSE(after.hasStream);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+  const std::vector<std::string> lines = capture.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind(GetParam().linePrefix, 0), 0u) << lines[0];
+  startAndDeliver(0);
+  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, StartFailure,
+    ::testing::Values(
+        FailureCase{"content_query", sim::Fault::contentQueryError, "[zorsck] start failed: "},
+        FailureCase{"no_display", sim::Fault::emptyDisplayList, "[zorsck] no display 0"},
+        FailureCase{"add_output", sim::Fault::addOutputError, "[zorsck] start failed: "},
+        FailureCase{"capture_start", sim::Fault::startCaptureError, "[zorsck] start failed: "}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Start A is pending when a stop comes; a crop then asks for start B, which
+// fails before or after A succeeds. Either way the stream that runs is held,
+// served and ended by the idle stop, and no third start begins.
+class OverlappingStarts : public CoreTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(OverlappingStarts, TheStreamThatRunsIsHeldServedAndStoppedWhenIdle) {
+  const bool failureFirst = GetParam();
+  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
+  sim::holdCompletions(sim::Step::startCapture, true);
+  ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // start A
+  sim::settle();
+  zor_sck_stop();
+  // B fails at once, or behind A's held success.
+  sim::injectFault(failureFirst ? sim::Fault::contentQueryError : sim::Fault::startCaptureError);
+  ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // start B
+  sim::settle();
+  EXPECT_EQ(sim::heldCount(sim::Step::startCapture), failureFirst ? 1 : 2);
+  sim::releaseHeld(sim::Step::startCapture);
+  EXPECT_EQ(snapshot().state, kStreamRunning);
+  sim::deliverFrame();
+  EXPECT_EQ(cropAt(0, 5, 5, 2, 2).code, ZOR_SCK_OK);
+  EXPECT_EQ(sim::contentQueries(), 2);
+  sim::advance(6.0);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, OverlappingStarts, ::testing::Bool());
+
+TEST_F(Lifecycle, AStopNoticeOnlyEndsTheStreamTheStateHolds) {
+  startAndDeliver();
+  platform::StreamOutputRef first;
+  {
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    first = s.outputRef;
+  }
+  StderrCapture capture;
+  Output stranger;  // a stream long gone
+  stranger.didStopWithError(nullptr, platform::Error{"gone"});
+  EXPECT_EQ(snapshot().state, kStreamRunning);
+
+  // A late notice of the stopped stream, while the next start is pending.
+  zor_sck_stop();
+  sim::holdCompletions(sim::Step::startCapture, true);
+  ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  first->didStopWithError(nullptr, platform::Error{"late"});
+  EXPECT_EQ(snapshot().state, kStartRequested);
+  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  EXPECT_EQ(sim::contentQueries(), 2);  // no second start beside the pending one
+  sim::releaseHeld(sim::Step::startCapture);
+
+  // The platform ends the running stream: crops wait for a new one.
+  sim::deliverFrame();
+  const std::uint64_t seq = cropAt(0, 0, 0, 1, 1).seq;
+  sim::stopRunningStreams("display went away");
+  const Snapshot after = snapshot();
+  EXPECT_EQ(after.state, kNoStream);
+  EXPECT_FALSE(after.hasLatest);
+  EXPECT_EQ(after.latestSeq, seq);
+  EXPECT_EQ(cropSeqAt(0, seq, 0, 0, 1, 1).code, ZOR_SCK_FRAME_GONE);
+  const std::vector<std::string> lines = capture.lines();
+  EXPECT_EQ(lines.back(), "[zorsck] stream stopped: display went away");
+}
+
+TEST_F(Lifecycle, APublishStopsTheStreamItReplacesAndNeverAnOlderOne) {
+  sim::holdCompletions(sim::Step::startCapture, true);
+  startDirect(kFullHd);
+  sim::settle();
+  stopStream();  // the first start is still pending
+  startDirect(kFullHd);
+  sim::settle();
+  ASSERT_EQ(sim::heldCount(sim::Step::startCapture), 2);
+  sim::releaseHeld(sim::Step::startCapture);
+  EXPECT_EQ(snapshot().state, kStreamRunning);
+  EXPECT_EQ(sim::runningStreamCount(), 1);
+  StderrCapture capture;
+  stopStream();
+  sim::settle();
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+  for (const sim::StreamInfo& info : sim::streams()) EXPECT_EQ(info.stopRequests, 1);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"[zorsck] stream stopped (idle)"});
+  stopStream();  // nothing held: no task, no line
+  sim::settle();
+  EXPECT_EQ(capture.lines().size(), 1u);
+}
+
+TEST_F(Lifecycle, EnsureStopsOnlyAStreamRunningOnAnotherDisplay) {
+  sim::setDisplays({sim::DisplaySpec{1}, sim::DisplaySpec{2}});
+  startAndDeliver(1);
+  for (const std::uint32_t display : {0u, 1u}) {
+    ASSERT_EQ(zor_sck_ensure(display, 5), ZOR_SCK_OK);
+    EXPECT_EQ(snapshot().state, kStreamRunning);
+  }
+  ASSERT_EQ(zor_sck_ensure(2, 60), ZOR_SCK_OK);
+  EXPECT_EQ(snapshot().state, kNoStream);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+  startAndDeliver(2);
+  EXPECT_EQ(snapshot().streamDisplay, 2u);
+  EXPECT_EQ(sim::timerCount(), 1);
+}
+
+TEST_F(Lifecycle, IdleStopComesAtTheFirstTickMoreThanFiveSecondsAfterTheLastCall) {
+  std::vector<std::thread> racers;
+  for (int i = 0; i < 4; ++i) racers.emplace_back([] { armIdleTimer(); });
+  for (std::thread& t : racers) t.join();
+  startAndDeliver();
+  for (int i = 0; i < 5; ++i) {  // calls keep it alive
+    ASSERT_EQ(zor_sck_ensure(1, 60), ZOR_SCK_OK);
+    sim::advance(4.0);
+  }
+  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
+  StderrCapture capture;
+  sim::advance(5.0);  // idle exactly 5 s at the tick: nothing yet
+  EXPECT_EQ(snapshot().state, kStreamRunning);
+  sim::advance(1.0);
+  EXPECT_EQ(snapshot().state, kNoStream);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"[zorsck] stream stopped (idle)"});
+  EXPECT_EQ(sim::timerCount(), 1);
+}
+
+TEST_F(Lifecycle, IdleTicksLeaveAPendingStartAlone) {
+  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
+  sim::holdCompletions(sim::Step::startCapture, true);
+  startDirect(kFullHd);
+  sim::advance(10.0);
+  EXPECT_EQ(snapshot().state, kStartRequested);
+  sim::releaseHeld(sim::Step::startCapture);
+  sim::advance(1.0);  // now running and idle for 11 s
+  EXPECT_EQ(snapshot().state, kNoStream);
+}
+
+TEST_F(Lifecycle, SequenceNumbersAndTimestampsFollowPublishedFrames) {
+  EXPECT_EQ(zor_sck_seq(), 0u);
+  startAndDeliver();
+  sim::deliverFrame(platform::OutputType::audio);  // samples without a frame change nothing
+  sim::injectFault(sim::Fault::noImageBuffer);
+  sim::deliverFrame();
+  EXPECT_EQ(zor_sck_seq(), 1u);
+  sim::setWallClock(kWall + 0.5);
+  sim::deliverFrame();
+  EXPECT_EQ(snapshot().latestTs, static_cast<std::uint64_t>((kWall + 0.5) * 1000.0));
+  zor_sck_stop();
+  startAndDeliver();
+  EXPECT_EQ(zor_sck_seq(), 3u);  // never reset
+}
+
+struct TimingCase {
+  const char* name;
+  platform::MediaTime presentation;
+  double ageMs;
+  bool stampedArrival;  // the timestamp is the arrival time, not arrival minus age
+};
+
+class FrameTimingCases : public ::testing::TestWithParam<TimingCase> {};
+
+TEST_P(FrameTimingCases, AgeIsNeverNegativeAndTimestampNeverInTheFuture) {
+  sim::useManualClock(kWall, 1000.0);
+  const FrameTiming t = frameTiming(GetParam().presentation);
+  EXPECT_DOUBLE_EQ(t.ageMs, GetParam().ageMs);
+  const double ms = kWall * 1000.0 - (GetParam().stampedArrival ? 0.0 : GetParam().ageMs);
+  EXPECT_EQ(t.timestampMs, static_cast<std::uint64_t>(ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presentations, FrameTimingCases,
+    ::testing::Values(
+        TimingCase{"quarter_second_old", platform::makeMediaTime(999'750, 1000), 250.0, false},
+        TimingCase{"invalid", platform::MediaTime{999, 1, 0, 0}, 0.0, true},
+        TimingCase{"in_the_future", platform::makeMediaTime(1001, 1), 0.0, true},
+        TimingCase{"decades_old", platform::makeMediaTime(-4'000'000'000, 1), 4.000001e12, true},
+        TimingCase{"zero_timescale", platform::MediaTime{5, 0, platform::kMediaTimeValid, 0}, 0.0,
+                   true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Lifecycle, WithDebugEvery600thFrameWritesTheSummary) {
+  setenv("ZOR_SCK_DEBUG", "1", 1);
+  startAndDeliver();
+  StderrCapture capture;
+  for (int i = 1; i < 600; ++i) {
+    sim::advance(i == 300 ? 0.1 : 0.01);
+    sim::deliverFrame();
+  }
+  const std::vector<std::string> lines = capture.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("[zorsck] ", 0), 0u);
+  EXPECT_NE(lines[0].find("1920x1080"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace zorsck::test
