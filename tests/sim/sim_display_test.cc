@@ -111,35 +111,6 @@ TEST_F(SimDisplay, HeldCompletionsRunOnlyWhenReleasedOldestFirst) {
   EXPECT_EQ(t.output->received.at(0).frame.width(), 16u);
 }
 
-TEST_F(SimDisplay, AnInjectedFaultReachesTheLibraryOnceAsItsDocumentedResult) {
-  struct Case {
-    sim::Fault fault;
-    std::int32_t crop;  // what a crop answers once a frame was due
-  };
-  const Case cases[] = {
-      {sim::Fault::contentQueryError, ZOR_SCK_NO_FRAME_YET},  // each start fault: no stream
-      {sim::Fault::emptyDisplayList, ZOR_SCK_NO_FRAME_YET},
-      {sim::Fault::addOutputError, ZOR_SCK_NO_FRAME_YET},
-      {sim::Fault::startCaptureError, ZOR_SCK_NO_FRAME_YET},
-      {sim::Fault::noImageBuffer, ZOR_SCK_NO_FRAME_YET},
-      {sim::Fault::nullBaseAddress, ZOR_SCK_ERROR},
-  };
-  std::uint8_t pixel[4];
-  const auto crop = [&pixel] { return zor_sck_crop(0, 0, 0, 1, 1, pixel, nullptr, nullptr); };
-  const auto cropAfterAFrame = [&crop] {
-    sim::settle();
-    sim::deliverFrame();
-    return crop();
-  };
-  for (const Case& c : cases) {
-    sim::injectFault(c.fault);
-    EXPECT_EQ(crop(), ZOR_SCK_NO_FRAME_YET);
-    EXPECT_EQ(cropAfterAFrame(), c.crop) << "fault " << static_cast<int>(c.fault);
-    EXPECT_EQ(cropAfterAFrame(), ZOR_SCK_OK) << "fault " << static_cast<int>(c.fault);
-    zor_sck_stop();
-  }
-}
-
 // A host that starts and stops streams for as long as it runs leaves only the
 // live streams and the latest ended ones on record.
 TEST_F(SimDisplay, StartStopCyclesKeepTheRecordsBounded) {
