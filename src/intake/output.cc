@@ -70,7 +70,6 @@ void Output::didStopWithError(const platform::Stream* /*stream*/, const platform
     // the call, so no other live Output can share its address.
     if (s.outputRef.get() != this) return;
     s.state = kNoStream;
-    s.reconfiguring = false;
     stoppedStream = std::move(s.streamRef);
     stoppedOutput = std::move(s.outputRef);
     latest = std::move(s.latest);

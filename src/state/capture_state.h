@@ -69,8 +69,8 @@ struct CaptureState {
   std::map<SizeKey, Origin> originBySize GUARDED_BY(lock);
   bool reconfiguring GUARDED_BY(lock) = false;
   // Numbers update requests; only the completion of the newest one clears
-  // `reconfiguring`, and a stop forgets it, so a late completion of an old
-  // stream's update changes nothing.
+  // `reconfiguring`, and a newly published stream forgets it, so a late
+  // completion of an old stream's update changes nothing.
   std::uint64_t reconfigureToken GUARDED_BY(lock) = 0;
   double lastReconfigure GUARDED_BY(lock) = 0.0;          // wall-clock seconds; the epoch at first
 

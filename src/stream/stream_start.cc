@@ -57,7 +57,7 @@ void publish(const StartRequest& request, platform::StreamRef stream,
     s.streamGeneration = request.generation;
     s.dispPx = request.displaySize;
     s.dispScale = request.scale;
-    s.reconfiguring = false;
+    s.reconfiguring = false;  // an update in flight belonged to an earlier stream
     // A stop while this start was pending emptied the recorded origins: record
     // this stream's own again. Should a newer request have recorded another
     // origin for the same size, this stream's frames cannot be placed, and none

@@ -22,7 +22,6 @@ void stopStream() {
     latest = std::move(s.latest);
     served = std::move(s.served);
     s.state = kNoStream;
-    s.reconfiguring = false;  // an update still in flight belongs to the stream going away
     s.streamRect.reset();
     s.unionRect.reset();
     std::swap(origins, s.originBySize);  // leaves an empty map; the old one goes below

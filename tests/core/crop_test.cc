@@ -145,7 +145,7 @@ TEST_F(Crop, SequencedCropsCutTheServedFrameUntilANewerOneIsServed) {
 TEST_F(Crop, FramesOfAStreamOtherThanThePublishedOneAreNotServed) {
   startAndDeliver();
   // A stream the state does not hold (one still stopping, say) delivers frames
-  // of another area into the intake.
+  // of the published stream's size but of another area into the intake.
   platform::ShareableContentRef content;
   platform::getShareableContent(false, true,
                                 [&content](platform::ShareableContentRef c, const platform::Error*) {
@@ -156,7 +156,7 @@ TEST_F(Crop, FramesOfAStreamOtherThanThePublishedOneAreNotServed) {
   auto stray = std::make_shared<Output>();
   platform::StreamRef other =
       platform::makeStream(*platform::makeContentFilter(*content->displays[0]),
-                           streamConfiguration(PixelRect{500, 500, 64, 64}, 60, 1.0), stray);
+                           streamConfiguration(PixelRect{100, 0, 1920, 1080}, 60, 1.0), stray);
   platform::Error error;
   ASSERT_TRUE(platform::addStreamOutput(*other, stray, platform::OutputType::screen,
                                         captureQueue(), &error));

@@ -1,108 +1,70 @@
-// Helpers for the simulated platform's own tests: an output that records what
-// it receives, completion probes, and a fixture on the manual clock.
+// Helpers for tests that drive the simulated platform directly: an output that
+// keeps what it receives, and streams on the manual clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <optional>
-#include <string>
-#include <thread>
+#include <memory>
 #include <vector>
 
-#include "base/mutex.h"
 #include "platform/platform.h"
-#include "base/condvar.h"
 #include "platform/sim/sim_control.h"
 
 namespace zorsck::simtest {
 
-using platform::Frame;
-using platform::OutputType;
-using platform::StreamConfiguration;
-
-// One sample as an output saw it.
+// One sample as an output saw it; its frame stays held until let go.
 struct Received {
-  OutputType type = OutputType::screen;
-  std::thread::id thread;
   platform::MediaTime pts;
-  bool hasImage = false;
-  bool baseNull = false;
-  void* native = nullptr;
-  std::size_t width = 0, height = 0, stride = 0;
-  std::vector<std::uint8_t> bytes;  // stride * height bytes, padding included
-  std::uint64_t n = 0;              // framesDelivered() at the callback
-  double hostSeconds = 0;           // host clock at the callback
+  std::int64_t hostNs = 0;  // host clock at the callback
+  std::uint64_t n = 0;      // framesDelivered() at the callback
+  platform::Frame frame;    // empty: the sample carried no image
 };
 
-// A StreamOutput and delegate that records samples and stop notices.
-class RecordingOutput : public platform::StreamOutput {
- public:
-  explicit RecordingOutput(bool keepFrames = false) : keepFrames_(keepFrames) {}
-  // Records the sample, copying its pixels under a read lock; on the sample queue.
-  void didOutputSampleBuffer(const platform::Stream* stream, const platform::SampleBuffer& sample,
-                             OutputType type) override;
-  // Records the stop notice; on a platform thread.
-  void didStopWithError(const platform::Stream* stream, const platform::Error& error) override;
-
-  std::vector<Received> received() const;
-  std::vector<std::string> stops() const;
-  std::size_t samplesAtStop() const;
-  // Gives up every kept Frame; test thread.
-  void dropFrames();
-  std::vector<Frame> keptFrames() const;
-  // Waits until `count` samples arrived or `timeout` passed; true when they did; test thread.
-  bool waitForSamples(std::size_t count, std::chrono::seconds timeout);
-
- private:
-  const bool keepFrames_;
-  mutable Mutex mu_;
-  CondVar arrived_;
-  std::vector<Received> received_ GUARDED_BY(mu_);
-  std::vector<Frame> kept_ GUARDED_BY(mu_);
-  std::vector<std::string> stops_ GUARDED_BY(mu_);
-  std::size_t samplesAtStop_ GUARDED_BY(mu_) = 0;
+// A StreamOutput that keeps every sample. `received` is written on the sample
+// queue; read it there or after sim::settle() (which orders the two).
+struct RecordingOutput : platform::StreamOutput {
+  void didOutputSampleBuffer(const platform::Stream*, const platform::SampleBuffer& sample,
+                             platform::OutputType) override {
+    received.push_back({sample.presentationTimeStamp(), platform::hostClockNow().value,
+                        sim::framesDelivered(), sample.imageBuffer()});
+  }
+  void didStopWithError(const platform::Stream*, const platform::Error&) override {}
+  std::vector<Received> received;
 };
 
-// Records the one call of a completion.
-class Probe {
- public:
-  platform::Completion completion();
-  int calls() const;
-  std::optional<std::string> error() const;
-  std::thread::id thread() const;
+// A configuration of `width` x `height` pixels over source points (x, y, w, h), 10 frames a second.
+inline platform::StreamConfiguration configuration(double x, double y, double w, double h,
+                                                   std::size_t width, std::size_t height,
+                                                   int queueDepth = 8) {
+  platform::StreamConfiguration c;
+  c.sourceRect = platform::Rect{x, y, w, h};
+  c.width = width;
+  c.height = height;
+  c.minimumFrameInterval = platform::makeMediaTime(1, 10);
+  c.queueDepth = queueDepth;
+  return c;
+}
 
- private:
-  mutable Mutex mu_;
-  int calls_ GUARDED_BY(mu_) = 0;
-  std::optional<std::string> error_ GUARDED_BY(mu_);
-  std::thread::id thread_ GUARDED_BY(mu_);
-};
-
-// A configuration of `width` x `height` pixels over source points (x, y, w, h).
-StreamConfiguration configuration(double x, double y, double w, double h, std::size_t width,
-                                  std::size_t height, double fps = 10.0, int queueDepth = 3);
-
-// A stream of display `display` with a recording output, started unless told not to.
+// A stream of the first display listed with a recording output, started unless told not to.
 struct TestStream {
   platform::StreamRef stream;
-  std::shared_ptr<RecordingOutput> output;
-  platform::SerialQueueRef queue;
-  int index = 0;
-  sim::StreamInfo info() const;
+  std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
+  platform::SerialQueueRef queue = platform::makeSerialQueue("zorsck.test");
 };
-TestStream openStream(const StreamConfiguration& configuration, platform::DisplayId display = 1,
-                      bool start = true, bool keepFrames = false);
-
-// The display `id` as the shareable content lists it.
-platform::DisplayRef findDisplay(platform::DisplayId id);
-
-// Defaults and the manual clock for every test; every stream stopped after.
-class SimTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-};
+inline TestStream openStream(const platform::StreamConfiguration& configuration, bool start = true) {
+  TestStream t;
+  auto content = std::make_shared<platform::ShareableContentRef>();
+  platform::getShareableContent(false, true, [content](auto listed, auto*) { *content = listed; });
+  sim::settle();
+  const platform::Display& shown = *(*content)->displays.at(0);
+  t.stream = platform::makeStream(*platform::makeContentFilter(shown), configuration, t.output);
+  platform::Error error;
+  EXPECT_TRUE(platform::addStreamOutput(*t.stream, t.output, platform::OutputType::screen,
+                                        *t.queue, &error));
+  if (start) platform::startCapture(*t.stream, [](const platform::Error* e) { EXPECT_FALSE(e); });
+  sim::settle();
+  return t;
+}
 
 }  // namespace zorsck::simtest

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 #include "xvfb_suite.h"
 
 namespace zorsck::test {
@@ -109,7 +109,7 @@ TEST(X11Threads, AWriteToAClosedPeerFailsInsteadOfKillingTheProcess) {
   ssize_t written = 0;
   int error = 0;
   std::thread([&] {
-    x11::prepareThisThread("zorsck-test");
+    common::prepareThisThread("zorsck-test");
     written = ::write(fds[1], "x", 1);
     error = errno;
   }).join();

@@ -1,12 +1,11 @@
-// Clocks, media times and the system version of the simulated platform.
-#include "platform/sim/sim_clock.h"
-
+// Clocks, the system version, settle() and advance(): what makes the simulated
+// platform deterministic, steered through the shared threads' Control.
 #include <atomic>
 #include <chrono>
-#include <cmath>
+#include <cstdio>
 
-#include "platform/platform.h"
-#include "platform/sim/sim_control.h"
+#include "base/condvar.h"
+#include "platform/common/timers.h"
 #include "platform/sim/sim_state.h"
 
 namespace zorsck::sim {
@@ -28,57 +27,105 @@ int packVersion(int major, int minor, int patch) {
   return part(major, 2000) * 1'000'000 + part(minor, 999) * 1'000 + part(patch, 999);
 }
 
-// The steady clock in nanoseconds; any thread.
-std::int64_t steadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+// The manual clock for the shared timers, and the count of unfinished tasks that settle() waits on.
+class SimControl : public common::Control {
+ public:
+  std::optional<std::int64_t> manualNowNs() override {
+    if (!gManual.load(std::memory_order_acquire)) return std::nullopt;
+    return gHostNs.load(std::memory_order_acquire);
+  }
+  void taskQueued() override EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    ++pending_;
+  }
+  void taskFinished() override EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    if (--pending_ == 0) {
+      ++idleTimes_;
+      idle_.notifyAll();
+    }
+  }
+  // Returns once no task is pending (or none was at some moment since the call); any thread.
+  void waitIdle() EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    const std::uint64_t start = idleTimes_;
+    while (pending_ != 0 && idleTimes_ == start) idle_.wait(&mu_);
+  }
 
-// Switches clock mode and readings, moving every due time along; test thread.
-void switchClock(bool manual, std::int64_t newHost, double wall) EXCLUDES(gSimMu) {
-  MutexLock lock(&gSimMu);
+ private:
+  Mutex mu_;
+  CondVar idle_;
+  std::int64_t pending_ GUARDED_BY(mu_) = 0;
+  std::uint64_t idleTimes_ GUARDED_BY(mu_) = 0;
+};
+
+// The control, installed before main() runs so that every task is counted.
+SimControl& simControl() {
+  static SimControl* const instance = [] {
+    auto* c = new SimControl;
+    common::installControl(c);
+    return c;
+  }();
+  return *instance;
+}
+[[maybe_unused]] const SimControl& gInstalled = simControl();
+
+// Serializes advance() calls from different test threads.
+Mutex& gAdvanceMu = *new Mutex;
+
+// Switches clock mode and readings, keeping every timer's distance from now; test thread.
+void switchClock(bool manual, std::int64_t newHost, double wall) {
   const std::int64_t oldHost = hostNs();
   gHostNs.store(newHost);
   gWallBase.store(wall);
   gWallHostBase.store(newHost);
   gManual.store(manual);
-  rebaseDueTimes(oldHost, manual ? newHost : steadyNs());
-  wakeScheduler();
+  common::retime(oldHost, hostNs());
 }
 
 }  // namespace
 
-bool manualClock() { return gManual.load(std::memory_order_acquire); }
-
 std::int64_t hostNs() {
-  return manualClock() ? gHostNs.load(std::memory_order_acquire) : steadyNs();
-}
-
-void moveManualHost(std::int64_t ns) { gHostNs.store(ns, std::memory_order_release); }
-
-std::int64_t secondsToNs(double seconds) {
-  constexpr double kLimit = 4e18;
-  const double ns = seconds * 1e9;
-  if (!(ns > -kLimit)) return static_cast<std::int64_t>(-kLimit);
-  if (!(ns < kLimit)) return static_cast<std::int64_t>(kLimit);
-  return std::llround(ns);
+  return gManual.load(std::memory_order_acquire) ? gHostNs.load(std::memory_order_acquire)
+                                                 : common::steadyNs();
 }
 
 void useManualClock(double wallStart, double hostStart) {
-  switchClock(true, secondsToNs(hostStart), wallStart);
+  switchClock(true, common::secondsToNs(hostStart), wallStart);
 }
 
 void useRealClock() { switchClock(false, 0, 0.0); }
 
 void setWallClock(double seconds) {
-  if (!manualClock()) return;
+  if (!gManual.load()) return;
   gWallHostBase.store(gHostNs.load());
   gWallBase.store(seconds);
 }
 
 void setOsVersion(int major, int minor, int patch) {
   gOsVersion.store(packVersion(major, minor, patch));
+}
+
+void settle() {
+  if (common::onBackendThread()) {
+    // A platform thread waiting for all platform work would wait for itself.
+    std::fprintf(stderr, "zorsck sim: settle() called on a platform thread; not waiting\n");
+    return;
+  }
+  simControl().waitIdle();
+}
+
+void advance(double seconds) {
+  if (!gManual.load() || !(seconds > 0)) {
+    settle();
+    return;
+  }
+  MutexLock serial(&gAdvanceMu);
+  const std::int64_t end = hostNs() + common::secondsToNs(seconds);
+  settle();
+  while (common::fireNextDue(end, [](std::int64_t at) { gHostNs.store(at); })) settle();
+  gHostNs.store(end);
+  settle();
 }
 
 }  // namespace zorsck::sim

@@ -1,7 +1,9 @@
-// The sim's state, faults, defaults and inspection for tests.
+// The sim's state, faults, held completions, defaults and inspection for tests.
+#include <algorithm>
 #include <utility>
 
-#include "platform/sim/sim_dispatch.h"
+#include "platform/common/timers.h"
+#include "platform/sim/sim_state.h"
 
 namespace zorsck::sim {
 
@@ -37,27 +39,70 @@ void restoreDefaults() {
   for (int step = 0; step < kSteps; ++step) holdCompletions(static_cast<Step>(step), false);
 }
 
+void complete(Step step, std::function<void()> fn) {
+  {
+    MutexLock lock(&gSimMu);
+    const auto s = static_cast<std::size_t>(step);
+    if (state().hold[s]) {
+      state().held[s].push_back(std::move(fn));
+      return;
+    }
+  }
+  common::runOnCallbackThread(std::move(fn));
+}
+
+void holdCompletions(Step step, bool hold) {
+  std::deque<std::function<void()>> released;
+  {
+    MutexLock lock(&gSimMu);
+    const auto s = static_cast<std::size_t>(step);
+    state().hold[s] = hold;
+    if (!hold) released.swap(state().held[s]);
+  }
+  for (auto& fn : released) common::runOnCallbackThread(std::move(fn));
+}
+
+int releaseHeld(Step step, int count) {
+  std::vector<std::function<void()>> released;
+  {
+    MutexLock lock(&gSimMu);
+    auto& held = state().held[static_cast<std::size_t>(step)];
+    while (!held.empty() && (count < 0 || static_cast<int>(released.size()) < count)) {
+      released.push_back(std::move(held.front()));
+      held.pop_front();
+    }
+  }
+  for (auto& fn : released) common::runOnCallbackThread(std::move(fn));
+  settle();
+  return static_cast<int>(released.size());
+}
+
+int heldCount(Step step) {
+  MutexLock lock(&gSimMu);
+  return static_cast<int>(state().held[static_cast<std::size_t>(step)].size());
+}
+
 std::vector<StreamInfo> streams() {
   std::vector<StreamInfo> infos;
   MutexLock lock(&gSimMu);
-  for (const auto& record : state().streams) {
-    StreamInfo info;
-    info.index = record->index;
-    info.display = record->display;
-    info.configuration = record->configuration;
-    info.updates = record->updates;
-    info.outputAdded = record->outputAdded;
-    info.running = record->running;
-    info.stopRequests = record->stopRequests;
-    info.stoppedByPlatform = record->stoppedByPlatform;
-    // References beyond the platform's own hold of a running stream are the library's.
-    info.alive = record->stream.use_count() > (record->selfHold ? 1 : 0);
-    info.framesDelivered = record->framesDelivered;
-    info.framesDropped = record->framesDropped;
-    const auto& screen = record->outputs[static_cast<std::size_t>(platform::OutputType::screen)];
-    if (screen.queue) info.queueLabel = screen.queue->label();
-    infos.push_back(std::move(info));
+  for (const auto* records : {&state().streams, &state().ended}) {
+    for (const auto& record : *records) {
+      StreamInfo info;
+      info.index = record->index;
+      info.display = record->display;
+      info.configuration = record->configuration;
+      info.updates = record->updates;
+      info.running = record->running;
+      info.stopRequests = record->stopRequests;
+      // References beyond the platform's own hold of a running stream are the library's.
+      info.alive = record->stream.use_count() > (record->selfHold ? 1 : 0);
+      info.framesDropped = record->framesDropped;
+      if (record->queue) info.queueLabel = record->queue->label();
+      infos.push_back(std::move(info));
+    }
   }
+  std::sort(infos.begin(), infos.end(),
+            [](const StreamInfo& a, const StreamInfo& b) { return a.index < b.index; });
   return infos;
 }
 
@@ -67,6 +112,8 @@ int runningStreamCount() {
   for (const auto& record : state().streams) running += record->running ? 1 : 0;
   return running;
 }
+
+int timerCount() { return common::timerSourcesMade(); }
 
 int contentQueries() {
   MutexLock lock(&gSimMu);

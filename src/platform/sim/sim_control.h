@@ -48,7 +48,8 @@ void useManualClock(double wallStart = 1'800'000'000.0, double hostStart = 1000.
 // Moves both manual clocks forward by `seconds`. Every timer tick and frame
 // delivery that falls due is run in time order, each to completion with the
 // clocks reading its due time; then settle(). Ties run timers first, then
-// streams, each in creation order. On the real clock it only settles.
+// streams, each in the order they were made or started. On the real clock it
+// only settles.
 void advance(double seconds);
 // Sets the manual wall clock alone (forward or back); fires nothing.
 void setWallClock(double seconds);
@@ -66,10 +67,11 @@ void settle();
 // ---- frames ---------------------------------------------------------------------
 
 // Delivers one sample of `type` now from every running stream, on its queue, and
-// waits for the delivery to finish (settles). Screen samples carry a frame
-// unless a fault says otherwise, or unless the library holds every buffer of
-// the stream's pool (queueDepth of them): then the frame is dropped, as the
-// real platform drops frames while its client holds all surfaces.
+// waits for the delivery to finish (settles). Streams take a screen output
+// only, so an audio sample goes nowhere. Screen samples carry a frame unless a
+// fault says otherwise, or unless the library holds every buffer of the
+// stream's pool (queueDepth of them): then the frame is dropped, as the real
+// platform drops frames while its client holds all surfaces.
 void deliverFrame(platform::OutputType type = platform::OutputType::screen);
 
 // Number of frames with an image buffer delivered so far (the n of the formula).
@@ -138,17 +140,16 @@ struct StreamInfo {
   int index = 0;                         // creation order, from 0
   platform::DisplayId display = 0;       // display of its filter
   platform::StreamConfiguration configuration;  // current (updated) configuration
-  std::vector<platform::StreamConfiguration> updates;  // every update asked for
-  bool outputAdded = false;
+  std::vector<platform::StreamConfiguration> updates;  // the latest 64 updates asked for
   bool running = false;                  // capture started and not stopped
   int stopRequests = 0;                  // stopCapture calls
-  bool stoppedByPlatform = false;
   bool alive = false;                    // the library still holds a reference
-  std::uint64_t framesDelivered = 0;     // screen samples with an image buffer
   std::uint64_t framesDropped = 0;       // frames skipped: every pool buffer was held
   std::string queueLabel;                // label of the screen output's queue
 };
 
+// The streams the library holds or the platform runs, then the last 8 that
+// ended (the library let go of them), by index.
 std::vector<StreamInfo> streams();
 int runningStreamCount();
 int timerCount();               // timer sources ever made

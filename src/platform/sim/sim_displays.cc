@@ -1,31 +1,23 @@
 // Displays: their modes, the shareable content and content filters.
 #include <utility>
 
-#include "platform/sim/sim_dispatch.h"
+#include "platform/sim/sim_state.h"
 
 namespace zorsck::platform {
 
 // A display as the shareable content lists it.
 class Display {
  public:
-  explicit Display(DisplayId id) : id_(id) {}
-  DisplayId id() const { return id_; }
-
- private:
-  const DisplayId id_;
+  DisplayId id = 0;
 };
 
 // A filter showing one whole display.
 class ContentFilter {
  public:
-  explicit ContentFilter(DisplayId display) : display_(display) {}
-  DisplayId display() const { return display_; }
-
- private:
-  const DisplayId display_;
+  DisplayId display = 0;
 };
 
-DisplayId displayId(const Display& display) { return display.id(); }
+DisplayId displayId(const Display& display) { return display.id; }
 
 DisplayId mainDisplayId() {
   MutexLock lock(&sim::gSimMu);
@@ -34,60 +26,49 @@ DisplayId mainDisplayId() {
 }
 
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
-  MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* entry = sim::findDisplay(display);
-  if (entry == nullptr || !entry->hasMode) return false;
+  const std::optional<sim::DisplaySpec> shown = sim::displaySpec(display);
+  if (!shown || !shown->hasMode) return false;
   if (info != nullptr) {
-    info->width = entry->pointWidth;
-    info->pixelWidth = entry->pixelWidth;
-    info->pixelHeight = entry->pixelHeight;
-    info->refreshRate = entry->refreshRate;
+    *info = DisplayModeInfo{shown->pointWidth, shown->pixelWidth, shown->pixelHeight,
+                            shown->refreshRate};
   }
   return true;
 }
 
 std::size_t displayPixelsWide(DisplayId display) {
-  MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* entry = sim::findDisplay(display);
-  return entry ? entry->pixelWidth : 0;
+  const std::optional<sim::DisplaySpec> shown = sim::displaySpec(display);
+  return shown ? shown->pixelWidth : 0;
 }
 
 std::size_t displayPixelsHigh(DisplayId display) {
-  MutexLock lock(&sim::gSimMu);
-  const sim::DisplaySpec* entry = sim::findDisplay(display);
-  return entry ? entry->pixelHeight : 0;
+  const std::optional<sim::DisplaySpec> shown = sim::displaySpec(display);
+  return shown ? shown->pixelHeight : 0;
 }
 
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
                          std::function<void(ShareableContentRef, const Error*)> completion) {
-  bool failed = false;
-  std::vector<DisplayId> ids;
+  std::shared_ptr<ShareableContent> content;
   {
     MutexLock lock(&sim::gSimMu);
     ++sim::state().contentQueries;
-    failed = sim::takeFault(sim::Fault::contentQueryError);
-    if (!failed && !sim::takeFault(sim::Fault::emptyDisplayList)) {
-      for (const sim::DisplaySpec& entry : sim::state().displays) ids.push_back(entry.id);
+    if (!sim::takeFault(sim::Fault::contentQueryError)) {
+      content = std::make_shared<ShareableContent>();
+      if (!sim::takeFault(sim::Fault::emptyDisplayList)) {
+        for (const sim::DisplaySpec& entry : sim::state().displays) {
+          content->displays.push_back(std::make_shared<Display>(Display{entry.id}));
+        }
+      }
     }
-  }
-  std::shared_ptr<ShareableContent> content;
-  if (!failed) {
-    content = std::make_shared<ShareableContent>();
-    for (DisplayId id : ids) content->displays.push_back(std::make_shared<Display>(id));
   }
   sim::complete(sim::Step::contentQuery,
                 [content = std::move(content), completion = std::move(completion)] {
-                  if (!content) {
-                    const Error error{"simulated content query error"};
-                    completion(nullptr, &error);
-                    return;
-                  }
-                  completion(content, nullptr);
+                  const Error error{"simulated content query error"};
+                  completion(content, content ? nullptr : &error);
                 });
 }
 
 ContentFilterRef makeContentFilter(const Display& display) {
-  return std::make_shared<ContentFilter>(display.id());
+  return std::make_shared<ContentFilter>(ContentFilter{display.id});
 }
 
 }  // namespace zorsck::platform
@@ -101,16 +82,21 @@ const DisplaySpec* findDisplay(platform::DisplayId id) {
   return nullptr;
 }
 
-platform::DisplayId filterDisplay(const platform::ContentFilter& filter) { return filter.display(); }
+std::optional<DisplaySpec> displaySpec(platform::DisplayId id) {
+  MutexLock lock(&gSimMu);
+  const DisplaySpec* shown = findDisplay(id);
+  return shown != nullptr ? std::optional<DisplaySpec>(*shown) : std::nullopt;
+}
+
+platform::DisplayId filterDisplay(const platform::ContentFilter& filter) { return filter.display; }
 
 void setDisplays(const std::vector<DisplaySpec>& displays) {
-  std::vector<std::shared_ptr<const FrameGeometry>> old;  // freed outside the lock
+  std::vector<std::shared_ptr<const FrameGeometry>> old;  // freed after the lock
   MutexLock lock(&gSimMu);
   state().displays = displays;
   state().mainDisplay.reset();
   // Frames from now on show the new display geometry.
   for (const auto& record : state().streams) old.push_back(std::move(record->geometry));
-  lock.unlock();
 }
 
 void setMainDisplay(platform::DisplayId id) {

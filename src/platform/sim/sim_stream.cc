@@ -1,15 +1,12 @@
-// Streams: creation, outputs, start, configuration updates, stop, and stops
-// the platform decides on its own.
+// Streams: creation, output, start, configuration updates, stop, stops the
+// platform decides on its own, and the frame pacing of a running stream.
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <optional>
 #include <utility>
 #include <vector>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_dispatch.h"
-#include "platform/sim/sim_frames.h"
+#include "platform/common/timers.h"
+#include "platform/sim/sim_state.h"
 
 namespace zorsck::platform {
 
@@ -17,6 +14,7 @@ namespace zorsck::platform {
 class Stream {
  public:
   explicit Stream(std::shared_ptr<sim::StreamRecord> record) : record_(std::move(record)) {}
+  // Lets go of the output and frames and moves the record among the ended ones; releasing thread.
   ~Stream();
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
@@ -32,100 +30,115 @@ class Stream {
 namespace zorsck::sim {
 namespace {
 
-// An Error for a failed step, or none; any thread.
-std::optional<platform::Error> errorIf(bool failed, const char* description) {
-  if (!failed) return std::nullopt;
-  return platform::Error{description};
+// Completes `completion` through `step` with `error` (null: success), after
+// running `effect` when the step succeeded; any thread.
+void finish(Step step, platform::Completion completion, const char* error,
+            std::function<void()> effect = nullptr) {
+  complete(step, [completion = std::move(completion), error, effect = std::move(effect)] {
+    if (error == nullptr && effect) effect();
+    const platform::Error failure{error != nullptr ? error : ""};
+    completion(error != nullptr ? &failure : nullptr);
+  });
 }
 
-// The queues that carry a stream's samples; any thread.
-std::vector<std::shared_ptr<platform::SerialQueue>> outputQueues(const StreamRecord& record)
-    REQUIRES(gSimMu) {
-  std::vector<std::shared_ptr<platform::SerialQueue>> queues;
-  for (const OutputSlot& slot : record.outputs) {
-    if (slot.queue) queues.push_back(slot.queue);
+// Runs `fn` once `queue` (if any) has run what it holds now; any thread.
+void afterQueue(const std::shared_ptr<common::TaskQueue>& queue, std::function<void()> fn) {
+  if (queue) {
+    queue->post(std::move(fn));
+  } else {
+    fn();
   }
-  return queues;
+}
+
+// Seconds between frames of a stream of `display` under `configuration`: the
+// minimum frame interval, else the display's refresh period (60 Hz when it
+// has none), never under 0.5 ms; any thread.
+double frameInterval(const platform::StreamConfiguration& configuration,
+                     platform::DisplayId display) REQUIRES(gSimMu) {
+  double seconds = platform::mediaTimeSeconds(configuration.minimumFrameInterval);
+  if (!std::isfinite(seconds) || !(seconds > 0)) {
+    const DisplaySpec* shown = findDisplay(display);
+    const bool rated =
+        shown != nullptr && std::isfinite(shown->refreshRate) && shown->refreshRate > 0;
+    seconds = 1.0 / (rated ? shown->refreshRate : 60.0);
+  }
+  return std::max(seconds, 0.0005);
+}
+
+// Delivers frames one interval apart from now, on the output's queue, while
+// the stream runs with an output; any thread.
+void pace(const std::shared_ptr<StreamRecord>& record) REQUIRES(gSimMu) {
+  if (!record->running || !record->queue) {
+    record->pacer.reset();
+    return;
+  }
+  if (!record->pacer) {
+    record->pacer = common::makeTimer(record->queue, common::TieRank::frames);
+    platform::setTimerHandler(*record->pacer, [weak = std::weak_ptr<StreamRecord>(record),
+                                               generation = record->generation] {
+      if (auto stream = weak.lock()) deliverSample(stream, generation);
+    });
+    platform::resumeTimer(*record->pacer);
+  }
+  const double interval = frameInterval(record->configuration, record->display);
+  platform::scheduleTimer(*record->pacer, interval, interval, 0);
 }
 
 // Makes a running stream stop delivering; returns the platform's reference to it; any thread.
 platform::StreamRef halt(StreamRecord& record) REQUIRES(gSimMu) {
   record.running = false;
   ++record.generation;
+  record.pacer.reset();
   return std::move(record.selfHold);
 }
 
 // Makes the stream run from now if nothing stopped it since `generation`; callback thread.
 void activate(const std::shared_ptr<StreamRecord>& record, int generation) EXCLUDES(gSimMu) {
-  platform::StreamRef self = record->stream.lock();  // goes after the lock is given up
+  platform::StreamRef self = record->stream.lock();  // goes after the lock
   if (!self) return;
   MutexLock lock(&gSimMu);
   if (record->running || record->generation != generation) return;
   record->running = true;
   record->selfHold = self;
-  record->intervalNs = frameIntervalNs(record->configuration, record->display);
-  record->nextFrameNs = hostNs() + record->intervalNs;
-  wakeScheduler();
+  pace(record);
 }
 
 // Makes `configuration` current for frames delivered from now; callback thread.
-void apply(StreamRecord& record, const platform::StreamConfiguration& configuration)
-    EXCLUDES(gSimMu) {
-  std::shared_ptr<const FrameGeometry> old;  // freed outside the lock
+void apply(const std::shared_ptr<StreamRecord>& record,
+           const platform::StreamConfiguration& configuration) EXCLUDES(gSimMu) {
+  std::shared_ptr<const FrameGeometry> old;  // freed after the lock
   MutexLock lock(&gSimMu);
-  record.configuration = configuration;
-  old = std::move(record.geometry);
-  const std::int64_t interval = frameIntervalNs(configuration, record.display);
-  if (interval != record.intervalNs) {
-    record.intervalNs = interval;
-    record.nextFrameNs = hostNs() + interval;
-    wakeScheduler();
-  }
+  const bool newPace = frameInterval(configuration, record->display) !=
+                       frameInterval(record->configuration, record->display);
+  record->configuration = configuration;
+  old = std::move(record->geometry);
+  if (newPace) pace(record);
 }
 
 }  // namespace
-
-std::int64_t frameIntervalNs(const platform::StreamConfiguration& configuration,
-                             platform::DisplayId display) {
-  // No stream delivers faster than 2000 frames a second.
-  constexpr std::int64_t kShortestNs = 500'000;
-  const double seconds = platform::mediaTimeSeconds(configuration.minimumFrameInterval);
-  if (std::isfinite(seconds) && seconds > 0) {
-    return std::max<std::int64_t>(secondsToNs(seconds), kShortestNs);
-  }
-  // No minimum: frames come at the display's refresh rate (60 Hz when it has none).
-  const DisplaySpec* shown = findDisplay(display);
-  const double rate = shown && std::isfinite(shown->refreshRate) && shown->refreshRate > 0
-                          ? shown->refreshRate
-                          : 60.0;
-  return std::max<std::int64_t>(secondsToNs(1.0 / rate), kShortestNs);
-}
 
 void stopRunningStreams(const std::string& description) {
   struct Stopped {
     platform::StreamRef selfHold;
     platform::StreamOutputRef delegate;
     const platform::Stream* identity;
-    std::vector<std::shared_ptr<platform::SerialQueue>> queues;
+    std::shared_ptr<common::TaskQueue> queue;
   };
   std::vector<Stopped> stopped;
   {
     MutexLock lock(&gSimMu);
     for (const auto& record : state().streams) {
       if (!record->running) continue;
-      record->stoppedByPlatform = true;
-      stopped.push_back(
-          Stopped{halt(*record), record->delegate, record->identity, outputQueues(*record)});
+      stopped.push_back(Stopped{halt(*record), record->delegate, record->identity, record->queue});
     }
   }
-  for (Stopped& s : stopped) {
+  for (const Stopped& s : stopped) {
     if (!s.delegate) continue;
-    afterQueuesDrain(std::move(s.queues),
-                     [delegate = s.delegate, identity = s.identity, description] {
-                       callbackRunner().post([delegate, identity, description] {
-                         delegate->didStopWithError(identity, platform::Error{description});
-                       }, true);
-                     });
+    afterQueue(s.queue, [delegate = s.delegate, identity = s.identity, description] {
+      common::runOnCallbackThread([delegate, identity, description] {
+        delegate->didStopWithError(identity, platform::Error{description});
+      });
+    });
   }
 }
 
@@ -134,16 +147,23 @@ void stopRunningStreams(const std::string& description) {
 namespace zorsck::platform {
 
 Stream::~Stream() {
-  StreamOutputRef delegate;  // these go after the lock is given up
-  std::array<sim::OutputSlot, 2> outputs;
+  // What the record lets go of goes after the lock.
+  StreamOutputRef delegate, output;
   std::shared_ptr<sim::FramePool> pool;
   std::shared_ptr<const sim::FrameGeometry> geometry;
+  std::shared_ptr<sim::StreamRecord> forgotten;
   MutexLock lock(&sim::gSimMu);
   delegate = std::move(record_->delegate);
-  outputs = std::move(record_->outputs);
+  output = std::move(record_->output);
   pool = std::move(record_->pool);
   geometry = std::move(record_->geometry);
-  lock.unlock();
+  std::erase(sim::state().streams, record_);
+  auto& ended = sim::state().ended;
+  ended.push_back(record_);
+  if (ended.size() > sim::kEndedKept) {
+    forgotten = std::move(ended.front());
+    ended.erase(ended.begin());
+  }
 }
 
 StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
@@ -156,79 +176,77 @@ StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& con
   MutexLock lock(&sim::gSimMu);
   record->configuration = configuration;
   record->delegate = std::move(delegate);
-  record->index = static_cast<int>(sim::state().streams.size());
+  record->index = sim::state().streamsMade++;
   sim::state().streams.push_back(std::move(record));
   return stream;
 }
 
 bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, SerialQueue& queue,
                      Error* error) {
-  sim::OutputSlot slot{std::move(output), queue.shared_from_this()};
-  sim::StreamRecord& record = *stream.record();
+  std::shared_ptr<common::TaskQueue> tasks = queue.tasks();  // the replaced ones go after the lock
+  const std::shared_ptr<sim::StreamRecord>& record = stream.record();
   MutexLock lock(&sim::gSimMu);
-  if (sim::takeFault(sim::Fault::addOutputError)) {
-    if (error) error->description = "simulated output registration error";
+  const bool failed = sim::takeFault(sim::Fault::addOutputError);
+  if (failed || type != OutputType::screen || !output) {
+    if (error != nullptr) {
+      error->description =
+          failed ? "simulated output registration error" : "only a screen output can be added";
+    }
     return false;
   }
-  // The replaced output, if any, leaves with `slot` after the lock is given up.
-  std::swap(record.outputs[static_cast<std::size_t>(type)], slot);
-  record.outputAdded = true;
-  lock.unlock();
+  std::swap(record->output, output);
+  std::swap(record->queue, tasks);
+  record->pacer.reset();
+  sim::pace(record);
   return true;
 }
 
 void startCapture(Stream& stream, Completion completion) {
   const std::shared_ptr<sim::StreamRecord>& record = stream.record();
-  std::optional<Error> error;
+  const char* error = nullptr;
   int generation = 0;
   {
     MutexLock lock(&sim::gSimMu);
-    error = sim::errorIf(sim::takeFault(sim::Fault::startCaptureError),
-                         "simulated capture start error");
-    if (!error && record->running) error = Error{"simulated stream is already running"};
+    if (sim::takeFault(sim::Fault::startCaptureError)) {
+      error = "simulated capture start error";
+    } else if (record->running) {
+      error = "simulated stream is already running";
+    }
     generation = record->generation;
   }
-  sim::complete(sim::Step::startCapture,
-                [record, generation, error, completion = std::move(completion)] {
-                  if (!error) sim::activate(record, generation);
-                  completion(error ? &*error : nullptr);
-                });
+  sim::finish(sim::Step::startCapture, std::move(completion), error,
+              [record, generation] { sim::activate(record, generation); });
 }
 
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
                          Completion completion) {
   const std::shared_ptr<sim::StreamRecord>& record = stream.record();
-  std::optional<Error> error;
+  const char* error = nullptr;
   {
     MutexLock lock(&sim::gSimMu);
     record->updates.push_back(configuration);
-    error = sim::errorIf(sim::takeFault(sim::Fault::updateError),
-                         "simulated configuration update error");
+    if (record->updates.size() > sim::kUpdatesKept) record->updates.erase(record->updates.begin());
+    if (sim::takeFault(sim::Fault::updateError)) error = "simulated configuration update error";
   }
-  sim::complete(sim::Step::update,
-                [record, configuration, error, completion = std::move(completion)] {
-                  if (!error) sim::apply(*record, configuration);
-                  completion(error ? &*error : nullptr);
-                });
+  sim::finish(sim::Step::update, std::move(completion), error,
+              [record, configuration] { sim::apply(record, configuration); });
 }
 
 void stopCapture(Stream& stream, Completion completion) {
   const std::shared_ptr<sim::StreamRecord>& record = stream.record();
-  std::optional<Error> error;
-  StreamRef selfHold;  // goes after the lock is given up
-  std::vector<std::shared_ptr<SerialQueue>> queues;
+  const char* error = nullptr;
+  StreamRef selfHold;  // goes after the lock
+  std::shared_ptr<common::TaskQueue> queue;
   {
     MutexLock lock(&sim::gSimMu);
     ++record->stopRequests;
-    error = sim::errorIf(sim::takeFault(sim::Fault::stopError), "simulated capture stop error");
+    if (sim::takeFault(sim::Fault::stopError)) error = "simulated capture stop error";
     selfHold = sim::halt(*record);
-    queues = sim::outputQueues(*record);
+    queue = record->queue;
   }
   // Samples already queued run (and find the stream stopped) before the completion.
-  sim::afterQueuesDrain(std::move(queues), [error, completion = std::move(completion)]() mutable {
-    sim::complete(sim::Step::stop, [error, completion = std::move(completion)] {
-      completion(error ? &*error : nullptr);
-    });
+  sim::afterQueue(queue, [error, completion = std::move(completion)]() mutable {
+    sim::finish(sim::Step::stop, std::move(completion), error);
   });
 }
 

@@ -30,7 +30,7 @@ constexpr auto kIdlePause = std::chrono::milliseconds(2);
 // Runs `completion` with `error` (null for success) on the callback thread; any thread.
 void complete(platform::Completion completion, const std::string& error) {
   if (!completion) return;
-  runOnCallbackThread([completion = std::move(completion), error] {
+  common::runOnCallbackThread([completion = std::move(completion), error] {
     const platform::Error e{error};
     completion(error.empty() ? nullptr : &e);
   });
@@ -146,7 +146,7 @@ void Capture::setOwner(std::weak_ptr<const platform::Stream> owner) {
   owner_ = std::move(owner);
 }
 
-bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) {
+bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) {
   MutexLock lock(&mu_);
   if (output_) return false;
   output_ = std::move(output);
@@ -215,7 +215,7 @@ void Capture::stop(platform::Completion completion) {
 }
 
 void Capture::run(platform::Completion started) {
-  prepareThisThread("zorsck-capture");
+  common::prepareThisThread("zorsck-capture");
   std::string failure;
   std::size_t poolSize = 1;
   {
@@ -252,7 +252,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   Clock::time_point notBefore{};   // after a grab that had nothing to do
   for (;;) {
     platform::StreamOutputRef output;
-    std::shared_ptr<TaskQueue> queue;
+    std::shared_ptr<common::TaskQueue> queue;
     std::weak_ptr<const platform::Stream> owner;
     {
       MutexLock lock(&mu_);
@@ -308,11 +308,11 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       }
     }
     // A frame reaching off the monitor keeps its size; what lies off it is black.
-    if (g.width != plan.frameWidth || g.height != plan.frameHeight) placeGrab(buffer->pixels, plan);
+    if (g.width != plan.frameWidth || g.height != plan.frameHeight) placeGrab(buffer->memory(), plan);
     buffer->width = plan.frameWidth;
     buffer->height = plan.frameHeight;
     buffer->stride = std::size_t{plan.frameWidth} * 4;
-    queue->post([output, owner, sample = Sample{platform::Frame(buffer), presentation}] {
+    queue->post([output, owner, sample = common::Sample{common::frameOf(buffer), presentation}] {
       // Held for the call, so the stream it names cannot go meanwhile.
       const std::shared_ptr<const platform::Stream> stream = owner.lock();
       output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
@@ -335,7 +335,7 @@ void Capture::finish(const std::string& failure) {
   for (auto& done : updates) complete(std::move(done), "the stream stopped");
   for (auto& done : stopped) complete(std::move(done), "");
   if (notify && delegate_) {
-    runOnCallbackThread([delegate = delegate_, owner, failure] {
+    common::runOnCallbackThread([delegate = delegate_, owner, failure] {
       const std::shared_ptr<const platform::Stream> stream = owner.lock();
       delegate->didStopWithError(stream.get(), platform::Error{failure});
     });

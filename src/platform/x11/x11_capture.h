@@ -10,7 +10,7 @@
 #include "base/thread_annotations.h"
 #include "base/condvar.h"
 #include "platform/platform.h"
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 #include "platform/x11/x11_monitors.h"
 
 namespace zorsck::x11 {
@@ -49,7 +49,7 @@ class Capture : public std::enable_shared_from_this<Capture> {
   // Names the stream that reports come from, for as long as it lives; before start, any thread.
   void setOwner(std::weak_ptr<const platform::Stream> owner) EXCLUDES(mu_);
   // Registers where samples go; false when an output is already registered; any thread.
-  bool setOutput(platform::StreamOutputRef output, std::shared_ptr<TaskQueue> queue) EXCLUDES(mu_);
+  bool setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) EXCLUDES(mu_);
   // Starts the capture thread; the completion follows once it grabs or failed; any thread.
   void start(platform::Completion completion) EXCLUDES(mu_);
   // Queues a new configuration for the next grab; any thread.
@@ -82,7 +82,7 @@ class Capture : public std::enable_shared_from_this<Capture> {
   std::vector<platform::Completion> updateDone_ GUARDED_BY(mu_);
   std::vector<platform::Completion> stopDone_ GUARDED_BY(mu_);
   platform::StreamOutputRef output_ GUARDED_BY(mu_);
-  std::shared_ptr<TaskQueue> queue_ GUARDED_BY(mu_);
+  std::shared_ptr<common::TaskQueue> queue_ GUARDED_BY(mu_);
 };
 
 }  // namespace zorsck::x11

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 #include "platform/x11/x11_session.h"
 
 namespace zorsck::platform {
@@ -40,18 +40,18 @@ DisplayId displayId(const Display& display) { return display.monitor().id; }
 
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
                          std::function<void(ShareableContentRef, const Error*)> completion) {
-  x11::runOnWorker([completion = std::move(completion)] {
+  platform::runAsync([completion = std::move(completion)] {
     std::vector<x11::Monitor> monitors;
     std::string reason;
     if (!x11::refreshMonitors(&monitors, &reason)) {
       const Error error{"cannot list the displays of X display " + x11::displayName() + ": " +
                         reason};
-      x11::runOnCallbackThread([completion, error] { completion(nullptr, &error); });
+      common::runOnCallbackThread([completion, error] { completion(nullptr, &error); });
       return;
     }
     auto content = std::make_shared<ShareableContent>();
     for (const x11::Monitor& m : monitors) content->displays.push_back(std::make_shared<Display>(m));
-    x11::runOnCallbackThread([completion, content] { completion(content, nullptr); });
+    common::runOnCallbackThread([completion, content] { completion(content, nullptr); });
   });
 }
 

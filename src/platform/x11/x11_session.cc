@@ -6,7 +6,6 @@
 
 #include "base/mutex.h"
 #include "base/condvar.h"
-#include "platform/x11/x11_dispatch.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -73,7 +72,7 @@ bool available() {
     s.lastAttempt = now;
     s.connecting = true;
     s.conn.reset();
-    runOnWorker(connectAttempt);
+    platform::runAsync(connectAttempt);
   }
   // Until the first attempt has ended there is nothing to go by, so callers
   // wait for it; a server that does not answer within the bound counts as absent.

@@ -3,49 +3,34 @@
 // that names one.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/common/frame_buffer.h"
 
 namespace zorsck::x11 {
 
-struct ShmBuffer {
+class ShmBuffer : public common::FrameBuffer {
+ public:
   // Makes and maps a private segment of `capacity` bytes; null with `error` filled on failure; any thread.
   static ShmBuffer* create(std::size_t capacity, std::string* error);
-  ~ShmBuffer();
-  ShmBuffer(const ShmBuffer&) = delete;
-  ShmBuffer& operator=(const ShmBuffer&) = delete;
+  // Detaches the segment, with the last reference; any thread.
+  ~ShmBuffer() override;
 
   // Marks the segment for removal once every process has detached; after the server attached.
   void removeWhenDetached();
+  // The segment's memory, written by the capture thread while its pool holds the buffer alone.
+  std::uint8_t* memory() const { return memory_; }
 
   const int shmid;
-  std::uint8_t* const pixels;
   const std::size_t capacity;
-  // The frame the buffer holds; written only while the pool owns the buffer alone.
-  std::size_t width = 0, height = 0, stride = 0;
-  std::atomic<int> refs{1};  // the creator's reference
 
  private:
-  ShmBuffer(int id, std::uint8_t* memory, std::size_t bytes)
-      : shmid(id), pixels(memory), capacity(bytes) {}
+  ShmBuffer(int id, std::uint8_t* memory, std::size_t bytes);
+
+  std::uint8_t* const memory_;
   bool removed_ = false;
-};
-
-// Takes another reference; any thread.
-void retain(ShmBuffer* buffer);
-// Gives up a reference, unmapping the segment with the last one; any thread.
-void release(ShmBuffer* buffer);
-// True when only the caller's reference is left, so nobody reads the pixels; any thread.
-bool heldAlone(const ShmBuffer* buffer);
-
-// A delivered frame with its presentation time; what SampleBuffer points at.
-struct Sample {
-  platform::Frame frame;
-  platform::MediaTime presentationTime;
 };
 
 }  // namespace zorsck::x11

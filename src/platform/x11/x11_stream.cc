@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "platform/x11/x11_capture.h"
 #include "platform/x11/x11_content.h"
-#include "platform/x11/x11_dispatch.h"
+#include "platform/common/threads.h"
 
 namespace zorsck::platform {
 
