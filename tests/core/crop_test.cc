@@ -253,10 +253,9 @@ TEST_P(StreamFrameRate, TruncatedRefreshRateWithin24To240Else60) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rates, StreamFrameRate,
-    ::testing::Values(RateCase{"ntsc", 59.94, true, 59}, RateCase{"low_edge", 24.0, true, 24},
-                      RateCase{"below", 23.9, true, 60}, RateCase{"high_edge", 240.9, true, 240},
-                      RateCase{"above", 241.0, true, 60}, RateCase{"zero", 0.0, true, 60},
-                      RateCase{"nan", NAN, true, 60}, RateCase{"no_mode", 120.0, false, 60}),
+    ::testing::Values(RateCase{"ntsc", 59.94, true, 59}, RateCase{"below", 23.9, true, 60},
+                      RateCase{"high_edge", 240.9, true, 240}, RateCase{"nan", NAN, true, 60},
+                      RateCase{"no_mode", 120.0, false, 60}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -9,19 +9,8 @@ Snapshot snapshot() {
   sim::settle();
   CaptureState& s = captureState();
   MutexLock hold(&s.lock);
-  Snapshot v;
-  v.state = s.state;
-  v.hasStream = s.streamRef != nullptr;
-  v.streamDisplay = s.streamDisplay;
-  v.lastAccess = s.lastAccess;
-  v.hasLatest = static_cast<bool>(s.latest);
-  v.latestTs = s.latestTs;
-  v.latestSeq = s.latestSeq;
-  v.streamRect = s.streamRect;
-  v.unionRect = s.unionRect;
-  v.reconfiguring = s.reconfiguring;
-  v.stats = s.stats;
-  return v;
+  return Snapshot{s.state,      s.streamDisplay, s.lastAccess,   s.latestTs,
+                  s.streamRect, s.unionRect,     s.reconfiguring};
 }
 
 void startDirect(const PixelRect& rect, platform::DisplayId display, std::int32_t fps,

@@ -19,16 +19,12 @@ namespace zorsck::test {
 // A copy of the capture state's plain fields, taken under the lock.
 struct Snapshot {
   std::int64_t state = 0;
-  bool hasStream = false;
   platform::DisplayId streamDisplay = 0;
   double lastAccess = 0;
-  bool hasLatest = false;
   std::uint64_t latestTs = 0;
-  std::uint64_t latestSeq = 0;
   std::optional<PixelRect> streamRect;
   std::optional<EdgeRect> unionRect;
   bool reconfiguring = false;
-  DeliveryStats stats;
 };
 Snapshot snapshot();
 
