@@ -74,46 +74,39 @@ bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, Se
   return false;
 }
 
-// startCaptureWithCompletionHandler:, completing on the global queue; any thread.
-// Each completion handler below holds its SCStream until it has run: the core
-// may let go of the stream before then, and a stream that goes away first may
-// never complete.
+// A completion handler that holds `held` until it has run: the core may let go
+// of the stream before then, and a stream that goes away first may never
+// complete. It completes on the global queue; any thread.
+API_AVAILABLE(macos(12.3))
+static void (^holding(SCStream* held, Completion completion))(NSError*) {
+  return ^(NSError* error) {
+    (void)held;
+    completeLater(completion, error);
+  };
+}
+
+// startCaptureWithCompletionHandler:; any thread.
 void startCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    SCStream* held = stream.stream;
-    [held startCaptureWithCompletionHandler:^(NSError* error) {
-      (void)held;
-      completeLater(completion, error);
-    }];
-    return;
+    return [stream.stream startCaptureWithCompletionHandler:holding(stream.stream, completion)];
   }
   completeUnavailable(std::move(completion));
 }
 
-// updateConfiguration:completionHandler:, completing on the global queue; any thread.
+// updateConfiguration:completionHandler:; any thread.
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
                          Completion completion) {
   if (@available(macOS 12.3, *)) {
-    SCStream* held = stream.stream;
-    [held updateConfiguration:configurationFrom(configuration)
-            completionHandler:^(NSError* error) {
-              (void)held;
-              completeLater(completion, error);
-            }];
-    return;
+    return [stream.stream updateConfiguration:configurationFrom(configuration)
+                            completionHandler:holding(stream.stream, completion)];
   }
   completeUnavailable(std::move(completion));
 }
 
-// stopCaptureWithCompletionHandler:, completing on the global queue; any thread.
+// stopCaptureWithCompletionHandler:; any thread.
 void stopCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    SCStream* held = stream.stream;
-    [held stopCaptureWithCompletionHandler:^(NSError* error) {
-      (void)held;
-      completeLater(completion, error);
-    }];
-    return;
+    return [stream.stream stopCaptureWithCompletionHandler:holding(stream.stream, completion)];
   }
   completeUnavailable(std::move(completion));
 }

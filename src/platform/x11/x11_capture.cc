@@ -197,21 +197,14 @@ void Capture::update(const platform::StreamConfiguration& config, platform::Comp
 
 void Capture::stop(platform::Completion completion) {
   MutexLock lock(&mu_);
-  switch (phase_) {
-    case Phase::idle:
-      phase_ = Phase::ended;
-      complete(std::move(completion), "the stream is not running");
-      return;
-    case Phase::starting:
-    case Phase::running:
-      stopRequested_ = true;
-      if (completion) stopDone_.push_back(std::move(completion));
-      wake_.notifyAll();
-      return;
-    case Phase::ended:
-      complete(std::move(completion), "the stream is not running");
-      return;
+  if (phase_ == Phase::starting || phase_ == Phase::running) {
+    stopRequested_ = true;
+    if (completion) stopDone_.push_back(std::move(completion));
+    wake_.notifyAll();
+    return;
   }
+  phase_ = Phase::ended;  // a stream never started cannot start any more
+  complete(std::move(completion), "the stream is not running");
 }
 
 void Capture::run(platform::Completion started) {

@@ -36,7 +36,7 @@ std::size_t displayPixelsHigh(DisplayId display) {
   return x11::findMonitor(display, &m) ? m.height : 0;
 }
 
-DisplayId displayId(const Display& display) { return display.monitor().id; }
+DisplayId displayId(const Display& display) { return display.monitor.id; }
 
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
                          std::function<void(ShareableContentRef, const Error*)> completion) {
@@ -50,13 +50,13 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
       return;
     }
     auto content = std::make_shared<ShareableContent>();
-    for (const x11::Monitor& m : monitors) content->displays.push_back(std::make_shared<Display>(m));
+    for (const x11::Monitor& m : monitors) content->displays.push_back(std::make_shared<Display>(Display{m}));
     common::runOnCallbackThread([completion, content] { completion(content, nullptr); });
   });
 }
 
 ContentFilterRef makeContentFilter(const Display& display) {
-  return std::make_shared<ContentFilter>(display.monitor());
+  return std::make_shared<ContentFilter>(ContentFilter{display.monitor});
 }
 
 }  // namespace zorsck::platform

@@ -9,20 +9,12 @@ namespace zorsck::platform {
 
 class Display {
  public:
-  explicit Display(const x11::Monitor& monitor) : monitor_(monitor) {}
-  const x11::Monitor& monitor() const { return monitor_; }
-
- private:
-  const x11::Monitor monitor_;
+  const x11::Monitor monitor;  // as it was listed
 };
 
 class ContentFilter {
  public:
-  explicit ContentFilter(const x11::Monitor& monitor) : monitor_(monitor) {}
-  const x11::Monitor& monitor() const { return monitor_; }
-
- private:
-  const x11::Monitor monitor_;
+  const x11::Monitor monitor;  // the display it shows, whole
 };
 
 }  // namespace zorsck::platform

@@ -27,7 +27,7 @@ class Stream {
 
 StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                      StreamOutputRef delegate) {
-  auto stream = std::make_shared<Stream>(filter.monitor(), configuration, std::move(delegate));
+  auto stream = std::make_shared<Stream>(filter.monitor, configuration, std::move(delegate));
   stream->capture().setOwner(stream);
   return stream;
 }
