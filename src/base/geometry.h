@@ -16,6 +16,7 @@ struct Origin {
 // A display-pixel size.
 struct PixelSize {
   std::int64_t w = 0, h = 0;
+  friend bool operator==(const PixelSize&, const PixelSize&) = default;
 };
 
 // A display-pixel rectangle (x, y, w, h), origin top left, y downward.

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "crop/display_geometry.h"
+#include "stream/display_geometry.h"
 #include "crop/frame_copy.h"
 #include "crop/region.h"
 #include "state/capture_state.h"
@@ -44,13 +44,20 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     s.lastAccess = now;
     // A crop that may start a stream measures the display it names, so a
     // switch of display or of display mode takes effect at the next start.
-    if (s.state == kNoStream || s.dispPx.w == 0) measureDisplay(s, display);
+    if (s.state == kNoStream || s.dispPx.w == 0) {
+      const DisplayGeometry measured = measureDisplay(display);
+      s.dispPx = measured.px;
+      s.dispScale = measured.scale;
+    }
 
     const StreamPlan plan =
         narrow ? regionStep(s, display, x, y, w, h, now) : fullDisplayStep(s, display);
     if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
     if (plan.action == StreamPlan::start) {
-      const StartRequest request{display, plan.fps, plan.rect, s.dispPx, s.dispScale,
+      // The stream is asked for the display that was measured, also when the
+      // main display changes before the start runs.
+      const StartRequest request{display,  resolveDisplay(display), plan.fps,
+                                 plan.rect, s.dispPx,                s.dispScale,
                                  ++s.startGeneration};
       hold.unlock();
       startStream(request);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "crop/display_geometry.h"
+#include "stream/display_geometry.h"
 
 namespace zorsck {
 namespace {

@@ -8,6 +8,7 @@
 #include "state/log.h"
 #include "intake/output.h"
 #include "stream/capture_queue.h"
+#include "stream/display_geometry.h"
 #include "stream/stream_configuration.h"
 #include "stream/stream_stop.h"
 
@@ -78,12 +79,20 @@ void publish(const StartRequest& request, platform::StreamRef stream,
 // Builds the stream for the chosen display, registers its Output on `q` and
 // starts capture. On a platform thread (the content query's completion).
 void buildAndStart(const StartRequest& request, const platform::ShareableContent& content) {
-  const platform::DisplayRef chosen = chooseDisplay(content, request.display);
+  const platform::DisplayRef chosen = chooseDisplay(content, request.measured);
   if (!chosen) {
     failStart(request, "no display " + std::to_string(request.display));
     return;
   }
   const platform::DisplayId display = platform::displayId(*chosen);
+  // A display the request did not measure (the one asked for is not listed)
+  // would get frames placed with another display's geometry.
+  if (request.measured != 0 && display != request.measured &&
+      measureDisplay(display) != DisplayGeometry{request.displaySize, request.scale}) {
+    failStart(request, "start failed: display " + std::to_string(request.measured) +
+                           " is not listed");
+    return;
+  }
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
   const platform::StreamConfiguration config =
       streamConfiguration(request.rect, request.fps, request.scale);

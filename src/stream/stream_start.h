@@ -11,7 +11,8 @@ namespace zorsck {
 // What one start asks for: everything the crop that requested it measured, so
 // the stream is configured and its frames placed with that geometry.
 struct StartRequest {
-  platform::DisplayId display = 0;  // 0 or an unlisted id: the first listed display
+  platform::DisplayId display = 0;  // as the crop named it (0: the main display)
+  platform::DisplayId measured = 0; // the display measured for it; 0 or unlisted: the first listed
   std::int32_t fps = 0;             // at most this many frames a second
   PixelRect rect;                   // display pixels
   PixelSize displaySize;            // the display's pixel size when requested

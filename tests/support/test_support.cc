@@ -15,7 +15,7 @@ Snapshot snapshot() {
 
 void startDirect(const PixelRect& rect, platform::DisplayId display, std::int32_t fps,
                  double scale) {
-  StartRequest request{display, fps, rect, PixelSize{1920, 1080}, scale, 0};
+  StartRequest request{display, display, fps, rect, PixelSize{1920, 1080}, scale, 0};
   {
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
