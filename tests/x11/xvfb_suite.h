@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -18,19 +17,18 @@ namespace zorsck::test {
 
 class XvfbSuite : public ::testing::Test {
  protected:
-  // Starts the suite's server with the arguments of xvfb::Server; from SetUpTestSuite.
-  template <typename... Args>
-  static void startServer(Args&&... args) {
+  // Starts the suite's server as xvfb::Server does; from SetUpTestSuite or the test thread.
+  static void startServer(std::vector<xvfb::Screen> screens, std::vector<std::string> args = {},
+                          int number = -1, int tries = 1) {
     if (!xvfb::Server::installed()) return;
-    server_ = std::make_unique<xvfb::Server>(std::forward<Args>(args)...);
+    server_ = std::make_unique<xvfb::Server>(std::move(screens), std::move(args), number, tries);
     if (server_->running()) ::setenv("DISPLAY", server_->display().c_str(), 1);
   }
   static void TearDownTestSuite() { server_.reset(); }
   // Skips without Xvfb (fails when $ZORSCK_REQUIRE_XVFB is 1); paints the screens; test thread.
   void SetUp() override {
     if (!xvfb::Server::installed()) {
-      const char* need = std::getenv("ZORSCK_REQUIRE_XVFB");
-      if (need != nullptr && std::strcmp(need, "1") == 0) FAIL() << "Xvfb is not installed";
+      ASSERT_STRNE(std::getenv("ZORSCK_REQUIRE_XVFB"), "1") << "Xvfb is not installed";
       GTEST_SKIP() << "Xvfb is not installed";
     }
     ASSERT_TRUE(server_ && server_->running()) << (server_ ? server_->failure() : "");
