@@ -29,6 +29,8 @@
 
 namespace zorsck::fuzz {
 
+struct Reader;  // the bytes of one input
+
 class Interpreter {
  public:
   // manual: the only caller, on the manual clock, so a crop must copy the
@@ -44,34 +46,17 @@ class Interpreter {
   std::atomic<int> operation{-1};          // code of the one under way, -1 between runs
 
  private:
-  // Runs one operation; calling thread.
-  void step();
-  // The next byte, or 0 past the end; calling thread.
-  std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  // The next `bytes` bytes as a little-endian value; calling thread.
-  std::uint64_t bits(int bytes);
-  // A display id, coordinate and extent, as the layout above says; calling thread.
-  std::uint32_t display();
-  std::int32_t coordinate();
-  std::uint32_t extent();
-  // True when this thread may stop, fault or reshape the displays now; calling thread.
-  bool turn();
-  // zor_sck_ensure, checked; calling thread.
-  void ensure();
+  // Runs one operation, checking what the call answered; calling thread.
+  void step(Reader& in);
   // zor_sck_crop or zor_sck_crop_seq, checked; calling thread.
-  void crop(bool sequenced);
-  // zor_sck_seq, checked never to go back; calling thread.
-  void seq();
+  void crop(Reader& in, bool sequenced);
 
-  bool manual_;
-  double hz_;
-  const std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t pos_ = 0;
-  std::uint64_t servedSeq_ = 0;   // frame of this thread's last crop that copied, 0: unknown
-  std::uint64_t servedTs_ = 0;    // its timestamp, 0 when not known
-  std::uint64_t lastServed_ = 0;  // highest frame a crop or crop_seq copied for this thread
-  std::uint64_t lastLatest_ = 0;  // highest latest frame this thread has seen
+  const bool manual_;
+  const double hz_;
+  // Frame and timestamp (0: not known) of this thread's last crop that copied;
+  // the highest frame a crop or crop_seq copied, and the highest latest frame
+  // this thread has seen.
+  std::uint64_t servedSeq_ = 0, servedTs_ = 0, lastServed_ = 0, lastLatest_ = 0;
 };
 
 // Lists display layout `index` (mod 3) with every rate set to `hz` (0: its own); any thread.

@@ -1,9 +1,6 @@
 // libFuzzer entry: each input is a sequence of exported calls and simulated
 // display events (layout in call_interpreter.h), run on the manual clock from
 // the first display layout, after which nothing may be left running or locked.
-#include <cstddef>
-#include <cstdint>
-
 #include "call_interpreter.h"
 #include "platform/sim/sim_control.h"
 

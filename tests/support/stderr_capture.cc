@@ -48,12 +48,10 @@ std::vector<std::string> StderrCapture::lines() const {
 std::optional<StderrCapture::Clock::time_point> StderrCapture::waitForLine(
     const std::string& prefix, Clock::duration timeout) const {
   const Clock::time_point deadline = Clock::now() + timeout;
-  for (;;) {
+  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
     const bool seen = countLines(lines(), prefix) > 0;
     const Clock::time_point now = Clock::now();  // read after the file: the line came no later
-    if (seen) return now;
-    if (now >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (seen || now >= deadline) return seen ? std::optional(now) : std::nullopt;
   }
 }
 
