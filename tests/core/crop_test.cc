@@ -219,20 +219,21 @@ TEST_F(Crop, EachStartMeasuresTheDisplayItIsStartedFor) {
     EXPECT_TRUE(holdsFrame(call.pixels, 1000, 500, 8, 8, call.seq));
     EXPECT_EQ(cropAt(display, 2552, 1432, 8, 8).code, isRetina ? ZOR_SCK_OK : ZOR_SCK_NOT_SERVABLE);
   }
-  // Display 0 is the main display when the crop measures it, even if the main
-  // display changes before the start runs.
+  // Display 0 is the main display when the crop measures it, whichever display
+  // is listed first and even if the main display changes before the start runs.
   zor_sck_stop();
+  sim::setMainDisplay(2);
   sim::holdCompletions(sim::Step::contentQuery, true);
   ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
-  sim::setMainDisplay(2);
+  sim::setMainDisplay(1);
   sim::releaseHeld(sim::Step::contentQuery);
   sim::holdCompletions(sim::Step::contentQuery, false);
   sim::settle();
   sim::deliverFrame();
-  EXPECT_EQ(sim::streams().back().display, 1u);
-  const CropCall main = cropAt(0, 1000, 500, 8, 8);
+  EXPECT_EQ(sim::streams().back().display, 2u);
+  const CropCall main = cropAt(0, 2000, 1200, 8, 8);
   ASSERT_EQ(main.code, ZOR_SCK_OK);
-  EXPECT_TRUE(holdsFrame(main.pixels, 1000, 500, 8, 8, main.seq));
+  EXPECT_TRUE(holdsFrame(main.pixels, 2000, 1200, 8, 8, main.seq));
   // A mode change takes effect at the next start.
   zor_sck_stop();
   sim::setDisplays({sim::DisplaySpec{1, 1280, 800, 1280, 800, 60.0, true}, retina});
