@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "stream/display_geometry.h"
 #include "crop/frame_copy.h"
 #include "crop/region.h"
 #include "state/capture_state.h"
 #include "state/settings.h"
+#include "stream/display_geometry.h"
 #include "stream/stream_start.h"
 #include "zorsck.h"
 

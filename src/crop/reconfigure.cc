@@ -7,8 +7,8 @@
 namespace zorsck {
 namespace {
 
-// The update's completion: allows the next update, unless a stop or a newer
-// update came since, and logs the outcome. On a platform thread.
+// The update's completion: allows the next update, unless a newer update or a
+// newly published stream came since, and logs the outcome. On a platform thread.
 void reconfigured(const PixelRect& rect, std::uint64_t token, const platform::Error* error) {
   {
     CaptureState& s = captureState();

@@ -35,8 +35,8 @@ void idleTick() {
     MutexLock hold(&s.lock);
     idle = platform::wallClockNow() - s.lastAccess;
     // Whatever stream is held is ended, also one that an overlapping start
-    // left behind while the state waits for a newer start.
-    streaming = s.state == kStreamRunning || s.streamRef != nullptr;
+    // published while the state waits for a newer start.
+    streaming = s.streamRef != nullptr;
   }
   if (streaming && idle > kIdleLimitSeconds && platform::osAtLeast(12, 3, 0)) {
     stopStream();

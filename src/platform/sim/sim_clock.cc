@@ -73,16 +73,6 @@ SimControl& simControl() {
 // Serializes advance() calls from different test threads.
 Mutex& gAdvanceMu = *new Mutex;
 
-// Switches clock mode and readings, keeping every timer's distance from now; test thread.
-void switchClock(bool manual, std::int64_t newHost, double wall) {
-  const std::int64_t oldHost = hostNs();
-  gHostNs.store(newHost);
-  gWallBase.store(wall);
-  gWallHostBase.store(newHost);
-  gManual.store(manual);
-  common::retime(oldHost, hostNs());
-}
-
 }  // namespace
 
 std::int64_t hostNs() {
@@ -91,10 +81,15 @@ std::int64_t hostNs() {
 }
 
 void useManualClock(double wallStart, double hostStart) {
-  switchClock(true, common::secondsToNs(hostStart), wallStart);
+  // Every timer keeps its distance from now.
+  const std::int64_t oldHost = hostNs();
+  const std::int64_t newHost = common::secondsToNs(hostStart);
+  gHostNs.store(newHost);
+  gWallBase.store(wallStart);
+  gWallHostBase.store(newHost);
+  gManual.store(true);
+  common::retime(oldHost, newHost);
 }
-
-void useRealClock() { switchClock(false, 0, 0.0); }
 
 void setWallClock(double seconds) {
   if (!gManual.load()) return;

@@ -32,13 +32,6 @@ void clearFaults() {
   state().faults.fill(0);
 }
 
-void restoreDefaults() {
-  setDisplays({DisplaySpec{}});
-  setOsVersion(14, 0, 0);
-  clearFaults();
-  for (int step = 0; step < kSteps; ++step) holdCompletions(static_cast<Step>(step), false);
-}
-
 void complete(Step step, std::function<void()> fn) {
   {
     MutexLock lock(&gSimMu);

@@ -53,9 +53,6 @@ void useManualClock(double wallStart = 1'800'000'000.0, double hostStart = 1000.
 void advance(double seconds);
 // Sets the manual wall clock alone (forward or back); fires nothing.
 void setWallClock(double seconds);
-// Switches both clocks back to real time; pending timer ticks and frames keep
-// their distance from now.
-void useRealClock();
 
 // Waits until every queue, task and completion of the simulated platform has
 // run, except completions that are held (see holdCompletions). On the real
@@ -114,10 +111,6 @@ enum class Fault {
 void injectFault(Fault fault, int count = 1);
 // Cancels every pending injected fault.
 void clearFaults();
-
-// Restores the default displays, main display and OS version, clears faults
-// and holds (held completions then run). Streams, timers and clocks stay.
-void restoreDefaults();
 
 // The platform ends every running stream: each stops delivering, then its
 // delegate's didStopWithError runs on a platform thread with `description`.
