@@ -1,5 +1,6 @@
-// The capture thread: grabs with MIT-SHM at the configured pace and hands
-// frames to the stream's queue untouched (no pass over the pixels: the
+// The capture thread: grabs with MIT-SHM when the stream's rectangle was
+// drawn to (at most once a frame interval), or at the configured pace on a
+// server without DAMAGE, and hands frames to the stream's queue untouched (no pass over the pixels: the
 // crop's copy sets alpha, see Frame::alphaUndefined).
 #include "platform/x11/x11_capture.h"
 
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_damage.h"
 #include "platform/x11/x11_frame_pool.h"
 #include "platform/x11/x11_shm_buffer.h"
 
@@ -187,7 +189,7 @@ void Capture::update(const platform::StreamConfiguration& config, platform::Comp
       config_ = config;
       configChanged_ = true;
       if (completion) updateDone_.push_back(std::move(completion));
-      wake_.notifyAll();
+      wake_.ring();
       return;
     case Phase::ended:
       complete(std::move(completion), "the stream is not running");
@@ -200,7 +202,7 @@ void Capture::stop(platform::Completion completion) {
   if (phase_ == Phase::starting || phase_ == Phase::running) {
     stopRequested_ = true;
     if (completion) stopDone_.push_back(std::move(completion));
-    wake_.notifyAll();
+    wake_.ring();
     return;
   }
   phase_ = Phase::ended;  // a stream never started cannot start any more
@@ -213,7 +215,9 @@ void Capture::run(platform::Completion started) {
   std::size_t poolSize = 1;
   {
     Connection conn;
-    if (!conn.ok()) {
+    if (!wake_.ok()) {
+      failure = wake_.failure();
+    } else if (!conn.ok()) {
       failure = "cannot connect to X display " + displayName() + ": " + conn.failure();
     } else if (!conn.hasShm()) {
       failure = "X display " + displayName() + " does not offer MIT-SHM shared memory";
@@ -239,41 +243,54 @@ void Capture::run(platform::Completion started) {
 
 std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   xcb_connection_t* c = conn.get();
+  DamageWatch damage(c, monitor_.root);
+  if (!damage.active()) reportTimedGrabs(displayName());
   CapturePlan plan;
   Clock::duration interval{};
   Clock::time_point lastGrab{};    // long past: the first grab is at once
   Clock::time_point notBefore{};   // after a grab that had nothing to do
+  bool drawn = true;               // the rectangle changed since the last grab
   for (;;) {
     platform::StreamOutputRef output;
     std::shared_ptr<common::TaskQueue> queue;
     std::weak_ptr<const platform::Stream> owner;
     {
       MutexLock lock(&mu_);
-      for (;;) {
-        if (stopRequested_) return "";
-        if (configChanged_) {
-          plan = planCapture(monitor_, config_);
-          interval = std::chrono::duration_cast<Clock::duration>(
-              std::chrono::duration<double>(plan.intervalSeconds));
-          configChanged_ = false;
-          // Taken up: the next grab uses it.
-          for (auto& done : updateDone_) complete(std::move(done), "");
-          updateDone_.clear();
-        }
-        // Missed grabs are not made up: the next is one interval after the last.
-        const Clock::time_point due = std::max(lastGrab + interval, notBefore);
-        if (Clock::now() >= due) break;
-        wake_.waitUntil(&mu_, due);
+      if (stopRequested_) return "";
+      if (configChanged_) {
+        plan = planCapture(monitor_, config_);
+        interval = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(plan.intervalSeconds));
+        configChanged_ = false;
+        drawn = true;  // a new rectangle needs a frame of its own
+        // Taken up: the next grab uses it.
+        for (auto& done : updateDone_) complete(std::move(done), "");
+        updateDone_.clear();
       }
       output = output_;
       queue = queue_;
       owner = owner_;
+    }
+    if (damage.drawnSince(plan.grab)) drawn = true;
+    if (!conn.ok()) return grabFailure(conn, "");
+    // Missed grabs are not made up: the next is one interval after the last.
+    const Clock::time_point due = std::max(lastGrab + interval, notBefore);
+    if (damage.active() && !drawn) {
+      // Nothing to grab until the server reports drawing (or the server goes).
+      xcb_flush(c);
+      wake_.wait(xcb_get_file_descriptor(c), Clock::time_point::max());
+      continue;
+    }
+    if (Clock::now() < due) {
+      wake_.wait(-1, due);
+      continue;
     }
     lastGrab = Clock::now();
     notBefore = lastGrab;
     const std::size_t pixels = std::size_t{plan.frameWidth} * plan.frameHeight;
     if (!output || !queue || pixels == 0) {
       notBefore = lastGrab + kIdlePause;
+      drawn = drawn && pixels != 0;  // an empty frame has nothing to show
       continue;
     }
     std::string error;
@@ -283,6 +300,9 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       notBefore = lastGrab + kIdlePause;  // every frame is held: skip this one
       continue;
     }
+    // Drawing from here on shows in this grab or is reported for the next.
+    damage.forget();
+    drawn = false;
     const platform::MediaTime presentation = platform::hostClockNow();
     ShmBuffer* buffer = slot->buffer;
     const GrabRect& g = plan.grab;

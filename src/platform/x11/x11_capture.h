@@ -8,10 +8,10 @@
 
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
-#include "base/condvar.h"
 #include "platform/platform.h"
 #include "platform/common/threads.h"
 #include "platform/x11/x11_monitors.h"
+#include "platform/x11/x11_wakeup.h"
 
 namespace zorsck::x11 {
 
@@ -63,15 +63,17 @@ class Capture : public std::enable_shared_from_this<Capture> {
 
   // The capture thread's body.
   void run(platform::Completion started) EXCLUDES(mu_);
-  // Grabs and hands out frames until stopped or the server fails; returns why it failed, or ""; capture thread.
+  // Grabs and hands out frames until stopped or the server fails: after the
+  // stream's rectangle was drawn to, or every interval on a server without
+  // DAMAGE; returns why it failed, or ""; capture thread.
   std::string grabLoop(Connection& conn, FramePool& pool) EXCLUDES(mu_);
   // Marks the capture ended and runs what waited for that; capture thread.
   void finish(const std::string& failure) EXCLUDES(mu_);
 
   const Monitor monitor_;
   const platform::StreamOutputRef delegate_;
+  const Wakeup wake_;  // rung when a stop or a configuration awaits the capture thread
   Mutex mu_;
-  CondVar wake_;
   // Reports name the stream only while it lives: a freed stream's address may
   // belong to a new stream by the time a report arrives.
   std::weak_ptr<const platform::Stream> owner_ GUARDED_BY(mu_);

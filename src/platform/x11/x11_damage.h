@@ -1,0 +1,45 @@
+// Damage tracking of a root window over a capture thread's X connection: the
+// server reports each newly drawn area, so a stream grabs only after its
+// rectangle was drawn to.
+#pragma once
+
+#include <xcb/damage.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zorsck::x11 {
+
+struct GrabRect;
+
+class DamageWatch {
+ public:
+  // Starts tracking drawing on `root` when the server offers DAMAGE; check
+  // active(); the capture thread.
+  DamageWatch(xcb_connection_t* conn, xcb_window_t root);
+  // Gives the damage object back to a server still connected; the capture thread.
+  ~DamageWatch();
+  DamageWatch(const DamageWatch&) = delete;
+  DamageWatch& operator=(const DamageWatch&) = delete;
+
+  // True when drawing is tracked; false means grabs must be timed; any thread.
+  bool active() const { return damage_ != 0; }
+  // Reads every event that has arrived; true when one reported drawing that
+  // meets `rect` (root coordinates); the capture thread.
+  bool drawnSince(const GrabRect& rect);
+  // Forgets the drawing reported so far, so that any drawing after this
+  // request is reported anew; sent before a grab; the capture thread.
+  void forget();
+
+ private:
+  xcb_connection_t* const conn_;
+  xcb_damage_damage_t damage_ = 0;
+  std::uint8_t notifyType_ = 0;  // response type of DamageNotify events
+};
+
+// Says once per process, on standard error, that a server without DAMAGE gets
+// a grab every frame interval; the capture thread.
+void reportTimedGrabs(const std::string& display);
+
+}  // namespace zorsck::x11
