@@ -1,14 +1,18 @@
 // libzorsck.so end to end through the five functions, on Xvfb servers the
 // tests start: exact opaque pixels of a painted pattern at every edge of an
 // odd-sized screen and on a larger second screen, a 16-bit screen refused,
-// sequenced crops while the screen changes, a server without shared memory and
-// one that dies under a stream. X11Library runs with region mode off and on.
+// sequenced crops while the screen changes, frames that follow drawing, a
+// server without shared memory, one without DAMAGE and one that dies under a
+// stream. X11Library runs with region mode off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <set>
 #include <stop_token>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,10 +38,10 @@ Crop crop(std::uint32_t display, const Rect& r, std::uint64_t seq = 0) {
   return c;
 }
 
-// Polls `done` until it holds, for at most 10 s; test thread.
+// Polls `done` until it holds, for at most `patience`; test thread.
 template <typename Done>
-bool waitUntil(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
+bool waitUntil(Done done, std::chrono::milliseconds patience = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
   for (; !done(); std::this_thread::sleep_for(2ms)) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
   }
@@ -120,15 +124,51 @@ TEST_F(X11Library, SequencedCropsCutTheServedFrameWhileTheScreenChanges) {
   EXPECT_GE(seen.size(), 3u) << "the screen never changed between frames";
 }
 
+// Frames follow drawing: none while the screen is still, none for drawing
+// outside region mode's narrowed stream, and one showing each paint of the
+// cropped rectangle, grabbed within two frame intervals (the best of three).
+TEST_F(X11Library, AFrameFollowsEachPaintOfTheStreamsRectangleOnly) {
+  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+  const Rect r{100, 100, 64, 64};
+  const Crop first = cropWhenReady(0, r);
+  ASSERT_TRUE(shows(first, r, 1));
+  const auto newFrame = [&first] { return zor_sck_seq() != first.seq; };
+  EXPECT_FALSE(waitUntil(newFrame, 1s)) << "a frame of a still screen";
+  const xvfb::Connection conn(server_->display());
+  xvfb::fillRect(conn, 0, 1000, 500, 50, 50, 0xFF0000);
+  ASSERT_TRUE(conn.sync());
+  const char* region = std::getenv("ZOR_SCK_REGION");
+  if (region != nullptr && std::string(region) == "1") {
+    EXPECT_FALSE(waitUntil(newFrame, 300ms)) << "a frame for drawing outside the stream's rectangle";
+  } else {
+    EXPECT_TRUE(waitUntil(newFrame)) << "no frame for drawing on the display";
+  }
+  std::int64_t fastest = INT64_MAX;
+  for (const std::uint32_t rgb : {0x123456u, 0x654321u, 0xABCDEFu}) {
+    xvfb::fillRect(conn, 0, 110, 110, 20, 20, rgb);
+    ASSERT_TRUE(conn.sync());
+    const auto painted = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count();
+    Crop c;
+    const std::size_t inside = (15 * std::size_t{r.w} + 15) * 4;  // pixel (115, 115)
+    ASSERT_TRUE(waitUntil([&] {
+      c = crop(0, r);
+      return c.status == 0 && (c.pixels[inside] | c.pixels[inside + 1] << 8 | std::uint32_t{c.pixels[inside + 2]} << 16) == rgb;
+    })) << "the paint " << std::hex << rgb << " never showed";
+    fastest = std::min(fastest, static_cast<std::int64_t>(c.ts) - painted);
+  }
+  EXPECT_LE(fastest, 2 * 1000 / 60) << "ms from the paint to the grab that showed it";
+}
+
 // One server on a display number well above those servers take for themselves,
 // free again for its successors; the first runs without shared memory.
 class X11ServerLoss : public XvfbSuite {
  protected:
   static void SetUpTestSuite() { startServer({xvfb::Screen{}}, {"-extension", "MIT-SHM"}, 600 + ::getpid() % 2000, 50); }
-  // Kills the server and starts a full one on its number; "" or what failed; test thread.
-  static std::string replaceServer() {
+  // Kills the server and starts one with `args` on its number; "" or what failed; test thread.
+  static std::string replaceServer(std::vector<std::string> args = {}) {
     server_->kill();
-    startServer({xvfb::Screen{}}, {}, server_->number(), 1);
+    startServer({xvfb::Screen{}}, std::move(args), server_->number(), 1);
     return server_->running() ? server_->paintScreens() : server_->failure();
   }
 };
@@ -140,9 +180,13 @@ TEST_F(X11ServerLoss, NoSharedMemoryIsRefusedAndAKilledServerEndsTheStream) {
   EXPECT_EQ(crop(0, probe).status, -1);
   EXPECT_EQ(crop(0, probe, 1).status, -1);
   EXPECT_EQ(zor_sck_seq(), 0u);
-  ASSERT_EQ(replaceServer(), "");
+  // Without DAMAGE every frame interval brings a grab, still screen or not.
+  ASSERT_EQ(replaceServer({"-extension", "DAMAGE"}), "");
   ASSERT_TRUE(waitUntil([] { return zor_sck_ensure(0, 60) == 0; }));
-  EXPECT_TRUE(shows(cropWhenReady(0, probe), probe, 1));
+  const Crop timed = cropWhenReady(0, probe);
+  EXPECT_TRUE(shows(timed, probe, 1));
+  EXPECT_TRUE(waitUntil([&timed] { return zor_sck_seq() >= timed.seq + 3; }));
+  EXPECT_TRUE(err.waitForLine("[zorsck] X display " + server_->display() + " has no DAMAGE extension", 10s));
   server_->kill();
   EXPECT_TRUE(err.waitForLine("[zorsck] stream stopped: lost the connection to X display", 10s));
   EXPECT_EQ(crop(0, probe).status, 1);
