@@ -1,10 +1,12 @@
-// zorsck-xvfb [--screen WxH[xDEPTH]]... -- COMMAND [ARG]...
+// zorsck-xvfb [--screen WxH[xDEPTH]]... [--server-arg ARG]... -- COMMAND [ARG]...
 //
 // Runs COMMAND on a new Xvfb server of the given screens (default one
-// 1920x1080x24): DISPLAY names the server, ZORSCK_XVFB_PID is its process id,
-// and each 24-bit screen N shows the test pattern of generation N + 1. Stops
-// the server when COMMAND ends and exits with COMMAND's status; 125 when there
-// is no server to run it on, 2 on a bad command line.
+// 1920x1080x24), each ARG added to the server's command line (e.g.
+// --server-arg -extension --server-arg DAMAGE): DISPLAY names the server,
+// ZORSCK_XVFB_PID is its process id, and each 24-bit screen N shows the test
+// pattern of generation N + 1. Stops the server when COMMAND ends and exits
+// with COMMAND's status; 125 when there is no server to run it on, 2 on a bad
+// command line.
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -30,7 +32,7 @@ void forward(int signal) {
 
 // Prints the usage line and returns 2; main thread.
 int usage(const char* self) {
-  std::fprintf(stderr, "usage: %s [--screen WxH[xDEPTH]]... -- COMMAND [ARG]...\n", self);
+  std::fprintf(stderr, "usage: %s [--screen WxH[xDEPTH]]... [--server-arg ARG]... -- COMMAND [ARG]...\n", self);
   return 2;
 }
 
@@ -39,8 +41,13 @@ int usage(const char* self) {
 // Starts and paints the server, runs COMMAND, stops the server; main thread.
 int main(int argc, char** argv) {
   std::vector<zorsck::xvfb::Screen> screens;
+  std::vector<std::string> serverArgs;
   int i = 1;
-  for (; i + 1 < argc && std::strcmp(argv[i], "--screen") == 0; i += 2) {
+  for (; i + 1 < argc && (std::strcmp(argv[i], "--screen") == 0 || std::strcmp(argv[i], "--server-arg") == 0); i += 2) {
+    if (std::strcmp(argv[i], "--server-arg") == 0) {
+      serverArgs.emplace_back(argv[i + 1]);
+      continue;
+    }
     zorsck::xvfb::Screen s;
     char tail = 0;
     const int n = std::sscanf(argv[i + 1], "%dx%dx%d%c", &s.width, &s.height, &s.depth, &tail);
@@ -50,7 +57,7 @@ int main(int argc, char** argv) {
   if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0) return usage(argv[0]);
   if (screens.empty()) screens.emplace_back();
 
-  zorsck::xvfb::Server server(screens);
+  zorsck::xvfb::Server server(screens, serverArgs);
   std::string failure = server.running() ? server.paintScreens() : server.failure();
   // The server runs with -noreset: the pattern stays after the painter leaves.
   if (!failure.empty()) {
