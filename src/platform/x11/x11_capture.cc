@@ -1,7 +1,8 @@
 // The capture thread: grabs with MIT-SHM when the stream's rectangle was
 // drawn to (at most once a frame interval), or at the configured pace on a
-// server without DAMAGE, and hands frames to the stream's queue untouched (no pass over the pixels: the
-// crop's copy sets alpha, see Frame::alphaUndefined).
+// server without DAMAGE, and hands frames to the stream's queue untouched
+// (no pass over the pixels: the crop's copy sets alpha, see
+// Frame::alphaUndefined).
 #include "platform/x11/x11_capture.h"
 
 #include <xcb/shm.h>
@@ -263,6 +264,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
             std::chrono::duration<double>(plan.intervalSeconds));
         configChanged_ = false;
         drawn = true;  // a new rectangle needs a frame of its own
+        pool.markStale(kAllRows);
         // Taken up: the next grab uses it.
         for (auto& done : updateDone_) complete(std::move(done), "");
         updateDone_.clear();
@@ -271,7 +273,11 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       queue = queue_;
       owner = owner_;
     }
-    if (damage.drawnSince(plan.grab)) drawn = true;
+    const RowSpan changed = damage.drawnRows(plan.grab);
+    if (!changed.empty()) {
+      pool.markStale(changed);
+      drawn = true;
+    }
     if (!conn.ok()) return grabFailure(conn, "");
     // Missed grabs are not made up: the next is one interval after the last.
     const Clock::time_point due = std::max(lastGrab + interval, notBefore);
@@ -306,13 +312,20 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     const platform::MediaTime presentation = platform::hostClockNow();
     ShmBuffer* buffer = slot->buffer;
     const GrabRect& g = plan.grab;
-    if (g.width > 0) {
+    // A frame that is all on the monitor still holds what the screen showed
+    // at its last grab: only the rows drawn in since then (whole rows, which
+    // the server packs at their place in the frame) are grabbed again.
+    const bool inPlace = g.width == plan.frameWidth && g.height == plan.frameHeight;
+    RowSpan rows{0, g.height};
+    if (damage.active() && inPlace) rows = {std::min(slot->stale.top, g.height), std::min(slot->stale.bottom, g.height)};
+    slot->stale = {};
+    if (g.width > 0 && !rows.empty()) {
       xcb_generic_error_t* refusal = nullptr;
       Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
           c,
-          xcb_shm_get_image(c, monitor_.root, static_cast<std::int16_t>(g.x), static_cast<std::int16_t>(g.y),
-                            static_cast<std::uint16_t>(g.width), static_cast<std::uint16_t>(g.height), ~0u,
-                            XCB_IMAGE_FORMAT_Z_PIXMAP, slot->segment, 0),
+          xcb_shm_get_image(c, monitor_.root, static_cast<std::int16_t>(g.x), static_cast<std::int16_t>(g.y + rows.top),
+                            static_cast<std::uint16_t>(g.width), static_cast<std::uint16_t>(rows.bottom - rows.top), ~0u,
+                            XCB_IMAGE_FORMAT_Z_PIXMAP, slot->segment, rows.top * g.width * 4),
           &refusal));
       Reply<xcb_generic_error_t> refused(refusal);
       if (!reply) {
@@ -321,7 +334,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       }
     }
     // A frame reaching off the monitor keeps its size; what lies off it is black.
-    if (g.width != plan.frameWidth || g.height != plan.frameHeight) placeGrab(buffer->memory(), plan);
+    if (!inPlace) placeGrab(buffer->memory(), plan);
     buffer->width = plan.frameWidth;
     buffer->height = plan.frameHeight;
     buffer->stride = std::size_t{plan.frameWidth} * 4;

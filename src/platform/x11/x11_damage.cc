@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -39,20 +40,21 @@ DamageWatch::~DamageWatch() {
   }
 }
 
-bool DamageWatch::drawnSince(const GrabRect& rect) {
-  bool met = false;
+RowSpan DamageWatch::drawnRows(const GrabRect& rect) {
+  RowSpan rows;
   const std::int64_t left = rect.x, top = rect.y;
   const std::int64_t right = left + rect.width, bottom = top + rect.height;
   while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {
-    if ((event->response_type & 0x7f) == notifyType_ && notifyType_ != 0) {
-      const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event);
-      const xcb_rectangle_t& a = notify->area;
-      met = met || (a.x < right && a.x + std::int64_t{a.width} > left && a.y < bottom &&
-                    a.y + std::int64_t{a.height} > top);
+    if (notifyType_ != 0 && (event->response_type & 0x7f) == notifyType_) {
+      const xcb_rectangle_t& a = reinterpret_cast<const xcb_damage_notify_event_t*>(event)->area;
+      const std::int64_t y0 = std::max<std::int64_t>(a.y, top), y1 = std::min<std::int64_t>(a.y + a.height, bottom);
+      if (a.x < right && a.x + std::int64_t{a.width} > left && y0 < y1) {
+        rows.add({static_cast<std::uint32_t>(y0 - top), static_cast<std::uint32_t>(y1 - top)});
+      }
     }
     std::free(event);
   }
-  return met;
+  return rows;
 }
 
 void DamageWatch::forget() {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/x11/x11_frame_pool.h"
+
 namespace zorsck::x11 {
 
 struct GrabRect;
@@ -25,9 +27,10 @@ class DamageWatch {
 
   // True when drawing is tracked; false means grabs must be timed; any thread.
   bool active() const { return damage_ != 0; }
-  // Reads every event that has arrived; true when one reported drawing that
-  // meets `rect` (root coordinates); the capture thread.
-  bool drawnSince(const GrabRect& rect);
+  // Reads every event that has arrived; the rows of `rect` (root
+  // coordinates; row 0 is its top) that they reported drawing in, none when
+  // nothing was drawn inside it; the capture thread.
+  RowSpan drawnRows(const GrabRect& rect);
   // Forgets the drawing reported so far, so that any drawing after this
   // request is reported anew; sent before a grab; the capture thread.
   void forget();

@@ -19,6 +19,10 @@ PoolSlot* FramePool::acquire(std::size_t bytes, std::string* error) {
   return nullptr;
 }
 
+void FramePool::markStale(const RowSpan& rows) {
+  for (PoolSlot& slot : slots_) slot.stale.add(rows);
+}
+
 bool FramePool::refill(PoolSlot& slot, std::size_t bytes, std::string* error) {
   empty(slot);
   ShmBuffer* buffer = ShmBuffer::create(bytes, error);
@@ -37,6 +41,7 @@ bool FramePool::refill(PoolSlot& slot, std::size_t bytes, std::string* error) {
   buffer->removeWhenDetached();
   slot.buffer = buffer;
   slot.segment = segment;
+  slot.stale = kAllRows;
   return true;
 }
 

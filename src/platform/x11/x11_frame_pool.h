@@ -4,7 +4,9 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,9 +14,22 @@
 
 namespace zorsck::x11 {
 
+// Rows [top, bottom) of a frame; none when top >= bottom.
+struct RowSpan {
+  std::uint32_t top = 0, bottom = 0;
+  bool empty() const { return top >= bottom; }
+  // Grows the span to cover `other` as well; any thread.
+  void add(const RowSpan& other) {
+    if (other.empty()) return;
+    *this = empty() ? other : RowSpan{std::min(top, other.top), std::max(bottom, other.bottom)};
+  }
+};
+inline constexpr RowSpan kAllRows{0, UINT32_MAX};
+
 struct PoolSlot {
   ShmBuffer* buffer = nullptr;  // the pool's reference; null until first needed
   xcb_shm_seg_t segment = 0;    // the server's name for the buffer
+  RowSpan stale = kAllRows;     // rows that may differ from the screen now
 };
 
 class FramePool {
@@ -30,6 +45,8 @@ class FramePool {
   // needed; null when every frame is held (skip the grab) or, with `error`
   // filled, when memory cannot be had; capture thread.
   PoolSlot* acquire(std::size_t bytes, std::string* error);
+  // Notes that `rows` of the screen changed since every frame was grabbed; capture thread.
+  void markStale(const RowSpan& rows);
 
  private:
   // Replaces the slot's buffer by a new one of `bytes`, attached to the server; capture thread.
