@@ -280,15 +280,16 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     }
     if (!conn.ok()) return grabFailure(conn, "");
     // Missed grabs are not made up: the next is one interval after the last.
+    // Until then drawing need not wake the thread: it is read once the time comes.
     const Clock::time_point due = std::max(lastGrab + interval, notBefore);
+    if (Clock::now() < due) {
+      wake_.wait(-1, due);
+      continue;
+    }
     if (damage.active() && !drawn) {
       // Nothing to grab until the server reports drawing (or the server goes).
       xcb_flush(c);
       wake_.wait(xcb_get_file_descriptor(c), Clock::time_point::max());
-      continue;
-    }
-    if (Clock::now() < due) {
-      wake_.wait(-1, due);
       continue;
     }
     lastGrab = Clock::now();

@@ -42,6 +42,7 @@ DamageWatch::~DamageWatch() {
 
 RowSpan DamageWatch::drawnRows(const GrabRect& rect) {
   RowSpan rows;
+  if (damage_ == 0) return rows;  // no events come
   const std::int64_t left = rect.x, top = rect.y;
   const std::int64_t right = left + rect.width, bottom = top + rect.height;
   while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {

@@ -29,7 +29,7 @@ class DamageWatch {
   bool active() const { return damage_ != 0; }
   // Reads every event that has arrived; the rows of `rect` (root
   // coordinates; row 0 is its top) that they reported drawing in, none when
-  // nothing was drawn inside it; the capture thread.
+  // nothing was drawn inside it (or nothing is tracked); the capture thread.
   RowSpan drawnRows(const GrabRect& rect);
   // Forgets the drawing reported so far, so that any drawing after this
   // request is reported anew; sent before a grab; the capture thread.

@@ -37,7 +37,7 @@ void Wakeup::wait(int socket, std::chrono::steady_clock::time_point deadline) co
     timeout = {static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
   }
   // A wait cut short by a signal returns early; the caller looks again.
-  ::ppoll(fds, socket >= 0 ? 2 : 1, forever ? nullptr : &timeout, nullptr);
+  if (::ppoll(fds, socket >= 0 ? 2 : 1, forever ? nullptr : &timeout, nullptr) <= 0 || (fds[0].revents & POLLIN) == 0) return;
   std::uint64_t rings = 0;
   [[maybe_unused]] const ssize_t n = ::read(fd_, &rings, sizeof rings);
 }
