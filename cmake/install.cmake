@@ -51,28 +51,32 @@ install(FILES ${PROJECT_BINARY_DIR}/package/zorsck-config.cmake
   ${PROJECT_BINARY_DIR}/package/zorsck-config-version.cmake
   DESTINATION ${ZORSCK_CMAKE_DIR} COMPONENT dev)
 
-# pkg-config files that find the prefix from their own place, so an installed
-# tree can be moved; absolute paths when the directories are given as such.
+# pkg-config files. Their prefix is chosen when they are installed (see
+# install-pkgconfig.cmake); the rest is filled in here.
+set(pc_prefix "@pc_prefix@")
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-  set(ZORSCK_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
   set(ZORSCK_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
   set(ZORSCK_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
 else()
-  file(RELATIVE_PATH up "/prefix/${ZORSCK_PKGCONFIG_DIR}" "/prefix")
-  string(REGEX REPLACE "/$" "" up "${up}")
-  set(ZORSCK_PC_PREFIX "\${pcfiledir}/${up}")
   set(ZORSCK_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(ZORSCK_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 set(ZORSCK_PC_NAME zorsck)
 set(ZORSCK_PC_DESCRIPTION "Repeated crops of a display's latest frame as BGRA pixels")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/zorsck.pc.in ${PROJECT_BINARY_DIR}/package/zorsck.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/package/zorsck.pc DESTINATION ${ZORSCK_PKGCONFIG_DIR} COMPONENT dev)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zorsck.pc.in ${PROJECT_BINARY_DIR}/package/zorsck.pc.in @ONLY)
+set(zorsck_pc_files zorsck)
 if(TARGET zorsck_sim_shared)
   set(ZORSCK_PC_NAME zorsck-sim)
   set(ZORSCK_PC_DESCRIPTION "zorsck over a simulated, deterministic display, for testing hosts")
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/zorsck.pc.in ${PROJECT_BINARY_DIR}/package/zorsck-sim.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/package/zorsck-sim.pc DESTINATION ${ZORSCK_PKGCONFIG_DIR} COMPONENT dev)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/zorsck.pc.in ${PROJECT_BINARY_DIR}/package/zorsck-sim.pc.in @ONLY)
+  list(APPEND zorsck_pc_files zorsck-sim)
 endif()
+file(RELATIVE_PATH up "/prefix/${ZORSCK_PKGCONFIG_DIR}" "/prefix")
+install(CODE "
+  set(ZORSCK_PC_FILES \"${zorsck_pc_files}\")
+  set(ZORSCK_PC_FROM \"${PROJECT_BINARY_DIR}/package\")
+  set(ZORSCK_PC_DIR \"${ZORSCK_PKGCONFIG_DIR}\")
+  set(ZORSCK_PC_UP \"${up}\")
+  include(\"${CMAKE_CURRENT_LIST_DIR}/install-pkgconfig.cmake\")" COMPONENT dev)
 
 include(${CMAKE_CURRENT_LIST_DIR}/debian-package.cmake)
