@@ -2,9 +2,10 @@
 
 The monitors are the displays of the X screen in $DISPLAY (RandR monitors, in
 root-window coordinates, the primary first), or the one display the library
-serves where no layout can be read (see zorsck.displays). A grab inside one
-monitor is one crop of that monitor's stream; a rectangle across several is
-put together from each of them, with opaque black where no monitor lies.
+serves where no layout can be read (see zorsck.displays). A grab inside a
+monitor is one crop of that monitor's stream (the first listed that holds it);
+a rectangle across several is put together from each monitor it meets, with
+opaque black where no monitor lies.
 close() leaves the stream running: it stops by itself 5 s after the last grab,
 so code that opens a new MSS per shot does not restart it every time.
 """
@@ -85,10 +86,11 @@ class MSS:
         if not parts:
             raise ScreenShotError(f"{width}x{height} at ({left}, {top}) shows no monitor")
         try:
-            if len(parts) == 1 and parts[0][3:] == (width, height):
-                d, x, y, w, h = parts[0]
-                data = Pixels.blank(w, h)
-                self._screen(d.id).grab_into(data, x - d.x, y - d.y)
+            whole = [p for p in parts if p[3:] == (width, height)]  # monitors holding all of it
+            if whole:
+                d = whole[0][0]
+                data = Pixels.blank(width, height)
+                self._screen(d.id).grab_into(data, left - d.x, top - d.y)
             else:
                 data = self._compose(parts, left, top, width, height)
         except ZorsckError as e:
