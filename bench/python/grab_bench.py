@@ -135,7 +135,7 @@ def table(f):
         r = f[other] / f[ours] if faster else f[ours] / f[other]
         goal = "-" if target is None else (f">= {target}x faster" if faster else f"<= {target}x")
         ok = "-" if target is None else "pass" if (r >= target if faster else r <= target) else "FAIL"
-        rows.append(f"| {what} | {t(f[ours])} | {t(f[other])} ({label}) | {r:.{1 if r < 100 else 0}f}x{' faster' * faster} | {goal} | {ok} |")
+        rows.append(f"| {what} | {t(f[ours])} | {t(f[other])} ({label}) | {r:.{2 if r < 10 else 1 if r < 100 else 0}f}x{' faster' * faster} | {goal} | {ok} |")
     for w, h in SIZES:
         s = f"{w}x{h}"
         row(f"Screen.grab {s}", f"grab/{s}", f"pillow/{s}", "Pillow ImageGrab.grab", target=100 if w == 64 else None)
