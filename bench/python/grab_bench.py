@@ -70,7 +70,7 @@ class OneShot:
         try:
             if not self.ext.XShmGetImage(self.dpy, self.root, image, x, y, 0xFFFFFFFF):
                 raise RuntimeError("XShmGetImage failed")
-            return bytearray(ctypes.string_at(info.shmaddr, size))
+            return bytearray((ctypes.c_char * size).from_address(info.shmaddr))
         finally:
             self.ext.XShmDetach(self.dpy, ctypes.byref(info))
             self.libc.shmdt(info.shmaddr)
@@ -158,13 +158,14 @@ def main():
         return json.dump(measure(a.repetitions, build), open(a.inside_xvfb, "w"))
     env = dict(os.environ, ZORSCK_LIBRARY=os.environ.get("ZORSCK_LIBRARY", os.path.join(build, "src", "libzorsck.so")))
     env = {k: v for k, v in env.items() if not k.startswith("ZOR_SCK_")}
+    before = os.getloadavg()[0]
     with tempfile.NamedTemporaryFile(suffix=".json") as out:
         subprocess.run([os.path.join(build, "tools", "xvfb", "zorsck-xvfb"), "--screen", "1920x1080", "--", "/usr/bin/python3",
                         os.path.abspath(__file__), "--repetitions", str(a.repetitions), "--inside-xvfb", out.name], check=True, env=env)
         figures = json.load(open(out.name))
     cpu = open("/proc/cpuinfo").read()
     head = (f"Measured {datetime.datetime.now():%Y-%m-%d %H:%M} on {cpu.split('model name')[1].split(':')[1].splitlines()[0].strip()}, "
-            f"{cpu.count('processor')} cores; Xvfb 1920x1080x24, rectangles at ({X}, {Y}); median of {a.repetitions} repetitions; "
+            f"{cpu.count('processor')} cores, load average {before:.2f} before, {os.getloadavg()[0]:.2f} after; Xvfb 1920x1080x24, rectangles at ({X}, {Y}); median of {a.repetitions} repetitions; "
             f"library {os.path.relpath(env['ZORSCK_LIBRARY'], ROOT)}.")
     text = "\n".join([head, "", "| figure | zorsck | compared with | ratio | target | result |", "|---|---|---|---|---|---|", *table(figures)])
     print(text + "\n")
