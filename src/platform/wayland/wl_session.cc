@@ -173,7 +173,10 @@ void runSession() {
     return;
   }
   std::vector<SharedDisplay> displays;
-  for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
+  for (const auto& c : capturers) {
+    c->release();  // connected again by the first stream that reads it
+    displays.push_back({c->display(), c->format(), c});
+  }
   settle(Phase::ready, "", std::move(displays));
 
   // Served until the portal closes the session or PipeWire fails.
