@@ -31,7 +31,6 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint32_t kMaxSide = 16384;
 constexpr int kWantedBuffers = 8;
-constexpr std::size_t kCopyPoolSize = 3;
 
 // A buffer the library holds; given back to the producer with the last frame cut from it.
 struct HeldBuffer {
@@ -91,9 +90,11 @@ struct Capturer::Picture {
 
 // ---- the connection ------------------------------------------------------------
 
-std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
+std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::function<void(std::uint32_t)> nodeGone,
+                                        std::string* error) {
   pw_init(nullptr, nullptr);
   std::shared_ptr<Remote> remote(new Remote);
+  remote->nodeGone_ = std::move(nodeGone);
   remote->loop_ = pw_thread_loop_new("zorsck-pipewire", nullptr);
   if (remote->loop_ == nullptr) {
     *error = "cannot make a PipeWire loop";
@@ -113,6 +114,17 @@ std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
       return e;
     }();
     pw_core_add_listener(remote->core_, &remote->coreListener_, &events, remote.get());
+    // A producer that dies takes its node along; a stream linked to it would only pause.
+    static const pw_registry_events registryEvents = [] {
+      pw_registry_events e{};
+      e.version = PW_VERSION_REGISTRY_EVENTS;
+      e.global_remove = &Remote::onGlobalRemove;
+      return e;
+    }();
+    remote->registry_ = pw_core_get_registry(remote->core_, PW_VERSION_REGISTRY, 0);
+    if (remote->registry_ != nullptr) {
+      pw_registry_add_listener(remote->registry_, &remote->registryListener_, &registryEvents, remote.get());
+    }
   }
   pw_thread_loop_unlock(remote->loop_);
   if (remote->core_ == nullptr) {
@@ -125,6 +137,10 @@ std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
 Remote::~Remote() {
   if (loop_ != nullptr && pw_thread_loop_in_thread(loop_)) return;  // never from its own thread: kept
   if (loop_ != nullptr) pw_thread_loop_stop(loop_);
+  if (registry_ != nullptr) {
+    spa_hook_remove(&registryListener_);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  }
   if (core_ != nullptr) {
     spa_hook_remove(&coreListener_);
     pw_core_disconnect(core_);
@@ -146,6 +162,11 @@ void Remote::onError(void* data, std::uint32_t id, int /*seq*/, int res, const c
     self->failure_ = std::string("PipeWire connection error: ") + (message != nullptr ? message : "") + " (" +
                      std::strerror(res < 0 ? -res : res) + ")";
   }
+}
+
+void Remote::onGlobalRemove(void* data, std::uint32_t id) {
+  auto* self = static_cast<Remote*>(data);
+  if (self->nodeGone_) self->nodeGone_(id);
 }
 
 // ---- notices -----------------------------------------------------------------

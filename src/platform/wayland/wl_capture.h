@@ -29,8 +29,11 @@ namespace zorsck::wayland {
 // The PipeWire connection of one session: thread loop, context and core.
 class Remote {
  public:
-  // Connects over the portal's `fd`; null with `error` filled on failure; session thread.
-  static std::shared_ptr<Remote> connect(UniqueFd fd, std::string* error);
+  // Connects over the portal's `fd`, calling `nodeGone` on the loop thread
+  // with the id of each PipeWire object that goes away; null with `error`
+  // filled on failure; session thread.
+  static std::shared_ptr<Remote> connect(UniqueFd fd, std::function<void(std::uint32_t)> nodeGone,
+                                         std::string* error);
   ~Remote();
   Remote(const Remote&) = delete;
   Remote& operator=(const Remote&) = delete;
@@ -44,11 +47,16 @@ class Remote {
   Remote() = default;
   // A core error; on the loop thread.
   static void onError(void* data, std::uint32_t id, int seq, int res, const char* message);
+  // An object left the PipeWire graph; on the loop thread.
+  static void onGlobalRemove(void* data, std::uint32_t id);
 
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
   spa_hook coreListener_{};
+  pw_registry* registry_ = nullptr;
+  spa_hook registryListener_{};
+  std::function<void(std::uint32_t)> nodeGone_;
   mutable Mutex mu_;
   std::string failure_ GUARDED_BY(mu_);
 };
