@@ -276,17 +276,22 @@ VideoFormat Capturer::format() const {
 
 void Capturer::attach(const std::shared_ptr<Sink>& sink) {
   pw_thread_loop_lock(remote_->loop());
-  bool reconnect = false;
+  bool ended = false;
   std::shared_ptr<const Picture> last;
   {
     MutexLock lock(&mu_);
     sinks_.push_back(sink);
-    reconnect = !closed_ && !failed_;
+    ended = closed_ || failed_;
     last = last_;
+  }
+  if (ended) {
+    pw_thread_loop_unlock(remote_->loop());
+    sendStopNotice(*sink, "the screen-cast session has ended");
+    return;
   }
   // The screen as last seen; a newer picture follows when it has changed.
   if (last) sendPicture(*sink, last);
-  if (reconnect && stream_ == nullptr && connectStream() < 0) {
+  if (stream_ == nullptr && connectStream() < 0) {
     pw_thread_loop_unlock(remote_->loop());
     sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
     return;

@@ -208,9 +208,10 @@ void runSession() {
     s.displays.clear();
     s.wakeFd = -1;
   }
+  // Disconnected first: a stream attached from now on is told at once.
   for (const auto& c : capturers) {
-    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
     c->disconnect();
+    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
   }
   portal.close();
 }
