@@ -22,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
+constexpr auto kFirstPictureWindow = std::chrono::seconds(3);
 constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
 constexpr std::uint64_t kNegotiationPollUs = 50'000;
 
@@ -182,16 +183,22 @@ void runSession() {
     return;
   }
   std::vector<SharedDisplay> displays;
-  for (const auto& c : capturers) {
-    c->release();  // connected again by the first stream that reads it
-    displays.push_back({c->display(), c->format(), c});
-  }
+  for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
   settle(Phase::ready, "", std::move(displays));
 
-  // Served until the portal closes the session or PipeWire fails.
+  // Served until the portal closes the session or PipeWire fails. The streams
+  // stay connected a while, so the first picture is kept for the first crops
+  // (a producer that sends on damage may send no other); then those that no
+  // library stream reads are let go.
+  const Clock::time_point releaseAt = Clock::now() + kFirstPictureWindow;
+  bool released = false;
   std::string why;
   for (;;) {
     const bool open = portal.serve(wakeFd.get(), kWatchIntervalUs);
+    if (!released && Clock::now() >= releaseAt) {
+      for (const auto& c : capturers) c->release();
+      released = true;
+    }
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
     {
