@@ -112,8 +112,10 @@ class WlStream : public platform::Stream {
         MutexLock lock(&mu_);
         config_ = configuration;
       }
-      // The portal cannot narrow a running cast: the next frames are cut to the new rectangle.
+      // The portal cannot narrow a running cast: frames are cut to the new
+      // rectangle from now on, starting with the newest one.
       place(configuration);
+      capturer->resend(*sink_);
     }
     completeLater(std::move(completion), error);
   }

@@ -310,6 +310,15 @@ void Capturer::attach(const std::shared_ptr<Sink>& sink, platform::Completion st
   pw_thread_loop_unlock(remote_->loop());
 }
 
+void Capturer::resend(const Sink& sink) {
+  std::shared_ptr<const Picture> last;
+  {
+    MutexLock lock(&mu_);
+    last = last_;
+  }
+  if (last) sendPicture(sink, last);
+}
+
 void Capturer::detach(const Sink* sink) {
   pw_thread_loop_lock(remote_->loop());
   bool last = false;
