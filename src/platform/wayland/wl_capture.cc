@@ -226,11 +226,12 @@ int Capturer::connectStream() {
     MutexLock lock(&mu_);
     streaming_ = false;
   }
-  stream_ = pw_stream_new(remote_->core(), "zorsck",
-                          pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
-                                            PW_KEY_MEDIA_ROLE, "Screen", nullptr));
-  if (stream_ == nullptr) return -ENOMEM;
-  pw_stream_add_listener(stream_, &listener_, &events, this);
+  pw_stream* stream = pw_stream_new(remote_->core(), "zorsck",
+                                    pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                      "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+  if (stream == nullptr) return -ENOMEM;
+  stream_.store(stream);
+  pw_stream_add_listener(stream, &listener_, &events, this);
   std::uint8_t storage[1024];
   spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
   spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{kMaxSide, kMaxSide};
@@ -242,20 +243,24 @@ int Capturer::connectStream() {
       SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA),
       SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
       SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate)));
-  const int r = pw_stream_connect(stream_, PW_DIRECTION_INPUT, node_, PW_STREAM_FLAG_AUTOCONNECT, params, 1);
+  // Buffers are handled on the stream's data thread, without a hop to the loop's.
+  const int r = pw_stream_connect(stream, PW_DIRECTION_INPUT, node_,
+                                  static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_RT_PROCESS),
+                                  params, 1);
   if (r < 0) dropStream();
   return r;
 }
 
 void Capturer::dropStream() {
-  if (stream_ != nullptr) {
+  if (pw_stream* stream = stream_.load()) {
     spa_hook_remove(&listener_);
-    pw_stream_disconnect(stream_);
-    pw_stream_destroy(stream_);
-    stream_ = nullptr;
+    pw_stream_disconnect(stream);
+    pw_stream_destroy(stream);
+    stream_.store(nullptr);
   }
   MutexLock lock(&mu_);
   slots_.clear();  // held frames keep their own mappings
+  returns_.clear();
   held_ = 0;
 }
 
@@ -305,7 +310,7 @@ void Capturer::attach(const std::shared_ptr<Sink>& sink, platform::Completion st
   // The screen as last seen; a newer picture follows when it has changed.
   if (last) sendPicture(*sink, last);
   completeLater(std::move(started), "");
-  if (stream_ == nullptr && connectStream() < 0) {
+  if (stream_.load() == nullptr && connectStream() < 0) {
     sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
   }
   pw_thread_loop_unlock(remote_->loop());
@@ -340,19 +345,9 @@ std::vector<std::shared_ptr<Sink>> Capturer::sinks() const {
 }
 
 void Capturer::giveBack(pw_buffer* buffer, std::uint64_t slotId) {
-  pw_thread_loop_lock(remote_->loop());
-  bool queue = false;
-  {
-    MutexLock lock(&mu_);
-    const auto slot = slots_.find(buffer);
-    if (slot != slots_.end() && slot->second.id == slotId && slot->second.held) {
-      slot->second.held = false;
-      --held_;
-      queue = true;
-    }
-  }
-  if (queue && stream_ != nullptr) pw_stream_queue_buffer(stream_, buffer);
-  pw_thread_loop_unlock(remote_->loop());
+  MutexLock lock(&mu_);
+  const auto slot = slots_.find(buffer);
+  if (slot != slots_.end() && slot->second.id == slotId && slot->second.held) returns_.emplace_back(buffer, slotId);
 }
 
 void Capturer::onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
@@ -396,7 +391,7 @@ void Capturer::onParamChanged(void* data, std::uint32_t id, const spa_pod* param
   params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
       &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
-  pw_stream_update_params(self->stream_, params, 2);
+  pw_stream_update_params(self->stream_.load(), params, 2);
   self->events_(*self, "");
 }
 
@@ -425,10 +420,25 @@ void Capturer::onRemoveBuffer(void* data, pw_buffer* buffer) {
 
 void Capturer::onProcess(void* data) {
   auto* self = static_cast<Capturer*>(data);
+  pw_stream* stream = self->stream_.load();
+  // Buffers the library let go since the last call go back first.
+  std::vector<pw_buffer*> due;
+  {
+    MutexLock lock(&self->mu_);
+    for (const auto& [buffer, id] : self->returns_) {
+      const auto slot = self->slots_.find(buffer);
+      if (slot == self->slots_.end() || slot->second.id != id || !slot->second.held) continue;
+      slot->second.held = false;
+      --self->held_;
+      due.push_back(buffer);
+    }
+    self->returns_.clear();
+  }
+  for (pw_buffer* buffer : due) pw_stream_queue_buffer(stream, buffer);
   // Only the newest buffer matters; older ones go straight back.
   pw_buffer* newest = nullptr;
-  while (pw_buffer* next = pw_stream_dequeue_buffer(self->stream_)) {
-    if (newest != nullptr) pw_stream_queue_buffer(self->stream_, newest);
+  while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
+    if (newest != nullptr) pw_stream_queue_buffer(stream, newest);
     newest = next;
   }
   if (newest != nullptr) self->deliver(newest);
@@ -474,7 +484,7 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
     }
   }
   if (base == nullptr) {
-    pw_stream_queue_buffer(stream_, buffer);
+    pw_stream_queue_buffer(stream_.load(), buffer);
     return nullptr;
   }
   auto picture = std::make_shared<Picture>();
@@ -502,7 +512,7 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
     }
     picture->base = picture->copy.get();
     picture->stride = rowBytes;
-    pw_stream_queue_buffer(stream_, buffer);
+    pw_stream_queue_buffer(stream_.load(), buffer);
   }
   return picture;
 }

@@ -132,8 +132,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void detach(const Sink* sink) EXCLUDES(mu_);
   // The attached sinks, for notices; any thread.
   std::vector<std::shared_ptr<Sink>> sinks() const EXCLUDES(mu_);
-  // Gives a held buffer back to the producer unless the stream dropped it
-  // meanwhile (`slotId` names the buffer as it was added); any thread.
+  // Queues a held buffer to go back to the producer at the next process call,
+  // unless the stream dropped it meanwhile (`slotId` names the buffer as it
+  // was added); any thread.
   void giveBack(pw_buffer* buffer, std::uint64_t slotId) EXCLUDES(mu_);
 
   struct Mapping;
@@ -146,15 +147,19 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
     bool held = false;                 // the library holds a frame cut from it
   };
 
+  // The stream's state changed (a failure ends the session); on the loop thread.
   static void onStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
+  // A format was negotiated: answers with the buffers and metadata wanted; on the loop thread.
   static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param);
+  // A buffer joined (mapped by the library when it is MemFd) or left the stream; on the loop thread.
   static void onAddBuffer(void* data, pw_buffer* buffer);
   static void onRemoveBuffer(void* data, pw_buffer* buffer);
+  // A buffer is ready; on the stream's data thread.
   static void onProcess(void* data);
-  // Turns the newest buffer into a picture for every sink; loop thread.
+  // Turns the newest buffer into a picture for every sink; data thread.
   void deliver(pw_buffer* buffer) EXCLUDES(mu_);
   // Holds or copies `buffer`'s pixels; null (and the buffer given back) when
-  // it carries no usable picture; loop thread.
+  // it carries no usable picture; data thread.
   std::shared_ptr<const Picture> take(pw_buffer* buffer) EXCLUDES(mu_);
   // Makes and connects the stream; a negative errno on failure; loop locked.
   int connectStream() EXCLUDES(mu_);
@@ -165,14 +170,18 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   const std::uint32_t node_;
   const platform::DisplayId display_;
   const Events events_;
-  pw_stream* stream_ = nullptr;  // touched with the loop locked
+  // Made, connected and destroyed with the loop locked; its buffers are
+  // taken and given back only on its data thread, in onProcess.
+  std::atomic<pw_stream*> stream_{nullptr};
   spa_hook listener_{};
   mutable Mutex mu_;
   VideoFormat format_ GUARDED_BY(mu_);
   std::vector<std::shared_ptr<Sink>> sinks_ GUARDED_BY(mu_);
   std::map<pw_buffer*, Slot> slots_ GUARDED_BY(mu_);
   std::uint64_t lastSlotId_ GUARDED_BY(mu_) = 0;
-  int held_ GUARDED_BY(mu_) = 0;             // buffers the library holds now
+  int held_ GUARDED_BY(mu_) = 0;             // buffers not given back to the producer yet
+  // Held buffers let go since the last process call, with their slot ids.
+  std::vector<std::pair<pw_buffer*, std::uint64_t>> returns_ GUARDED_BY(mu_);
   bool streaming_ GUARDED_BY(mu_) = false;   // the stream has been linked
   bool failed_ GUARDED_BY(mu_) = false;
   bool closed_ GUARDED_BY(mu_) = false;      // disconnected for good
