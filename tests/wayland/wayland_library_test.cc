@@ -78,12 +78,12 @@ std::uint64_t nowMs() {
 
 class WaylandCapture : public WaylandSuite {
  protected:
-  static void SetUpTestSuite() { setUpSession(ZORSCK_WAYLAND_DIR "-capture"); }
+  static void SetUpTestSuite() { startSession(ZORSCK_WAYLAND_DIR "-capture"); }
 };
 
 TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) {
   for (const char* mode : {"", "ZOR_SCK_REGION=1"}) {
-    paint(0x2A6F3C);
+    ASSERT_EQ(session_->paint(0x2A6F3C), "");
     inChild([] {
       ASSERT_EQ(zor_sck_ensure(0, 60), 0);
       for (const Rect& r : {kWindow, Rect{0, 0, 16, 9}, Rect{1903, 1071, 17, 9}, Rect{kPatternX + kPatternW - 1, 600, 3, 30}}) {
@@ -98,7 +98,7 @@ TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) 
 }
 
 TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne) {
-  paint(0x203040);
+  ASSERT_EQ(session_->paint(0x203040), "");
   inChild([] {
     const Rect corner{kPatternX - 20, kPatternY - 10, 40, 30};
     const Crop first = cropShowing(kWindow, 0x203040);
@@ -109,7 +109,7 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
     EXPECT_EQ(again.seq, first.seq);
     EXPECT_TRUE(shows(part, corner, 0x203040));
 
-    paint(0x405060);
+    ASSERT_EQ(session_->paint(0x405060), "");
     ASSERT_TRUE(waitUntil([&] { return zor_sck_seq() > first.seq; }));
     EXPECT_EQ(crop(corner, first.seq).status, 3);
     const Crop next = cropShowing(kWindow, 0x405060);
@@ -120,7 +120,7 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
 }
 
 TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain) {
-  paint(0x123456);
+  ASSERT_EQ(session_->paint(0x123456), "");
   inChild([] {
     StderrCapture err;
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
@@ -134,26 +134,26 @@ TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain)
 }
 
 TEST_F(WaylandCapture, APermissionIsSavedAndTheNextProcessIsNotAskedAgain) {
-  const std::string state = dir_ + "/state";
+  const std::string state = session_->dir() + "/token-state";
   const auto tokenFile = [&] {
     std::filesystem::create_directories(state + "/zorsck");
     for (const auto& f : std::filesystem::directory_iterator(state + "/zorsck")) return f.path().string();
     return std::string();
   };
-  const int before = asked();
+  const int before = session_->asked();
   for (int process = 0; process < 2; ++process) {
     inChild([] {
       ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
       zor_sck_stop();
     }, "XDG_STATE_HOME=" + state);
     EXPECT_NE(tokenFile(), "") << "process " << process << " saved no restore token";
-    EXPECT_EQ(asked(), before + 1) << "process " << process;
+    EXPECT_EQ(session_->asked(), before + 1) << "process " << process;
   }
 }
 
 TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
-  std::ofstream(dir_ + "/decline").close();
-  const int before = asked();
+  std::ofstream(session_->dir() + "/decline").close();
+  const int before = session_->asked();
   inChild([] {
     StderrCapture err;
     ASSERT_EQ(crop(kWindow).status, 1);  // never waits for the answer
@@ -164,24 +164,21 @@ TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
       EXPECT_EQ(crop(kWindow).status, -1);
       EXPECT_EQ(crop(kWindow, 1).status, -1);
     }
-  }, "XDG_STATE_HOME=" + dir_ + "/declined");
-  std::filesystem::remove(dir_ + "/decline");
-  EXPECT_EQ(asked(), before + 1);
+  }, "XDG_STATE_HOME=" + session_->dir() + "/declined");
+  std::filesystem::remove(session_->dir() + "/decline");
+  EXPECT_EQ(session_->asked(), before + 1);
 }
 
 class WaylandCompositorLoss : public WaylandSuite {
  protected:
-  static void SetUpTestSuite() { setUpSession(ZORSCK_WAYLAND_DIR "-loss"); }
+  static void SetUpTestSuite() { startSession(ZORSCK_WAYLAND_DIR "-loss"); }
 };
 
 TEST_F(WaylandCompositorLoss, AKilledCompositorEndsTheStreamWithANotice) {
   inChild([] {
     StderrCapture err;
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
-    pid_t sway = 0;
-    std::ifstream(dir_ + "/sway.pid") >> sway;
-    ASSERT_GT(sway, 0);
-    ASSERT_EQ(::kill(sway, SIGKILL), 0);
+    ASSERT_EQ(::kill(session_->compositor(), SIGKILL), 0);
     EXPECT_TRUE(err.waitForLine("[zorsck] stream stopped: ", 10s));
     for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(50ms)) {
       const auto start = Clock::now();
