@@ -1,5 +1,5 @@
-// Display queries (answered from the displays last listed, no round trip),
-// the shareable content (listed afresh) and the availability test.
+// The X11 backend: display queries (answered from the displays last listed,
+// no round trip), the shareable content (listed afresh) and the availability test.
 #include "platform/x11/x11_content.h"
 
 #include <utility>
@@ -7,56 +7,61 @@
 #include "platform/common/threads.h"
 #include "platform/x11/x11_session.h"
 
-namespace zorsck::platform {
+namespace zorsck::x11 {
+namespace {
 
-bool osAtLeast(int /*major*/, int /*minor*/, int /*patch*/) { return x11::available(); }
+class X11Backend : public glue::Backend {
+ public:
+  bool available() override { return x11::available(); }
 
-DisplayId mainDisplayId() {
-  x11::Monitor m;
-  return x11::findMonitor(0, &m) ? m.id : 0;
-}
+  platform::DisplayId mainDisplayId() override {
+    Monitor m;
+    return findMonitor(0, &m) ? m.id : 0;
+  }
 
-bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
-  x11::Monitor m;
-  if (!x11::findMonitor(display, &m)) return false;
-  info->width = m.width;  // one point is one pixel on X11
-  info->pixelWidth = m.width;
-  info->pixelHeight = m.height;
-  info->refreshRate = m.refreshRate;
-  return true;
-}
+  bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
+    Monitor m;
+    if (!findMonitor(display, &m)) return false;
+    info->width = m.width;  // one point is one pixel on X11
+    info->pixelWidth = m.width;
+    info->pixelHeight = m.height;
+    info->refreshRate = m.refreshRate;
+    return true;
+  }
 
-std::size_t displayPixelsWide(DisplayId display) {
-  x11::Monitor m;
-  return x11::findMonitor(display, &m) ? m.width : 0;
-}
+  void getShareableContent(glue::ContentCompletion completion) override {
+    platform::runAsync([completion = std::move(completion)] {
+      std::vector<Monitor> monitors;
+      std::string reason;
+      if (!refreshMonitors(&monitors, &reason)) {
+        const platform::Error error{"cannot list the displays of X display " + displayName() +
+                                    ": " + reason};
+        common::runOnCallbackThread([completion, error] { completion(nullptr, &error); });
+        return;
+      }
+      auto content = std::make_shared<platform::ShareableContent>();
+      for (const Monitor& m : monitors) content->displays.push_back(std::make_shared<X11Display>(m));
+      common::runOnCallbackThread([completion, content] { completion(content, nullptr); });
+    });
+  }
 
-std::size_t displayPixelsHigh(DisplayId display) {
-  x11::Monitor m;
-  return x11::findMonitor(display, &m) ? m.height : 0;
-}
+  platform::ContentFilterRef makeContentFilter(const platform::Display& display) override {
+    return std::make_shared<X11Filter>(static_cast<const X11Display&>(display).monitor);
+  }
 
-DisplayId displayId(const Display& display) { return display.monitor.id; }
+  platform::StreamRef makeStream(const platform::ContentFilter& filter,
+                                 const platform::StreamConfiguration& configuration,
+                                 platform::StreamOutputRef delegate) override {
+    return makeX11Stream(static_cast<const X11Filter&>(filter).monitor, configuration,
+                         std::move(delegate));
+  }
+};
 
-void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
-                         std::function<void(ShareableContentRef, const Error*)> completion) {
-  platform::runAsync([completion = std::move(completion)] {
-    std::vector<x11::Monitor> monitors;
-    std::string reason;
-    if (!x11::refreshMonitors(&monitors, &reason)) {
-      const Error error{"cannot list the displays of X display " + x11::displayName() + ": " +
-                        reason};
-      common::runOnCallbackThread([completion, error] { completion(nullptr, &error); });
-      return;
-    }
-    auto content = std::make_shared<ShareableContent>();
-    for (const x11::Monitor& m : monitors) content->displays.push_back(std::make_shared<Display>(Display{m}));
-    common::runOnCallbackThread([completion, content] { completion(content, nullptr); });
-  });
-}
+}  // namespace
+}  // namespace zorsck::x11
 
-ContentFilterRef makeContentFilter(const Display& display) {
-  return std::make_shared<ContentFilter>(ContentFilter{display.monitor});
-}
+namespace zorsck::glue {
 
-}  // namespace zorsck::platform
+std::unique_ptr<Backend> makeX11Backend() { return std::make_unique<x11::X11Backend>(); }
+
+}  // namespace zorsck::glue

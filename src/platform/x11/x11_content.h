@@ -1,20 +1,28 @@
 // The platform's Display and ContentFilter objects for X11: a monitor as it
-// was listed.
+// was listed; and the X11 stream's maker.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/linux/backend.h"
 #include "platform/x11/x11_monitors.h"
 
-namespace zorsck::platform {
+namespace zorsck::x11 {
 
-class Display {
+class X11Display : public platform::Display {
  public:
-  const x11::Monitor monitor;  // as it was listed
+  explicit X11Display(const Monitor& m) : monitor(m) {}
+  platform::DisplayId id() const override { return monitor.id; }
+  const Monitor monitor;  // as it was listed
 };
 
-class ContentFilter {
+class X11Filter : public platform::ContentFilter {
  public:
-  const x11::Monitor monitor;  // the display it shows, whole
+  explicit X11Filter(const Monitor& m) : monitor(m) {}
+  const Monitor monitor;  // the display it shows, whole
 };
 
-}  // namespace zorsck::platform
+// A stream of `monitor` with `configuration`, not yet running; any thread.
+platform::StreamRef makeX11Stream(const Monitor& monitor,
+                                  const platform::StreamConfiguration& configuration,
+                                  platform::StreamOutputRef delegate);
+
+}  // namespace zorsck::x11

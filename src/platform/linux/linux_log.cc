@@ -1,0 +1,30 @@
+// Lines of the platform layer itself (the choice of backend) on standard error.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/linux/backend.h"
+
+namespace zorsck::glue {
+namespace {
+
+constexpr int kWritableWaitMs = 20;
+
+}  // namespace
+
+void logLine(const std::string& line) {
+  platform::runAsync([text = "[zorsck] " + line + "\n"] {
+    // A standard error that nobody drains loses the line instead of holding a worker.
+    pollfd fd{STDERR_FILENO, POLLOUT, 0};
+    int n = 0;
+    do {
+      n = ::poll(&fd, 1, kWritableWaitMs);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+    }
+  });
+}
+
+}  // namespace zorsck::glue

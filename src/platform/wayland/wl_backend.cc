@@ -1,0 +1,228 @@
+// The Wayland backend: displays are the monitors a screen-cast session shares,
+// streams cut their rectangle out of those monitors' PipeWire frames.
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "base/mutex.h"
+#include "platform/common/threads.h"
+#include "platform/linux/backend.h"
+#include "platform/wayland/wl_session.h"
+
+namespace zorsck::wayland {
+namespace {
+
+// What display queries answer while the session is pending: display 1, as
+// large as any monitor can be, so that every crop waits for the stream instead
+// of being refused. The start measured with it fails once, when the real size
+// is known, and the next crop measures again.
+constexpr platform::DisplayId kFirstDisplay = 1;
+constexpr std::size_t kProvisionalSide = 16384;
+
+class WlDisplay : public platform::Display {
+ public:
+  WlDisplay(platform::DisplayId id, std::weak_ptr<Capturer> capturer) : id_(id), capturer_(std::move(capturer)) {}
+  platform::DisplayId id() const override { return id_; }
+  const std::weak_ptr<Capturer>& capturer() const { return capturer_; }
+
+ private:
+  const platform::DisplayId id_;
+  const std::weak_ptr<Capturer> capturer_;
+};
+
+class WlFilter : public platform::ContentFilter {
+ public:
+  explicit WlFilter(const WlDisplay& d) : display(d.id()), capturer(d.capturer()) {}
+  const platform::DisplayId display;
+  const std::weak_ptr<Capturer> capturer;
+};
+
+// Runs `completion` (if any) with `error` ("" for success) on the callback thread.
+void complete(platform::Completion completion, const std::string& error) {
+  if (!completion) return;
+  common::runOnCallbackThread([completion = std::move(completion), error] {
+    if (error.empty()) {
+      completion(nullptr);
+    } else {
+      const platform::Error e{error};
+      completion(&e);
+    }
+  });
+}
+
+// Why `config`'s rectangle cannot be cut from `capturer`'s frames, or "".
+std::string misfit(const Capturer& capturer, const platform::StreamConfiguration& config) {
+  const VideoFormat f = capturer.format();
+  const double x = config.sourceRect.x, y = config.sourceRect.y;
+  const double w = static_cast<double>(config.width), h = static_cast<double>(config.height);
+  if (w >= 1 && h >= 1 && x >= 0 && y >= 0 && x + w <= f.width && y + h <= f.height) return "";
+  return "the rectangle " + std::to_string(config.width) + "x" + std::to_string(config.height) + " at " +
+         std::to_string(static_cast<long long>(x)) + "," + std::to_string(static_cast<long long>(y)) +
+         " does not lie on display " + std::to_string(capturer.display()) + " (" + std::to_string(f.width) + "x" +
+         std::to_string(f.height) + ")";
+}
+
+class WlStream : public platform::Stream {
+ public:
+  WlStream(std::weak_ptr<Capturer> capturer, const platform::StreamConfiguration& config,
+           platform::StreamOutputRef delegate)
+      : capturer_(std::move(capturer)), config_(config) {
+    sink_->edit([&](Sink::View& v) { v.delegate = std::move(delegate); });
+  }
+  ~WlStream() override {
+    if (const auto c = capturer_.lock()) c->detach(sink_.get());
+  }
+  WlStream(const WlStream&) = delete;
+  WlStream& operator=(const WlStream&) = delete;
+
+  // Names this stream in the reports of its sink; once, right after it is made.
+  void setOwner(const std::shared_ptr<WlStream>& self) {
+    sink_->edit([&](Sink::View& v) { v.owner = self; });
+  }
+
+  bool addOutput(platform::StreamOutputRef output, platform::OutputType type, platform::SerialQueue& queue,
+                 platform::Error* error) override {
+    if (!output || type != platform::OutputType::screen) {
+      if (error != nullptr) error->description = "only screen output can be registered";
+      return false;
+    }
+    bool added = false;
+    sink_->edit([&](Sink::View& v) {
+      if (v.output) return;
+      v.output = std::move(output);
+      v.queue = queue.tasks();
+      added = true;
+    });
+    if (!added && error != nullptr) error->description = "the stream already has a screen output";
+    return added;
+  }
+
+  void start(platform::Completion completion) override {
+    const std::shared_ptr<Capturer> capturer = capturer_.lock();
+    std::string error;
+    platform::StreamConfiguration config;
+    {
+      MutexLock lock(&mu_);
+      if (started_) error = "the stream was already started";
+      started_ = true;
+      config = config_;
+    }
+    if (error.empty() && !capturer) error = "the screen-cast session has ended";
+    if (error.empty()) error = misfit(*capturer, config);
+    if (!error.empty()) {
+      complete(std::move(completion), error);
+      return;
+    }
+    place(config);
+    capturer->attach(sink_);
+    complete(std::move(completion), "");
+  }
+
+  void update(const platform::StreamConfiguration& configuration, platform::Completion completion) override {
+    const std::shared_ptr<Capturer> capturer = capturer_.lock();
+    const std::string error = capturer ? misfit(*capturer, configuration) : "the stream is not running";
+    if (error.empty()) {
+      {
+        MutexLock lock(&mu_);
+        config_ = configuration;
+      }
+      // The portal cannot narrow a running cast: the next frames are cut to the new rectangle.
+      place(configuration);
+    }
+    complete(std::move(completion), error);
+  }
+
+  void stop(platform::Completion completion) override {
+    if (const auto c = capturer_.lock()) c->detach(sink_.get());
+    complete(std::move(completion), "");
+  }
+
+ private:
+  // Sets the rectangle the sink cuts from each frame.
+  void place(const platform::StreamConfiguration& config) {
+    sink_->edit([&](Sink::View& v) {
+      v.x = static_cast<std::int64_t>(config.sourceRect.x);
+      v.y = static_cast<std::int64_t>(config.sourceRect.y);
+      v.width = static_cast<std::int64_t>(config.width);
+      v.height = static_cast<std::int64_t>(config.height);
+    });
+  }
+
+  const std::weak_ptr<Capturer> capturer_;
+  const std::shared_ptr<Sink> sink_ = std::make_shared<Sink>();
+  Mutex mu_;
+  bool started_ GUARDED_BY(mu_) = false;
+  platform::StreamConfiguration config_ GUARDED_BY(mu_);
+};
+
+// The shared display `id` names (0: the first); null when there is none.
+bool findDisplay(platform::DisplayId id, SharedDisplay* out, Phase* phase) {
+  std::vector<SharedDisplay> displays;
+  *phase = sessionDisplays(&displays);
+  for (const SharedDisplay& d : displays) {
+    if (id == 0 || d.id == id) {
+      *out = d;
+      return true;
+    }
+  }
+  return false;
+}
+
+class WaylandBackend : public glue::Backend {
+ public:
+  bool available() override { return sessionAvailable(); }
+
+  platform::DisplayId mainDisplayId() override {
+    SharedDisplay d;
+    Phase phase = Phase::idle;
+    if (findDisplay(0, &d, &phase)) return d.id;
+    return phase == Phase::idle || phase == Phase::pending ? kFirstDisplay : 0;
+  }
+
+  bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
+    SharedDisplay d;
+    Phase phase = Phase::idle;
+    if (findDisplay(display, &d, &phase)) {
+      info->width = d.format.width;  // scale 1: a point is a pixel
+      info->pixelWidth = d.format.width;
+      info->pixelHeight = d.format.height;
+      info->refreshRate = d.format.rate;
+      return true;
+    }
+    if (phase != Phase::idle && phase != Phase::pending) return false;
+    info->width = kProvisionalSide;
+    info->pixelWidth = kProvisionalSide;
+    info->pixelHeight = kProvisionalSide;
+    info->refreshRate = 0;
+    return true;
+  }
+
+  void getShareableContent(glue::ContentCompletion completion) override { whenSettled(std::move(completion)); }
+
+  platform::ContentFilterRef makeContentFilter(const platform::Display& display) override {
+    return std::make_shared<WlFilter>(static_cast<const WlDisplay&>(display));
+  }
+
+  platform::StreamRef makeStream(const platform::ContentFilter& filter,
+                                 const platform::StreamConfiguration& configuration,
+                                 platform::StreamOutputRef delegate) override {
+    auto stream = std::make_shared<WlStream>(static_cast<const WlFilter&>(filter).capturer, configuration,
+                                             std::move(delegate));
+    stream->setOwner(stream);
+    return stream;
+  }
+};
+
+}  // namespace
+
+platform::DisplayRef makeSharedDisplay(const SharedDisplay& display) {
+  return std::make_shared<WlDisplay>(display.id, display.capturer);
+}
+
+}  // namespace zorsck::wayland
+
+namespace zorsck::glue {
+
+std::unique_ptr<Backend> makeWaylandBackend() { return std::make_unique<wayland::WaylandBackend>(); }
+
+}  // namespace zorsck::glue

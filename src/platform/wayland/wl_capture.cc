@@ -1,0 +1,486 @@
+// PipeWire streams of the shared monitors and the frames cut from their buffers.
+#include "platform/wayland/wl_capture.h"
+
+#include <spa/buffer/meta.h>
+#include <spa/param/buffers.h>
+#include <spa/param/format-utils.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+#include <sys/mman.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace zorsck::wayland {
+
+// A MemFd buffer mapped by the library itself, so that a frame cut from it
+// stays readable after the stream has let the buffer go.
+struct Capturer::Mapping {
+  void* base = nullptr;
+  std::size_t size = 0;
+  Mapping(void* b, std::size_t s) : base(b), size(s) {}
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  ~Mapping() { ::munmap(base, size); }
+};
+
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+constexpr std::uint32_t kMaxSide = 16384;
+constexpr int kWantedBuffers = 8;
+constexpr std::size_t kCopyPoolSize = 3;
+
+// A buffer the library holds; given back to the producer with the last frame cut from it.
+struct HeldBuffer {
+  std::weak_ptr<Capturer> capturer;
+  pw_buffer* buffer = nullptr;
+  std::uint64_t slotId = 0;
+  std::shared_ptr<Capturer::Mapping> mapping;  // keeps the pixels mapped
+  HeldBuffer(std::weak_ptr<Capturer> c, pw_buffer* b, std::uint64_t id, std::shared_ptr<Capturer::Mapping> m)
+      : capturer(std::move(c)), buffer(b), slotId(id), mapping(std::move(m)) {}
+  HeldBuffer(const HeldBuffer&) = delete;
+  HeldBuffer& operator=(const HeldBuffer&) = delete;
+  ~HeldBuffer() {
+    if (const std::shared_ptr<Capturer> c = capturer.lock()) c->giveBack(buffer, slotId);
+  }
+};
+
+// A frame that reads a held buffer in place.
+class HeldFrame : public common::FrameBuffer {
+ public:
+  explicit HeldFrame(std::shared_ptr<HeldBuffer> held) : held_(std::move(held)) {}
+
+ private:
+  const std::shared_ptr<HeldBuffer> held_;
+};
+
+// A frame with pixels of its own, for buffers that cannot be held.
+class CopiedFrame : public common::FrameBuffer {
+ public:
+  // Room for `bytes` bytes, keeping what is there when it is large enough.
+  void reserve(std::size_t bytes) {
+    if (bytes > capacity_) {
+      memory_ = std::make_unique<std::uint8_t[]>(bytes);
+      capacity_ = bytes;
+      pixels = memory_.get();
+    }
+  }
+  std::uint8_t* memory() { return memory_.get(); }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> memory_;
+  std::size_t capacity_ = 0;
+};
+
+// The time of CLOCK_MONOTONIC in nanoseconds, the host clock's base.
+std::int64_t monotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
+}
+
+const pw_stream_events kStreamEvents = [] {
+  pw_stream_events events{};
+  events.version = PW_VERSION_STREAM_EVENTS;
+  return events;
+}();
+
+const pw_core_events kCoreEvents = [] {
+  pw_core_events events{};
+  events.version = PW_VERSION_CORE_EVENTS;
+  return events;
+}();
+
+}  // namespace
+
+// ---- the connection ------------------------------------------------------------
+
+std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
+  pw_init(nullptr, nullptr);
+  std::shared_ptr<Remote> remote(new Remote);
+  remote->loop_ = pw_thread_loop_new("zorsck-pipewire", nullptr);
+  if (remote->loop_ == nullptr) {
+    *error = "cannot make a PipeWire loop";
+    return nullptr;
+  }
+  remote->context_ = pw_context_new(pw_thread_loop_get_loop(remote->loop_), nullptr, 0);
+  if (remote->context_ == nullptr || pw_thread_loop_start(remote->loop_) < 0) {
+    *error = "cannot start a PipeWire loop";
+    return nullptr;
+  }
+  pw_thread_loop_lock(remote->loop_);
+  remote->core_ = pw_context_connect_fd(remote->context_, fd.release(), nullptr, 0);
+  if (remote->core_ != nullptr) {
+    static const pw_core_events events = [] {
+      pw_core_events e = kCoreEvents;
+      e.error = &Remote::onError;
+      return e;
+    }();
+    pw_core_add_listener(remote->core_, &remote->coreListener_, &events, remote.get());
+  }
+  pw_thread_loop_unlock(remote->loop_);
+  if (remote->core_ == nullptr) {
+    *error = std::string("cannot connect to PipeWire over the portal's remote (") + std::strerror(errno) + ")";
+    return nullptr;
+  }
+  return remote;
+}
+
+Remote::~Remote() {
+  if (loop_ != nullptr && pw_thread_loop_in_thread(loop_)) return;  // never from its own thread: kept
+  if (loop_ != nullptr) pw_thread_loop_stop(loop_);
+  if (core_ != nullptr) {
+    spa_hook_remove(&coreListener_);
+    pw_core_disconnect(core_);
+  }
+  if (context_ != nullptr) pw_context_destroy(context_);
+  if (loop_ != nullptr) pw_thread_loop_destroy(loop_);
+}
+
+std::string Remote::failure() const {
+  MutexLock lock(&mu_);
+  return failure_;
+}
+
+void Remote::onError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
+  if (id != PW_ID_CORE) return;  // a stream's own error reaches its state
+  auto* self = static_cast<Remote*>(data);
+  MutexLock lock(&self->mu_);
+  if (self->failure_.empty()) {
+    self->failure_ = std::string("PipeWire connection error: ") + (message != nullptr ? message : "") + " (" +
+                     std::strerror(res < 0 ? -res : res) + ")";
+  }
+}
+
+// ---- notices -----------------------------------------------------------------
+
+void sendStopNotice(const Sink& sink, const std::string& why) {
+  const Sink::View view = sink.view();
+  if (!view.delegate) return;
+  common::runOnCallbackThread([delegate = view.delegate, owner = view.owner, why] {
+    const std::shared_ptr<const platform::Stream> stream = owner.lock();
+    delegate->didStopWithError(stream.get(), platform::Error{why});
+  });
+}
+
+// ---- one monitor's stream --------------------------------------------------------
+
+Capturer::Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display,
+                   Events events)
+    : remote_(std::move(remote)), node_(node), display_(display), events_(std::move(events)) {}
+
+Capturer::~Capturer() {
+  disconnect();
+  for (common::FrameBuffer* frame : copyPool_) common::release(frame);
+}
+
+bool Capturer::connect(std::string* error) {
+  static const pw_stream_events events = [] {
+    pw_stream_events e = kStreamEvents;
+    e.state_changed = &Capturer::onStateChanged;
+    e.param_changed = &Capturer::onParamChanged;
+    e.add_buffer = &Capturer::onAddBuffer;
+    e.remove_buffer = &Capturer::onRemoveBuffer;
+    e.process = &Capturer::onProcess;
+    return e;
+  }();
+  pw_thread_loop_lock(remote_->loop());
+  stream_ = pw_stream_new(remote_->core(), "zorsck",
+                          pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                            PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+  int r = -ENOMEM;
+  if (stream_ != nullptr) {
+    pw_stream_add_listener(stream_, &listener_, &events, this);
+    std::uint8_t storage[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+    spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{kMaxSide, kMaxSide};
+    spa_fraction rate{60, 1}, minRate{0, 1}, maxRate{1000, 1};
+    const spa_pod* params[1];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate)));
+    // Connected running, so that the format is negotiated at once; paused
+    // once it is known while no library stream reads it.
+    r = pw_stream_connect(stream_, PW_DIRECTION_INPUT, node_, PW_STREAM_FLAG_AUTOCONNECT, params, 1);
+  }
+  pw_thread_loop_unlock(remote_->loop());
+  if (r < 0) {
+    *error = "cannot connect a PipeWire stream to node " + std::to_string(node_) + " (" + std::strerror(-r) + ")";
+    return false;
+  }
+  return true;
+}
+
+void Capturer::disconnect() {
+  pw_thread_loop_lock(remote_->loop());
+  if (stream_ != nullptr) {
+    spa_hook_remove(&listener_);
+    pw_stream_disconnect(stream_);
+    pw_stream_destroy(stream_);
+    stream_ = nullptr;
+  }
+  {
+    MutexLock lock(&mu_);
+    slots_.clear();  // held frames keep their own mappings
+    held_ = 0;
+  }
+  pw_thread_loop_unlock(remote_->loop());
+}
+
+VideoFormat Capturer::format() const {
+  MutexLock lock(&mu_);
+  return format_;
+}
+
+void Capturer::attach(const std::shared_ptr<Sink>& sink) {
+  pw_thread_loop_lock(remote_->loop());
+  bool first = false;
+  {
+    MutexLock lock(&mu_);
+    first = sinks_.empty();
+    sinks_.push_back(sink);
+  }
+  if (first) setActive(true);
+  pw_thread_loop_unlock(remote_->loop());
+}
+
+void Capturer::detach(const Sink* sink) {
+  pw_thread_loop_lock(remote_->loop());
+  bool last = false;
+  {
+    MutexLock lock(&mu_);
+    const std::size_t before = sinks_.size();
+    std::erase_if(sinks_, [sink](const std::shared_ptr<Sink>& s) { return s.get() == sink; });
+    last = before > 0 && sinks_.empty();
+  }
+  if (last) setActive(false);
+  pw_thread_loop_unlock(remote_->loop());
+}
+
+std::vector<std::shared_ptr<Sink>> Capturer::sinks() const {
+  MutexLock lock(&mu_);
+  return sinks_;
+}
+
+void Capturer::setActive(bool active) {
+  if (stream_ != nullptr) pw_stream_set_active(stream_, active);
+}
+
+void Capturer::giveBack(pw_buffer* buffer, std::uint64_t slotId) {
+  pw_thread_loop_lock(remote_->loop());
+  bool queue = false;
+  {
+    MutexLock lock(&mu_);
+    const auto slot = slots_.find(buffer);
+    if (slot != slots_.end() && slot->second.id == slotId && slot->second.held) {
+      slot->second.held = false;
+      --held_;
+      queue = true;
+    }
+  }
+  if (queue && stream_ != nullptr) pw_stream_queue_buffer(stream_, buffer);
+  pw_thread_loop_unlock(remote_->loop());
+}
+
+void Capturer::onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
+  auto* self = static_cast<Capturer*>(data);
+  std::string failure;
+  {
+    MutexLock lock(&self->mu_);
+    if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) self->streaming_ = true;
+    if (state == PW_STREAM_STATE_ERROR) {
+      failure = std::string("PipeWire stream error: ") + (error != nullptr ? error : "unknown");
+    } else if (state == PW_STREAM_STATE_UNCONNECTED && self->streaming_) {
+      failure = "the PipeWire stream of the screen cast was disconnected";
+    }
+    if (failure.empty() || self->failed_) return;
+    self->failed_ = true;
+  }
+  self->events_(*self, failure);
+}
+
+void Capturer::onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
+  if (id != SPA_PARAM_Format || param == nullptr) return;
+  auto* self = static_cast<Capturer*>(data);
+  spa_video_info_raw info{};
+  if (spa_format_video_raw_parse(param, &info) < 0 || info.size.width == 0 || info.size.height == 0) return;
+  {
+    MutexLock lock(&self->mu_);
+    self->format_.width = info.size.width;
+    self->format_.height = info.size.height;
+    self->format_.alphaUndefined = info.format != SPA_VIDEO_FORMAT_BGRA;
+    self->format_.rate = info.max_framerate.denom != 0
+                             ? static_cast<double>(info.max_framerate.num) / info.max_framerate.denom
+                             : 0.0;
+  }
+  std::uint8_t storage[1024];
+  spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+  const spa_pod* params[2];
+  params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+      SPA_POD_CHOICE_RANGE_Int(kWantedBuffers, 2, 16), SPA_PARAM_BUFFERS_dataType,
+      SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+  params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+      SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+  pw_stream_update_params(self->stream_, params, 2);
+  bool idle = false;
+  {
+    MutexLock lock(&self->mu_);
+    idle = self->sinks_.empty();
+  }
+  if (idle) self->setActive(false);
+  self->events_(*self, "");
+}
+
+void Capturer::onAddBuffer(void* data, pw_buffer* buffer) {
+  auto* self = static_cast<Capturer*>(data);
+  Slot slot;
+  spa_buffer* b = buffer->buffer;
+  if (b->n_datas >= 1 && b->datas[0].type == SPA_DATA_MemFd && b->datas[0].fd >= 0) {
+    const std::size_t size = std::size_t{b->datas[0].mapoffset} + b->datas[0].maxsize;
+    void* base = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, static_cast<int>(b->datas[0].fd), 0);
+    if (base != MAP_FAILED) slot.mapping = std::make_shared<Mapping>(base, size);
+  }
+  MutexLock lock(&self->mu_);
+  slot.id = ++self->lastSlotId_;
+  self->slots_[buffer] = std::move(slot);
+}
+
+void Capturer::onRemoveBuffer(void* data, pw_buffer* buffer) {
+  auto* self = static_cast<Capturer*>(data);
+  MutexLock lock(&self->mu_);
+  const auto slot = self->slots_.find(buffer);
+  if (slot == self->slots_.end()) return;
+  if (slot->second.held) --self->held_;
+  self->slots_.erase(slot);
+}
+
+void Capturer::onProcess(void* data) {
+  auto* self = static_cast<Capturer*>(data);
+  // Only the newest buffer matters; older ones go straight back.
+  pw_buffer* newest = nullptr;
+  while (pw_buffer* next = pw_stream_dequeue_buffer(self->stream_)) {
+    if (newest != nullptr) pw_stream_queue_buffer(self->stream_, newest);
+    newest = next;
+  }
+  if (newest != nullptr) self->deliver(newest);
+}
+
+void Capturer::deliver(pw_buffer* buffer) {
+  spa_buffer* b = buffer->buffer;
+  VideoFormat format;
+  std::vector<std::shared_ptr<Sink>> sinks;
+  std::shared_ptr<Mapping> mapping;
+  std::uint64_t slotId = 0;
+  bool hold = false;
+  {
+    MutexLock lock(&mu_);
+    format = format_;
+    sinks = sinks_;
+    const auto slot = slots_.find(buffer);
+    if (slot != slots_.end()) {
+      mapping = slot->second.mapping;
+      slotId = slot->second.id;
+      // Holding it must leave the producer at least one free buffer.
+      hold = mapping != nullptr && held_ + 1 < static_cast<int>(slots_.size());
+    }
+  }
+  const spa_data* d = b->n_datas >= 1 ? &b->datas[0] : nullptr;
+  const auto* header =
+      static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(b, SPA_META_Header, sizeof(spa_meta_header)));
+  const bool corrupted = (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0) ||
+                         d == nullptr || d->chunk == nullptr || d->chunk->size == 0 ||
+                         (d->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0;
+  const std::uint8_t* base = nullptr;
+  std::size_t stride = 0;
+  if (!corrupted) {
+    base = mapping != nullptr ? static_cast<const std::uint8_t*>(mapping->base) + d->mapoffset
+                              : static_cast<const std::uint8_t*>(d->data);
+    stride = d->chunk->stride > 0 ? static_cast<std::size_t>(d->chunk->stride) : std::size_t{format.width} * 4;
+    const std::size_t offset = d->chunk->offset;
+    const std::size_t needed = format.height == 0 ? 0 : stride * (format.height - 1) + std::size_t{format.width} * 4;
+    if (base == nullptr || format.width == 0 || stride < std::size_t{format.width} * 4 ||
+        offset > d->maxsize || needed > d->maxsize - offset) {
+      base = nullptr;
+    } else {
+      base += offset;
+    }
+  }
+  if (base == nullptr || sinks.empty()) {
+    pw_stream_queue_buffer(stream_, buffer);
+    return;
+  }
+
+  const std::int64_t now = monotonicNs();
+  // A header time on the host clock within the last second is the frame's own.
+  const std::int64_t pts = header != nullptr ? header->pts : 0;
+  const platform::MediaTime presented =
+      platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now, static_cast<std::int32_t>(kNsPerSecond));
+
+  std::shared_ptr<HeldBuffer> holder;
+  if (hold) {
+    {
+      MutexLock lock(&mu_);
+      const auto slot = slots_.find(buffer);
+      slot->second.held = true;
+      ++held_;
+    }
+    holder = std::make_shared<HeldBuffer>(weak_from_this(), buffer, slotId, mapping);
+  }
+  for (const std::shared_ptr<Sink>& sink : sinks) {
+    const Sink::View view = sink->view();
+    if (!view.output || !view.queue || view.width <= 0 || view.height <= 0 || view.x < 0 || view.y < 0 ||
+        view.x + view.width > format.width || view.y + view.height > format.height) {
+      continue;  // a rectangle of another size of the monitor: its stream is told to stop
+    }
+    const std::uint8_t* origin = base + static_cast<std::size_t>(view.y) * stride + static_cast<std::size_t>(view.x) * 4;
+    const auto width = static_cast<std::size_t>(view.width);
+    const auto height = static_cast<std::size_t>(view.height);
+    common::FrameBuffer* frame = nullptr;
+    if (holder) {
+      frame = new HeldFrame(holder);
+      frame->pixels = origin;
+      frame->stride = stride;
+    } else {
+      CopiedFrame* copy = nullptr;
+      for (common::FrameBuffer* pooled : copyPool_) {
+        if (common::heldAlone(pooled)) copy = static_cast<CopiedFrame*>(pooled);
+      }
+      if (copy == nullptr) {
+        copy = new CopiedFrame;
+        if (copyPool_.size() < kCopyPoolSize) {
+          copyPool_.push_back(copy);
+          common::retain(copy);
+        }
+      } else {
+        common::retain(copy);
+      }
+      copy->reserve(width * height * 4);
+      for (std::size_t row = 0; row < height; ++row) {
+        std::memcpy(copy->memory() + row * width * 4, origin + row * stride, width * 4);
+      }
+      copy->stride = width * 4;
+      frame = copy;
+    }
+    frame->width = width;
+    frame->height = height;
+    frame->alphaUndefined = format.alphaUndefined;
+    common::Sample sample{common::frameOf(frame), presented};
+    common::release(frame);  // the sample's reference is the one that counts
+    view.queue->post([output = view.output, owner = view.owner, sample = std::move(sample)] {
+      // Held for the call, so the stream it names cannot go meanwhile.
+      const std::shared_ptr<const platform::Stream> stream = owner.lock();
+      output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
+    });
+  }
+  if (!holder) pw_stream_queue_buffer(stream_, buffer);
+}
+
+}  // namespace zorsck::wayland

@@ -1,0 +1,158 @@
+// The frames of a screen-cast session: one PipeWire connection (the portal's
+// remote) on a thread loop of its own, and per shared monitor a PipeWire
+// stream that stays connected while the session lives, paused while no
+// library stream reads it. Each buffer is held while the library holds its
+// frame, and copied once instead when holding it would leave the producer
+// without a free buffer.
+#pragma once
+
+#include <pipewire/pipewire.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
+#include "platform/common/frame_buffer.h"
+#include "platform/common/threads.h"
+#include "platform/platform.h"
+#include "platform/wayland/wl_dbus.h"
+
+namespace zorsck::wayland {
+
+// The PipeWire connection of one session: thread loop, context and core.
+class Remote {
+ public:
+  // Connects over the portal's `fd`; null with `error` filled on failure; session thread.
+  static std::shared_ptr<Remote> connect(UniqueFd fd, std::string* error);
+  ~Remote();
+  Remote(const Remote&) = delete;
+  Remote& operator=(const Remote&) = delete;
+
+  pw_thread_loop* loop() const { return loop_; }
+  pw_core* core() const { return core_; }
+  // Why the connection broke, or "" while it works; any thread.
+  std::string failure() const EXCLUDES(mu_);
+
+ private:
+  Remote() = default;
+  // A core error; on the loop thread.
+  static void onError(void* data, std::uint32_t id, int seq, int res, const char* message);
+
+  pw_thread_loop* loop_ = nullptr;
+  pw_context* context_ = nullptr;
+  pw_core* core_ = nullptr;
+  spa_hook coreListener_{};
+  mutable Mutex mu_;
+  std::string failure_ GUARDED_BY(mu_);
+};
+
+// Where a library stream wants its frames: its rectangle of the monitor, its
+// output and queue. Changed by the library stream, read on the loop thread.
+class Sink {
+ public:
+  struct View {
+    std::int64_t x = 0, y = 0, width = 0, height = 0;  // pixels of the monitor
+    platform::StreamOutputRef output;
+    std::shared_ptr<common::TaskQueue> queue;
+    std::weak_ptr<const platform::Stream> owner;
+    platform::StreamOutputRef delegate;
+  };
+  // A copy of everything, for one frame or one notice; any thread.
+  View view() const EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    return view_;
+  }
+  // Changes what the sink holds with `change`; any thread.
+  void edit(const std::function<void(View&)>& change) EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    change(view_);
+  }
+
+ private:
+  mutable Mutex mu_;
+  View view_ GUARDED_BY(mu_);
+};
+
+// The negotiated picture of a monitor.
+struct VideoFormat {
+  std::uint32_t width = 0, height = 0;  // 0 until negotiated
+  bool alphaUndefined = true;           // BGRx: the fourth byte carries nothing
+  double rate = 0;                      // frames a second at most, 0 when variable
+};
+
+class Capturer : public std::enable_shared_from_this<Capturer> {
+ public:
+  // Called on the loop thread when the format is first known or changed, and
+  // when the stream failed (with the reason); the session decides what follows.
+  using Events = std::function<void(Capturer& capturer, const std::string& failure)>;
+
+  Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display, Events events);
+  ~Capturer();
+  Capturer(const Capturer&) = delete;
+  Capturer& operator=(const Capturer&) = delete;
+
+  // Connects the stream, paused; false with `error` filled; session thread, loop unlocked.
+  bool connect(std::string* error) EXCLUDES(mu_);
+  // Disconnects and frees the stream; frames still held stay readable; session thread.
+  void disconnect() EXCLUDES(mu_);
+
+  platform::DisplayId display() const { return display_; }
+  std::uint32_t node() const { return node_; }
+  VideoFormat format() const EXCLUDES(mu_);
+
+  // Sends frames to `sink` from now on, resuming the stream; any thread.
+  void attach(const std::shared_ptr<Sink>& sink) EXCLUDES(mu_);
+  // Stops sending to `sink`; pauses the stream when no sink is left; any thread.
+  void detach(const Sink* sink) EXCLUDES(mu_);
+  // The attached sinks, for notices; any thread.
+  std::vector<std::shared_ptr<Sink>> sinks() const EXCLUDES(mu_);
+  // Gives a held buffer back to the producer unless the stream dropped it
+  // meanwhile (`slotId` names the buffer as it was added); any thread.
+  void giveBack(pw_buffer* buffer, std::uint64_t slotId) EXCLUDES(mu_);
+
+  struct Mapping;
+
+ private:
+  struct Slot {
+    std::shared_ptr<Mapping> mapping;  // null for memory the stream owns (copied, never held)
+    std::uint64_t id = 0;              // unique over the capturer's life
+    bool held = false;                 // the library holds a frame cut from it
+  };
+
+  static void onStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
+  static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param);
+  static void onAddBuffer(void* data, pw_buffer* buffer);
+  static void onRemoveBuffer(void* data, pw_buffer* buffer);
+  static void onProcess(void* data);
+  // Turns the newest buffer into frames for every sink; loop thread.
+  void deliver(pw_buffer* buffer) EXCLUDES(mu_);
+  // Resumes or pauses the stream to match the sinks; loop locked.
+  void setActive(bool active) EXCLUDES(mu_);
+
+  const std::shared_ptr<Remote> remote_;
+  const std::uint32_t node_;
+  const platform::DisplayId display_;
+  const Events events_;
+  pw_stream* stream_ = nullptr;  // touched with the loop locked
+  spa_hook listener_{};
+  mutable Mutex mu_;
+  VideoFormat format_ GUARDED_BY(mu_);
+  std::vector<std::shared_ptr<Sink>> sinks_ GUARDED_BY(mu_);
+  std::map<pw_buffer*, Slot> slots_ GUARDED_BY(mu_);
+  std::uint64_t lastSlotId_ GUARDED_BY(mu_) = 0;
+  int held_ GUARDED_BY(mu_) = 0;             // buffers the library holds now
+  bool streaming_ GUARDED_BY(mu_) = false;   // the stream has been linked
+  bool failed_ GUARDED_BY(mu_) = false;
+  std::vector<common::FrameBuffer*> copyPool_;  // loop thread only; one reference each
+};
+
+// Tells `sink`'s delegate that its stream ended with `why`; any thread.
+void sendStopNotice(const Sink& sink, const std::string& why);
+
+}  // namespace zorsck::wayland

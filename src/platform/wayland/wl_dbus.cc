@@ -1,0 +1,79 @@
+// sd-bus handles and message helpers.
+#include "platform/wayland/wl_dbus.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace zorsck::wayland {
+
+std::string BusError::describe(int r) const {
+  if (sd_bus_error_is_set(&e)) {
+    return std::string(e.name) + (e.message != nullptr ? std::string(": ") + e.message : "");
+  }
+  return std::strerror(r < 0 ? -r : r);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& o) noexcept {
+  if (this != &o) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = o.release();
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Bus openSessionBus(std::uint64_t timeoutUs, std::string* error) {
+  sd_bus* raw = nullptr;
+  const int r = sd_bus_open_user(&raw);
+  Bus bus(raw);
+  if (r < 0) {
+    *error = std::string("no session bus (") + std::strerror(-r) + ")";
+    return nullptr;
+  }
+  sd_bus_set_method_call_timeout(bus.get(), timeoutUs);
+  return bus;
+}
+
+int readVardict(sd_bus_message* m, const std::function<bool(const std::string& key)>& entry) {
+  int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}");
+  if (r < 0) return r;
+  while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
+    const char* key = nullptr;
+    if ((r = sd_bus_message_read(m, "s", &key)) < 0) return r;
+    if (!entry(key)) {
+      if ((r = sd_bus_message_skip(m, "v")) < 0) return r;
+    }
+    if ((r = sd_bus_message_exit_container(m)) < 0) return r;
+  }
+  if (r < 0) return r;
+  return sd_bus_message_exit_container(m);
+}
+
+namespace {
+
+// Reads a variant of basic `type` into `out`; false when it holds another type.
+template <typename T>
+bool readVariant(sd_bus_message* m, const char* type, T* out) {
+  if (sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, type) <= 0) return false;
+  const bool ok = sd_bus_message_read_basic(m, type[0], out) > 0;
+  return sd_bus_message_exit_container(m) >= 0 && ok;
+}
+
+}  // namespace
+
+bool readVariantString(sd_bus_message* m, std::string* out) {
+  const char* s = nullptr;
+  if (readVariant(m, "s", &s) || readVariant(m, "o", &s)) {
+    *out = s;
+    return true;
+  }
+  return false;
+}
+
+bool readVariantUint(sd_bus_message* m, std::uint32_t* out) { return readVariant(m, "u", out); }
+
+}  // namespace zorsck::wayland

@@ -1,0 +1,72 @@
+// One ScreenCast session of the desktop portal over D-Bus: CreateSession,
+// SelectSources (monitors, kept until revoked), Start and OpenPipeWireRemote,
+// each request's Response awaited with a timeout, and Session.Closed watched.
+// Every call runs on the session's own thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/wayland/wl_dbus.h"
+
+namespace zorsck::wayland {
+
+inline constexpr const char* kPortalBusName = "org.freedesktop.portal.Desktop";
+inline constexpr const char* kPortalObject = "/org/freedesktop/portal/desktop";
+inline constexpr const char* kScreenCastInterface = "org.freedesktop.portal.ScreenCast";
+
+// A monitor the user shared: its PipeWire node and the size the portal gave.
+struct SharedMonitor {
+  std::uint32_t node = 0;
+  std::int32_t width = 0, height = 0;  // may be in logical pixels; PipeWire gives the real size
+};
+
+enum class PortalOutcome { granted, refused, failed };
+
+struct PortalGrant {
+  PortalOutcome outcome = PortalOutcome::failed;
+  std::string message;                  // why, when not granted
+  std::vector<SharedMonitor> monitors;  // in the portal's order
+  UniqueFd pipewire;                    // the PipeWire remote for these monitors
+  std::string restoreToken;             // "" when the portal gave none
+};
+
+class PortalSession {
+ public:
+  PortalSession() = default;
+  PortalSession(const PortalSession&) = delete;
+  PortalSession& operator=(const PortalSession&) = delete;
+  ~PortalSession() { close(); }
+
+  // Runs the four steps, sending `restoreToken` when not empty; blocks up to
+  // the steps' timeouts (the user's answer to Start included); session thread.
+  PortalGrant open(const std::string& restoreToken);
+  // Waits up to `timeoutUs` for bus traffic or for `wakeFd` to become readable,
+  // and dispatches what came; false once the session is closed; session thread.
+  bool serve(int wakeFd, std::uint64_t timeoutUs);
+  // Closes the session when one is open; session thread.
+  void close();
+
+ private:
+  // Makes one request `method` whose arguments `append` adds (given the
+  // handle token) and waits up to `timeoutUs` for its Response. Returns the
+  // response code (0 granted, 1 cancelled, 2 other) with `results` positioned
+  // at its a{sv}, or -1 with `error` filled; session thread.
+  int request(const char* method, const std::function<int(sd_bus_message*, const char*)>& append,
+              std::uint64_t timeoutUs, Message* results, std::string* error);
+  // Dispatches queued messages and waits on the bus until `done` or `deadlineUs`
+  // (CLOCK_MONOTONIC); false on timeout or a broken bus; session thread.
+  bool waitFor(const bool& done, std::uint64_t deadlineUs, std::string* error);
+  // A fresh handle token; session thread.
+  std::string nextToken();
+
+  Bus bus_;
+  std::string sender_;  // the unique name with '.' as '_' and no ':'
+  std::string sessionPath_;
+  Slot closedWatch_;
+  bool closed_ = false;
+  int tokens_ = 0;
+};
+
+}  // namespace zorsck::wayland
