@@ -85,11 +85,12 @@ TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) 
   for (const char* mode : {"", "ZOR_SCK_REGION=1"}) {
     ASSERT_EQ(session_->paint(0x2A6F3C), "");
     inChild([] {
+      const std::uint64_t start = nowMs();
       ASSERT_EQ(zor_sck_ensure(0, 60), 0);
       for (const Rect& r : {kWindow, Rect{0, 0, 16, 9}, Rect{1903, 1071, 17, 9}, Rect{kPatternX + kPatternW - 1, 600, 3, 30}}) {
         const Crop c = cropShowing(r, 0x2A6F3C);
         EXPECT_TRUE(shows(c, r, 0x2A6F3C)) << r.w << "x" << r.h << " at " << r.x << "," << r.y;
-        EXPECT_NEAR(static_cast<double>(c.ts), static_cast<double>(nowMs()), 10000.0) << "not milliseconds since 1970";
+        EXPECT_TRUE(c.status != 0 || (c.ts + 1000 >= start && c.ts <= nowMs())) << c.ts << " is not when the frame came";
       }
       for (const Rect& past : {Rect{1919, 0, 2, 1}, Rect{0, 1079, 1, 2}, Rect{-1, 0, 1, 1}}) EXPECT_EQ(crop(past).status, 2);
       zor_sck_stop();
@@ -101,6 +102,7 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
   ASSERT_EQ(session_->paint(0x203040), "");
   inChild([] {
     const Rect corner{kPatternX - 20, kPatternY - 10, 40, 30};
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
     const Crop first = cropShowing(kWindow, 0x203040);
     ASSERT_TRUE(shows(first, kWindow, 0x203040));
     std::this_thread::sleep_for(1500ms);  // a still screen
@@ -111,8 +113,9 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
 
     ASSERT_EQ(session_->paint(0x405060), "");
     ASSERT_TRUE(waitUntil([&] { return zor_sck_seq() > first.seq; }));
-    EXPECT_EQ(crop(corner, first.seq).status, 3);
+    EXPECT_TRUE(shows(crop(corner, first.seq), corner, 0x203040));  // until a crop serves a newer one
     const Crop next = cropShowing(kWindow, 0x405060);
+    EXPECT_EQ(crop(corner, first.seq).status, 3);
     EXPECT_TRUE(shows(crop(corner, next.seq), corner, 0x405060));
     EXPECT_GT(next.seq, first.seq);
     zor_sck_stop();
@@ -123,6 +126,7 @@ TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain)
   ASSERT_EQ(session_->paint(0x123456), "");
   inChild([] {
     StderrCapture err;
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     const auto lastCall = Clock::now();
     const auto stopped = err.waitForLine("[zorsck] stream stopped (idle)", 8s);
@@ -143,6 +147,7 @@ TEST_F(WaylandCapture, APermissionIsSavedAndTheNextProcessIsNotAskedAgain) {
   const int before = session_->asked();
   for (int process = 0; process < 2; ++process) {
     inChild([] {
+      ASSERT_EQ(zor_sck_ensure(0, 60), 0);
       ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
       zor_sck_stop();
     }, "XDG_STATE_HOME=" + state);
@@ -177,6 +182,7 @@ class WaylandCompositorLoss : public WaylandSuite {
 TEST_F(WaylandCompositorLoss, AKilledCompositorEndsTheStreamWithANotice) {
   inChild([] {
     StderrCapture err;
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     ASSERT_EQ(::kill(session_->compositor(), SIGKILL), 0);
     EXPECT_TRUE(err.waitForLine("[zorsck] stream stopped: ", 10s));
