@@ -31,7 +31,6 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint32_t kMaxSide = 16384;
 constexpr int kWantedBuffers = 8;
-constexpr std::size_t kCopyPoolSize = 3;
 
 // A buffer the library holds; given back to the producer with the last frame cut from it.
 struct HeldBuffer {
@@ -48,31 +47,13 @@ struct HeldBuffer {
   }
 };
 
-// A frame that reads a held buffer in place.
-class HeldFrame : public common::FrameBuffer {
+// A frame that reads a picture in place: a rectangle of it.
+class PictureFrame : public common::FrameBuffer {
  public:
-  explicit HeldFrame(std::shared_ptr<HeldBuffer> held) : held_(std::move(held)) {}
+  explicit PictureFrame(std::shared_ptr<const Capturer::Picture> picture) : picture_(std::move(picture)) {}
 
  private:
-  const std::shared_ptr<HeldBuffer> held_;
-};
-
-// A frame with pixels of its own, for buffers that cannot be held.
-class CopiedFrame : public common::FrameBuffer {
- public:
-  // Room for `bytes` bytes, keeping what is there when it is large enough.
-  void reserve(std::size_t bytes) {
-    if (bytes > capacity_) {
-      memory_ = std::make_unique<std::uint8_t[]>(bytes);
-      capacity_ = bytes;
-      pixels = memory_.get();
-    }
-  }
-  std::uint8_t* memory() { return memory_.get(); }
-
- private:
-  std::unique_ptr<std::uint8_t[]> memory_;
-  std::size_t capacity_ = 0;
+  const std::shared_ptr<const Capturer::Picture> picture_;
 };
 
 // The time of CLOCK_MONOTONIC in nanoseconds, the host clock's base.
@@ -96,11 +77,24 @@ const pw_core_events kCoreEvents = [] {
 
 }  // namespace
 
+// One buffer's pixels, held in place or copied.
+struct Capturer::Picture {
+  std::shared_ptr<HeldBuffer> held;       // the buffer, while it is held
+  std::unique_ptr<std::uint8_t[]> copy;   // else the pixels' own copy
+  const std::uint8_t* base = nullptr;
+  std::size_t stride = 0;
+  std::uint32_t width = 0, height = 0;
+  bool alphaUndefined = true;
+  platform::MediaTime presented;
+};
+
 // ---- the connection ------------------------------------------------------------
 
-std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
+std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::function<void(std::uint32_t)> nodeGone,
+                                        std::string* error) {
   pw_init(nullptr, nullptr);
   std::shared_ptr<Remote> remote(new Remote);
+  remote->nodeGone_ = std::move(nodeGone);
   remote->loop_ = pw_thread_loop_new("zorsck-pipewire", nullptr);
   if (remote->loop_ == nullptr) {
     *error = "cannot make a PipeWire loop";
@@ -120,6 +114,17 @@ std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
       return e;
     }();
     pw_core_add_listener(remote->core_, &remote->coreListener_, &events, remote.get());
+    // A producer that dies takes its node along; a stream linked to it would only pause.
+    static const pw_registry_events registryEvents = [] {
+      pw_registry_events e{};
+      e.version = PW_VERSION_REGISTRY_EVENTS;
+      e.global_remove = &Remote::onGlobalRemove;
+      return e;
+    }();
+    remote->registry_ = pw_core_get_registry(remote->core_, PW_VERSION_REGISTRY, 0);
+    if (remote->registry_ != nullptr) {
+      pw_registry_add_listener(remote->registry_, &remote->registryListener_, &registryEvents, remote.get());
+    }
   }
   pw_thread_loop_unlock(remote->loop_);
   if (remote->core_ == nullptr) {
@@ -132,6 +137,10 @@ std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::string* error) {
 Remote::~Remote() {
   if (loop_ != nullptr && pw_thread_loop_in_thread(loop_)) return;  // never from its own thread: kept
   if (loop_ != nullptr) pw_thread_loop_stop(loop_);
+  if (registry_ != nullptr) {
+    spa_hook_remove(&registryListener_);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+  }
   if (core_ != nullptr) {
     spa_hook_remove(&coreListener_);
     pw_core_disconnect(core_);
@@ -155,6 +164,11 @@ void Remote::onError(void* data, std::uint32_t id, int /*seq*/, int res, const c
   }
 }
 
+void Remote::onGlobalRemove(void* data, std::uint32_t id) {
+  auto* self = static_cast<Remote*>(data);
+  if (self->nodeGone_) self->nodeGone_(id);
+}
+
 // ---- notices -----------------------------------------------------------------
 
 void sendStopNotice(const Sink& sink, const std::string& why) {
@@ -172,12 +186,20 @@ Capturer::Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform:
                    Events events)
     : remote_(std::move(remote)), node_(node), display_(display), events_(std::move(events)) {}
 
-Capturer::~Capturer() {
-  disconnect();
-  for (common::FrameBuffer* frame : copyPool_) common::release(frame);
-}
+Capturer::~Capturer() { disconnect(); }
 
 bool Capturer::connect(std::string* error) {
+  pw_thread_loop_lock(remote_->loop());
+  const int r = connectStream();
+  pw_thread_loop_unlock(remote_->loop());
+  if (r < 0) {
+    *error = "cannot connect a PipeWire stream to node " + std::to_string(node_) + " (" + std::strerror(-r) + ")";
+    return false;
+  }
+  return true;
+}
+
+int Capturer::connectStream() {
   static const pw_stream_events events = [] {
     pw_stream_events e = kStreamEvents;
     e.state_changed = &Capturer::onStateChanged;
@@ -187,49 +209,63 @@ bool Capturer::connect(std::string* error) {
     e.process = &Capturer::onProcess;
     return e;
   }();
-  pw_thread_loop_lock(remote_->loop());
+  {
+    MutexLock lock(&mu_);
+    streaming_ = false;
+  }
   stream_ = pw_stream_new(remote_->core(), "zorsck",
                           pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                             PW_KEY_MEDIA_ROLE, "Screen", nullptr));
-  int r = -ENOMEM;
-  if (stream_ != nullptr) {
-    pw_stream_add_listener(stream_, &listener_, &events, this);
-    std::uint8_t storage[1024];
-    spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{kMaxSide, kMaxSide};
-    spa_fraction rate{60, 1}, minRate{0, 1}, maxRate{1000, 1};
-    const spa_pod* params[1];
-    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA),
-        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate)));
-    // Connected running, so that the format is negotiated at once; paused
-    // once it is known while no library stream reads it.
-    r = pw_stream_connect(stream_, PW_DIRECTION_INPUT, node_, PW_STREAM_FLAG_AUTOCONNECT, params, 1);
-  }
-  pw_thread_loop_unlock(remote_->loop());
-  if (r < 0) {
-    *error = "cannot connect a PipeWire stream to node " + std::to_string(node_) + " (" + std::strerror(-r) + ")";
-    return false;
-  }
-  return true;
+  if (stream_ == nullptr) return -ENOMEM;
+  pw_stream_add_listener(stream_, &listener_, &events, this);
+  std::uint8_t storage[1024];
+  spa_pod_builder b = SPA_POD_BUILDER_INIT(storage, sizeof storage);
+  spa_rectangle size{1920, 1080}, minSize{1, 1}, maxSize{kMaxSide, kMaxSide};
+  spa_fraction rate{60, 1}, minRate{0, 1}, maxRate{1000, 1};
+  const spa_pod* params[1];
+  params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+      SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+      SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA),
+      SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &minSize, &maxSize),
+      SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &minRate, &maxRate)));
+  const int r = pw_stream_connect(stream_, PW_DIRECTION_INPUT, node_, PW_STREAM_FLAG_AUTOCONNECT, params, 1);
+  if (r < 0) dropStream();
+  return r;
 }
 
-void Capturer::disconnect() {
-  pw_thread_loop_lock(remote_->loop());
+void Capturer::dropStream() {
   if (stream_ != nullptr) {
     spa_hook_remove(&listener_);
     pw_stream_disconnect(stream_);
     pw_stream_destroy(stream_);
     stream_ = nullptr;
   }
+  MutexLock lock(&mu_);
+  slots_.clear();  // held frames keep their own mappings
+  held_ = 0;
+}
+
+void Capturer::release() {
+  pw_thread_loop_lock(remote_->loop());
+  bool unread = false;
   {
     MutexLock lock(&mu_);
-    slots_.clear();  // held frames keep their own mappings
-    held_ = 0;
+    unread = sinks_.empty();
   }
+  if (unread) dropStream();
+  pw_thread_loop_unlock(remote_->loop());
+}
+
+void Capturer::disconnect() {
+  std::shared_ptr<const Picture> last;
+  pw_thread_loop_lock(remote_->loop());
+  {
+    MutexLock lock(&mu_);
+    closed_ = true;
+    last = std::move(last_);
+  }
+  dropStream();
   pw_thread_loop_unlock(remote_->loop());
 }
 
@@ -240,13 +276,21 @@ VideoFormat Capturer::format() const {
 
 void Capturer::attach(const std::shared_ptr<Sink>& sink) {
   pw_thread_loop_lock(remote_->loop());
-  bool first = false;
+  bool reconnect = false;
+  std::shared_ptr<const Picture> last;
   {
     MutexLock lock(&mu_);
-    first = sinks_.empty();
     sinks_.push_back(sink);
+    reconnect = !closed_ && !failed_;
+    last = last_;
   }
-  if (first) setActive(true);
+  // The screen as last seen; a newer picture follows when it has changed.
+  if (last) sendPicture(*sink, last);
+  if (reconnect && stream_ == nullptr && connectStream() < 0) {
+    pw_thread_loop_unlock(remote_->loop());
+    sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
+    return;
+  }
   pw_thread_loop_unlock(remote_->loop());
 }
 
@@ -259,17 +303,13 @@ void Capturer::detach(const Sink* sink) {
     std::erase_if(sinks_, [sink](const std::shared_ptr<Sink>& s) { return s.get() == sink; });
     last = before > 0 && sinks_.empty();
   }
-  if (last) setActive(false);
+  if (last) dropStream();
   pw_thread_loop_unlock(remote_->loop());
 }
 
 std::vector<std::shared_ptr<Sink>> Capturer::sinks() const {
   MutexLock lock(&mu_);
   return sinks_;
-}
-
-void Capturer::setActive(bool active) {
-  if (stream_ != nullptr) pw_stream_set_active(stream_, active);
 }
 
 void Capturer::giveBack(pw_buffer* buffer, std::uint64_t slotId) {
@@ -330,12 +370,6 @@ void Capturer::onParamChanged(void* data, std::uint32_t id, const spa_pod* param
       &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
   pw_stream_update_params(self->stream_, params, 2);
-  bool idle = false;
-  {
-    MutexLock lock(&self->mu_);
-    idle = self->sinks_.empty();
-  }
-  if (idle) self->setActive(false);
   self->events_(*self, "");
 }
 
@@ -373,17 +407,15 @@ void Capturer::onProcess(void* data) {
   if (newest != nullptr) self->deliver(newest);
 }
 
-void Capturer::deliver(pw_buffer* buffer) {
+std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
   spa_buffer* b = buffer->buffer;
   VideoFormat format;
-  std::vector<std::shared_ptr<Sink>> sinks;
   std::shared_ptr<Mapping> mapping;
   std::uint64_t slotId = 0;
   bool hold = false;
   {
     MutexLock lock(&mu_);
     format = format_;
-    sinks = sinks_;
     const auto slot = slots_.find(buffer);
     if (slot != slots_.end()) {
       mapping = slot->second.mapping;
@@ -400,87 +432,87 @@ void Capturer::deliver(pw_buffer* buffer) {
                          (d->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0;
   const std::uint8_t* base = nullptr;
   std::size_t stride = 0;
+  const std::size_t rowBytes = std::size_t{format.width} * 4;
   if (!corrupted) {
     base = mapping != nullptr ? static_cast<const std::uint8_t*>(mapping->base) + d->mapoffset
                               : static_cast<const std::uint8_t*>(d->data);
-    stride = d->chunk->stride > 0 ? static_cast<std::size_t>(d->chunk->stride) : std::size_t{format.width} * 4;
+    stride = d->chunk->stride > 0 ? static_cast<std::size_t>(d->chunk->stride) : rowBytes;
     const std::size_t offset = d->chunk->offset;
-    const std::size_t needed = format.height == 0 ? 0 : stride * (format.height - 1) + std::size_t{format.width} * 4;
-    if (base == nullptr || format.width == 0 || stride < std::size_t{format.width} * 4 ||
-        offset > d->maxsize || needed > d->maxsize - offset) {
+    const std::size_t needed = format.height == 0 ? 0 : stride * (format.height - 1) + rowBytes;
+    if (base == nullptr || format.width == 0 || stride < rowBytes || offset > d->maxsize ||
+        needed > d->maxsize - offset) {
       base = nullptr;
     } else {
       base += offset;
     }
   }
-  if (base == nullptr || sinks.empty()) {
+  if (base == nullptr) {
     pw_stream_queue_buffer(stream_, buffer);
-    return;
+    return nullptr;
   }
-
+  auto picture = std::make_shared<Picture>();
+  picture->width = format.width;
+  picture->height = format.height;
+  picture->alphaUndefined = format.alphaUndefined;
   const std::int64_t now = monotonicNs();
   // A header time on the host clock within the last second is the frame's own.
   const std::int64_t pts = header != nullptr ? header->pts : 0;
-  const platform::MediaTime presented =
-      platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now, static_cast<std::int32_t>(kNsPerSecond));
-
-  std::shared_ptr<HeldBuffer> holder;
+  picture->presented = platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now,
+                                               static_cast<std::int32_t>(kNsPerSecond));
   if (hold) {
     {
       MutexLock lock(&mu_);
-      const auto slot = slots_.find(buffer);
-      slot->second.held = true;
+      slots_.find(buffer)->second.held = true;
       ++held_;
     }
-    holder = std::make_shared<HeldBuffer>(weak_from_this(), buffer, slotId, mapping);
-  }
-  for (const std::shared_ptr<Sink>& sink : sinks) {
-    const Sink::View view = sink->view();
-    if (!view.output || !view.queue || view.width <= 0 || view.height <= 0 || view.x < 0 || view.y < 0 ||
-        view.x + view.width > format.width || view.y + view.height > format.height) {
-      continue;  // a rectangle of another size of the monitor: its stream is told to stop
+    picture->held = std::make_shared<HeldBuffer>(weak_from_this(), buffer, slotId, mapping);
+    picture->base = base;
+    picture->stride = stride;
+  } else {
+    picture->copy = std::make_unique<std::uint8_t[]>(rowBytes * format.height);
+    for (std::size_t row = 0; row < format.height; ++row) {
+      std::memcpy(picture->copy.get() + row * rowBytes, base + row * stride, rowBytes);
     }
-    const std::uint8_t* origin = base + static_cast<std::size_t>(view.y) * stride + static_cast<std::size_t>(view.x) * 4;
-    const auto width = static_cast<std::size_t>(view.width);
-    const auto height = static_cast<std::size_t>(view.height);
-    common::FrameBuffer* frame = nullptr;
-    if (holder) {
-      frame = new HeldFrame(holder);
-      frame->pixels = origin;
-      frame->stride = stride;
-    } else {
-      CopiedFrame* copy = nullptr;
-      for (common::FrameBuffer* pooled : copyPool_) {
-        if (common::heldAlone(pooled)) copy = static_cast<CopiedFrame*>(pooled);
-      }
-      if (copy == nullptr) {
-        copy = new CopiedFrame;
-        if (copyPool_.size() < kCopyPoolSize) {
-          copyPool_.push_back(copy);
-          common::retain(copy);
-        }
-      } else {
-        common::retain(copy);
-      }
-      copy->reserve(width * height * 4);
-      for (std::size_t row = 0; row < height; ++row) {
-        std::memcpy(copy->memory() + row * width * 4, origin + row * stride, width * 4);
-      }
-      copy->stride = width * 4;
-      frame = copy;
-    }
-    frame->width = width;
-    frame->height = height;
-    frame->alphaUndefined = format.alphaUndefined;
-    common::Sample sample{common::frameOf(frame), presented};
-    common::release(frame);  // the sample's reference is the one that counts
-    view.queue->post([output = view.output, owner = view.owner, sample = std::move(sample)] {
-      // Held for the call, so the stream it names cannot go meanwhile.
-      const std::shared_ptr<const platform::Stream> stream = owner.lock();
-      output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
-    });
+    picture->base = picture->copy.get();
+    picture->stride = rowBytes;
+    pw_stream_queue_buffer(stream_, buffer);
   }
-  if (!holder) pw_stream_queue_buffer(stream_, buffer);
+  return picture;
+}
+
+void Capturer::deliver(pw_buffer* buffer) {
+  const std::shared_ptr<const Picture> picture = take(buffer);
+  if (!picture) return;
+  std::vector<std::shared_ptr<Sink>> sinks;
+  std::shared_ptr<const Picture> previous;  // let go outside the lock: its buffer goes back
+  {
+    MutexLock lock(&mu_);
+    sinks = sinks_;
+    previous = std::exchange(last_, picture);
+  }
+  for (const std::shared_ptr<Sink>& sink : sinks) sendPicture(*sink, picture);
+}
+
+void sendPicture(const Sink& sink, const std::shared_ptr<const Capturer::Picture>& picture) {
+  const Sink::View view = sink.view();
+  if (!view.output || !view.queue || view.width <= 0 || view.height <= 0 || view.x < 0 || view.y < 0 ||
+      view.x + view.width > picture->width || view.y + view.height > picture->height) {
+    return;  // a rectangle of another size of the monitor: its stream is told to stop
+  }
+  common::FrameBuffer* frame = new PictureFrame(picture);
+  frame->pixels = picture->base + static_cast<std::size_t>(view.y) * picture->stride +
+                  static_cast<std::size_t>(view.x) * 4;
+  frame->stride = picture->stride;
+  frame->width = static_cast<std::size_t>(view.width);
+  frame->height = static_cast<std::size_t>(view.height);
+  frame->alphaUndefined = picture->alphaUndefined;
+  common::Sample sample{common::frameOf(frame), picture->presented};
+  common::release(frame);  // the sample's reference is the one that counts
+  view.queue->post([output = view.output, owner = view.owner, sample = std::move(sample)] {
+    // Held for the call, so the stream it names cannot go meanwhile.
+    const std::shared_ptr<const platform::Stream> stream = owner.lock();
+    output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
+  });
 }
 
 }  // namespace zorsck::wayland

@@ -1,7 +1,8 @@
 // The frames of a screen-cast session: one PipeWire connection (the portal's
 // remote) on a thread loop of its own, and per shared monitor a PipeWire
-// stream that stays connected while the session lives, paused while no
-// library stream reads it. Each buffer is held while the library holds its
+// stream, connected while a library stream reads it (and once at the start,
+// to learn the monitor's size). A new link makes the producer send the whole
+// picture at once, while a paused one would wait for the screen to change. Each buffer is held while the library holds its
 // frame, and copied once instead when holding it would leave the producer
 // without a free buffer.
 #pragma once
@@ -28,8 +29,11 @@ namespace zorsck::wayland {
 // The PipeWire connection of one session: thread loop, context and core.
 class Remote {
  public:
-  // Connects over the portal's `fd`; null with `error` filled on failure; session thread.
-  static std::shared_ptr<Remote> connect(UniqueFd fd, std::string* error);
+  // Connects over the portal's `fd`, calling `nodeGone` on the loop thread
+  // with the id of each PipeWire object that goes away; null with `error`
+  // filled on failure; session thread.
+  static std::shared_ptr<Remote> connect(UniqueFd fd, std::function<void(std::uint32_t)> nodeGone,
+                                         std::string* error);
   ~Remote();
   Remote(const Remote&) = delete;
   Remote& operator=(const Remote&) = delete;
@@ -43,11 +47,16 @@ class Remote {
   Remote() = default;
   // A core error; on the loop thread.
   static void onError(void* data, std::uint32_t id, int seq, int res, const char* message);
+  // An object left the PipeWire graph; on the loop thread.
+  static void onGlobalRemove(void* data, std::uint32_t id);
 
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
   spa_hook coreListener_{};
+  pw_registry* registry_ = nullptr;
+  spa_hook registryListener_{};
+  std::function<void(std::uint32_t)> nodeGone_;
   mutable Mutex mu_;
   std::string failure_ GUARDED_BY(mu_);
 };
@@ -97,18 +106,21 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   Capturer(const Capturer&) = delete;
   Capturer& operator=(const Capturer&) = delete;
 
-  // Connects the stream, paused; false with `error` filled; session thread, loop unlocked.
+  // Connects the stream; false with `error` filled; session thread, loop unlocked.
   bool connect(std::string* error) EXCLUDES(mu_);
-  // Disconnects and frees the stream; frames still held stay readable; session thread.
+  // Frees the stream while no sink reads it, keeping the format; any thread but the loop's.
+  void release() EXCLUDES(mu_);
+  // Frees the stream for good; frames still held stay readable; any thread but the loop's.
   void disconnect() EXCLUDES(mu_);
 
   platform::DisplayId display() const { return display_; }
   std::uint32_t node() const { return node_; }
   VideoFormat format() const EXCLUDES(mu_);
 
-  // Sends frames to `sink` from now on, resuming the stream; any thread.
+  // Sends frames to `sink` from now on, connecting the stream again when it
+  // was released; any thread but the loop's.
   void attach(const std::shared_ptr<Sink>& sink) EXCLUDES(mu_);
-  // Stops sending to `sink`; pauses the stream when no sink is left; any thread.
+  // Stops sending to `sink`; releases the stream when no sink is left; any thread but the loop's.
   void detach(const Sink* sink) EXCLUDES(mu_);
   // The attached sinks, for notices; any thread.
   std::vector<std::shared_ptr<Sink>> sinks() const EXCLUDES(mu_);
@@ -117,6 +129,7 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void giveBack(pw_buffer* buffer, std::uint64_t slotId) EXCLUDES(mu_);
 
   struct Mapping;
+  struct Picture;
 
  private:
   struct Slot {
@@ -130,10 +143,15 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   static void onAddBuffer(void* data, pw_buffer* buffer);
   static void onRemoveBuffer(void* data, pw_buffer* buffer);
   static void onProcess(void* data);
-  // Turns the newest buffer into frames for every sink; loop thread.
+  // Turns the newest buffer into a picture for every sink; loop thread.
   void deliver(pw_buffer* buffer) EXCLUDES(mu_);
-  // Resumes or pauses the stream to match the sinks; loop locked.
-  void setActive(bool active) EXCLUDES(mu_);
+  // Holds or copies `buffer`'s pixels; null (and the buffer given back) when
+  // it carries no usable picture; loop thread.
+  std::shared_ptr<const Picture> take(pw_buffer* buffer) EXCLUDES(mu_);
+  // Makes and connects the stream; a negative errno on failure; loop locked.
+  int connectStream() EXCLUDES(mu_);
+  // Disconnects and frees the stream; loop locked, not on the loop thread.
+  void dropStream() EXCLUDES(mu_);
 
   const std::shared_ptr<Remote> remote_;
   const std::uint32_t node_;
@@ -149,9 +167,14 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   int held_ GUARDED_BY(mu_) = 0;             // buffers the library holds now
   bool streaming_ GUARDED_BY(mu_) = false;   // the stream has been linked
   bool failed_ GUARDED_BY(mu_) = false;
-  std::vector<common::FrameBuffer*> copyPool_;  // loop thread only; one reference each
+  bool closed_ GUARDED_BY(mu_) = false;      // disconnected for good
+  // The newest picture, kept so that a stream attached later starts with it:
+  // producers that send only on damage send nothing while the screen is still.
+  std::shared_ptr<const Picture> last_ GUARDED_BY(mu_);
 };
 
+// Sends `sink` the frame of `picture` it wants, when it lies on it; any thread.
+void sendPicture(const Sink& sink, const std::shared_ptr<const Capturer::Picture>& picture);
 // Tells `sink`'s delegate that its stream ended with `why`; any thread.
 void sendStopNotice(const Sink& sink, const std::string& why);
 

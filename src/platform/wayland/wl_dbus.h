@@ -26,7 +26,7 @@ using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
 // An sd_bus_error freed at the end of its scope.
 struct BusError {
-  sd_bus_error e = SD_BUS_ERROR_NULL;
+  sd_bus_error e{nullptr, nullptr, 0};
   BusError() = default;
   BusError(const BusError&) = delete;
   BusError& operator=(const BusError&) = delete;

@@ -113,7 +113,16 @@ void runSession() {
   if (grant.outcome == PortalOutcome::granted) {
     // Tokens are single-use: the new one replaces the old, or none is kept.
     saveRestoreToken(tokenPath, grant.restoreToken);
-    remote = Remote::connect(std::move(grant.pipewire), &failure);
+    std::vector<std::uint32_t> nodes;
+    for (const SharedMonitor& m : grant.monitors) nodes.push_back(m.node);
+    remote = Remote::connect(
+        std::move(grant.pipewire),
+        [nodes](std::uint32_t id) {
+          for (const std::uint32_t node : nodes) {
+            if (node == id) markBroken("the screen cast's PipeWire node " + std::to_string(id) + " went away");
+          }
+        },
+        &failure);
   } else {
     failure = grant.message;
   }
@@ -173,7 +182,10 @@ void runSession() {
     return;
   }
   std::vector<SharedDisplay> displays;
-  for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
+  for (const auto& c : capturers) {
+    c->release();  // connected again by the first stream that reads it
+    displays.push_back({c->display(), c->format(), c});
+  }
   settle(Phase::ready, "", std::move(displays));
 
   // Served until the portal closes the session or PipeWire fails.
