@@ -23,6 +23,10 @@
 namespace zorsck::test {
 
 class WaylandSuite : public ::testing::Test {
+ public:
+  // Paints the background again in `rgb`: a change on screen that shows the same; any thread.
+  static std::string paintAgain(std::uint32_t rgb) { return session_->paint(rgb); }
+
  protected:
   // True when $ZORSCK_SKIP_WAYLAND is 1: the suite starts nothing and skips; any thread.
   static bool skipped() {
