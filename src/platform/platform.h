@@ -1,8 +1,10 @@
 // The operating-system services the capture core needs, one for one, and
-// nothing more. Exactly one backend is linked into a build: `apple/` over
-// ScreenCaptureKit, CoreMedia, CoreVideo, CoreGraphics and Dispatch; `x11/`
-// over XCB, MIT-SHM and RandR (one display per monitor, one point per pixel);
-// or `sim/`, a simulated display server for tests. No policy lives here:
+// nothing more. One platform layer is linked into a build: `apple/` over
+// ScreenCaptureKit, CoreMedia, CoreVideo, CoreGraphics and Dispatch; on
+// Linux, `linux/`, which picks at the first call between `x11/` over XCB,
+// MIT-SHM and RandR (one display per monitor, one point per pixel) and
+// `wayland/` over the ScreenCast portal and PipeWire; or `sim/`, a simulated
+// display server for tests. No policy lives here:
 // choosing displays, building configurations, logging and state changes all
 // stay in the core so the backends cannot drift apart in behaviour.
 //
@@ -157,7 +159,7 @@ void runAsync(std::function<void()> task);
 
 // ---- screen capture (ScreenCaptureKit) --------------------------------------------
 
-class Display;  // backend-defined (an SCDisplay)
+class Display;  // backend-defined (an SCDisplay; on Linux, linux/backend.h)
 using DisplayRef = std::shared_ptr<Display>;
 DisplayId displayId(const Display& display);
 
