@@ -170,7 +170,7 @@ TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
     ASSERT_EQ(crop(kWindow).status, 1);  // never waits for the answer
     ASSERT_TRUE(waitUntil([] { return crop(kWindow).status == -1; }));
     EXPECT_TRUE(err.waitForLine("[zorsck] ", 1s));
-    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(50ms)) {
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(300ms)) {  // longer than a failure's retry
       EXPECT_EQ(zor_sck_ensure(0, 60), -1);
       EXPECT_EQ(crop(kWindow).status, -1);
       EXPECT_EQ(crop(kWindow, 1).status, -1);
