@@ -47,8 +47,9 @@ Crop crop(const Rect& r, std::uint64_t seq = 0) {
       const std::uint8_t* p = &c.pixels[(std::size_t{row} * r.w + col) * 4];
       const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
       if (got != (want | 0xFF000000u)) {
-        return ::testing::AssertionFailure() << std::hex << "pixel " << std::dec << r.x + col << "," << r.y + row
-                                             << std::hex << " is ARGB " << got << ", not " << (want | 0xFF000000u);
+        char diff[80];
+        std::snprintf(diff, sizeof diff, "pixel %u,%u is ARGB %08X, not %08X", r.x + col, r.y + row, got, want | 0xFF000000u);
+        return ::testing::AssertionFailure() << diff;
       }
     }
   }
