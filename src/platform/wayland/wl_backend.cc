@@ -37,19 +37,6 @@ class WlFilter : public platform::ContentFilter {
   const std::weak_ptr<Capturer> capturer;
 };
 
-// Runs `completion` (if any) with `error` ("" for success) on the callback thread.
-void complete(platform::Completion completion, const std::string& error) {
-  if (!completion) return;
-  common::runOnCallbackThread([completion = std::move(completion), error] {
-    if (error.empty()) {
-      completion(nullptr);
-    } else {
-      const platform::Error e{error};
-      completion(&e);
-    }
-  });
-}
-
 // Why `config`'s rectangle cannot be cut from `capturer`'s frames, or "".
 std::string misfit(const Capturer& capturer, const platform::StreamConfiguration& config) {
   const VideoFormat f = capturer.format();
@@ -110,12 +97,11 @@ class WlStream : public platform::Stream {
     if (error.empty() && !capturer) error = "the screen-cast session has ended";
     if (error.empty()) error = misfit(*capturer, config);
     if (!error.empty()) {
-      complete(std::move(completion), error);
+      completeLater(std::move(completion), error);
       return;
     }
     place(config);
-    capturer->attach(sink_);
-    complete(std::move(completion), "");
+    capturer->attach(sink_, std::move(completion));
   }
 
   void update(const platform::StreamConfiguration& configuration, platform::Completion completion) override {
@@ -126,15 +112,17 @@ class WlStream : public platform::Stream {
         MutexLock lock(&mu_);
         config_ = configuration;
       }
-      // The portal cannot narrow a running cast: the next frames are cut to the new rectangle.
+      // The portal cannot narrow a running cast: frames are cut to the new
+      // rectangle from now on, starting with the newest one.
       place(configuration);
+      capturer->resend(*sink_);
     }
-    complete(std::move(completion), error);
+    completeLater(std::move(completion), error);
   }
 
   void stop(platform::Completion completion) override {
     if (const auto c = capturer_.lock()) c->detach(sink_.get());
-    complete(std::move(completion), "");
+    completeLater(std::move(completion), "");
   }
 
  private:

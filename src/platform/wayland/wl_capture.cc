@@ -171,6 +171,18 @@ void Remote::onGlobalRemove(void* data, std::uint32_t id) {
 
 // ---- notices -----------------------------------------------------------------
 
+void completeLater(platform::Completion completion, const std::string& error) {
+  if (!completion) return;
+  common::runOnCallbackThread([completion = std::move(completion), error] {
+    if (error.empty()) {
+      completion(nullptr);
+    } else {
+      const platform::Error e{error};
+      completion(&e);
+    }
+  });
+}
+
 void sendStopNotice(const Sink& sink, const std::string& why) {
   const Sink::View view = sink.view();
   if (!view.delegate) return;
@@ -274,24 +286,37 @@ VideoFormat Capturer::format() const {
   return format_;
 }
 
-void Capturer::attach(const std::shared_ptr<Sink>& sink) {
+void Capturer::attach(const std::shared_ptr<Sink>& sink, platform::Completion started) {
   pw_thread_loop_lock(remote_->loop());
-  bool reconnect = false;
+  bool ended = false;
   std::shared_ptr<const Picture> last;
   {
     MutexLock lock(&mu_);
-    sinks_.push_back(sink);
-    reconnect = !closed_ && !failed_;
+    ended = closed_ || failed_;
+    if (!ended) sinks_.push_back(sink);
     last = last_;
+  }
+  if (ended) {
+    pw_thread_loop_unlock(remote_->loop());
+    completeLater(std::move(started), "the screen-cast session has ended");
+    return;
   }
   // The screen as last seen; a newer picture follows when it has changed.
   if (last) sendPicture(*sink, last);
-  if (reconnect && stream_ == nullptr && connectStream() < 0) {
-    pw_thread_loop_unlock(remote_->loop());
+  completeLater(std::move(started), "");
+  if (stream_ == nullptr && connectStream() < 0) {
     sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
-    return;
   }
   pw_thread_loop_unlock(remote_->loop());
+}
+
+void Capturer::resend(const Sink& sink) {
+  std::shared_ptr<const Picture> last;
+  {
+    MutexLock lock(&mu_);
+    last = last_;
+  }
+  if (last) sendPicture(sink, last);
 }
 
 void Capturer::detach(const Sink* sink) {

@@ -114,12 +114,19 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void disconnect() EXCLUDES(mu_);
 
   platform::DisplayId display() const { return display_; }
+  // Why the PipeWire connection broke, or ""; any thread.
+  std::string remoteFailure() const { return remote_->failure(); }
   std::uint32_t node() const { return node_; }
   VideoFormat format() const EXCLUDES(mu_);
 
   // Sends frames to `sink` from now on, connecting the stream again when it
-  // was released; any thread but the loop's.
-  void attach(const std::shared_ptr<Sink>& sink) EXCLUDES(mu_);
+  // was released, and completes `started`: with an error when the session
+  // has ended. The completion is queued before any stop notice of the
+  // sink, so the notice finds the stream started; any thread but the loop's.
+  void attach(const std::shared_ptr<Sink>& sink, platform::Completion started) EXCLUDES(mu_);
+  // Sends `sink` the newest picture again, cut to its current rectangle: the
+  // screen has not changed since, or a newer picture would have come; any thread.
+  void resend(const Sink& sink) EXCLUDES(mu_);
   // Stops sending to `sink`; releases the stream when no sink is left; any thread but the loop's.
   void detach(const Sink* sink) EXCLUDES(mu_);
   // The attached sinks, for notices; any thread.
@@ -175,6 +182,8 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
 
 // Sends `sink` the frame of `picture` it wants, when it lies on it; any thread.
 void sendPicture(const Sink& sink, const std::shared_ptr<const Capturer::Picture>& picture);
+// Runs `completion` (if any) with `error` ("" for success) on the callback thread.
+void completeLater(platform::Completion completion, const std::string& error);
 // Tells `sink`'s delegate that its stream ended with `why`; any thread.
 void sendStopNotice(const Sink& sink, const std::string& why);
 

@@ -140,10 +140,7 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
   while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "ua{sv}")) > 0) {
     SharedMonitor monitor;
     if (sd_bus_message_read(m, "u", &monitor.node) < 0) return false;
-    r = readVardict(m, [&](const std::string& key) {
-      if (key != "size") return false;
-      return sd_bus_message_read(m, "v", "(ii)", &monitor.width, &monitor.height) >= 0;
-    });
+    r = readVardict(m, [](const std::string&) { return false; });  // sizes come from PipeWire
     if (r < 0 || sd_bus_message_exit_container(m) < 0) return false;
     out->push_back(monitor);
   }

@@ -16,10 +16,9 @@ inline constexpr const char* kPortalBusName = "org.freedesktop.portal.Desktop";
 inline constexpr const char* kPortalObject = "/org/freedesktop/portal/desktop";
 inline constexpr const char* kScreenCastInterface = "org.freedesktop.portal.ScreenCast";
 
-// A monitor the user shared: its PipeWire node and the size the portal gave.
+// A monitor the user shared: its PipeWire node.
 struct SharedMonitor {
   std::uint32_t node = 0;
-  std::int32_t width = 0, height = 0;  // may be in logical pixels; PipeWire gives the real size
 };
 
 enum class PortalOutcome { granted, refused, failed };

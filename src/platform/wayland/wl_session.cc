@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,6 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
+constexpr auto kFirstPictureWindow = std::chrono::seconds(3);
 constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
 constexpr std::uint64_t kNegotiationPollUs = 50'000;
 
@@ -32,9 +34,6 @@ struct State {
   Clock::time_point failedAt GUARDED_BY(mu);
   std::vector<SharedDisplay> displays GUARDED_BY(mu);
   std::vector<glue::ContentCompletion> waiting GUARDED_BY(mu);
-  // Set by the PipeWire side; read by the session thread.
-  std::string broken GUARDED_BY(mu);
-  int wakeFd GUARDED_BY(mu) = -1;
 };
 
 // The one state, never freed so late callbacks at exit still find it; any thread.
@@ -42,6 +41,45 @@ State& state() {
   static State* s = new State;
   return *s;
 }
+
+// What the PipeWire side of one session tells its thread: why the session
+// cannot go on, and that something changed. Each session has its own, so a
+// late report of an ended session reaches nobody else.
+class Watch {
+ public:
+  Watch() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  // Records `why` (the first reason counts) and wakes the session thread; any thread.
+  void markBroken(const std::string& why) EXCLUDES(mu_) {
+    {
+      MutexLock lock(&mu_);
+      if (broken_.empty()) broken_ = why;
+    }
+    wake();
+  }
+  // Wakes the session thread; any thread.
+  void wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd_.get(), &one, sizeof one);
+  }
+  // Why the session cannot go on, or ""; any thread.
+  std::string broken() const EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    return broken_;
+  }
+  // Waits up to `timeoutUs` for the portal or a wake-up; false once the
+  // portal closed the session; session thread.
+  bool serve(PortalSession& portal, std::uint64_t timeoutUs) {
+    const bool open = portal.serve(fd_.get(), timeoutUs);
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd_.get(), &count, sizeof count);
+    return open;
+  }
+
+ private:
+  mutable Mutex mu_;
+  std::string broken_ GUARDED_BY(mu_);
+  const UniqueFd fd_;
+};
 
 // Completes `completion` with `error` on the callback thread.
 void failLater(glue::ContentCompletion completion, const std::string& error) {
@@ -52,7 +90,7 @@ void failLater(glue::ContentCompletion completion, const std::string& error) {
 }
 
 // Sets the settled phase and answers whoever waited; one line is logged when
-// capture ends for good and nobody waited to carry it; session thread.
+// capture ends and nobody waited to carry it; session thread.
 void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> displays) {
   State& s = state();
   std::vector<glue::ContentCompletion> waiting;
@@ -72,145 +110,127 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
   if (waiting.empty() && phase != Phase::ready) glue::logLine(message);
 }
 
-// Records why the session cannot go on and wakes its thread; any thread.
-void markBroken(const std::string& why) {
-  State& s = state();
-  MutexLock lock(&s.mu);
-  if (s.broken.empty()) s.broken = why;
-  if (s.wakeFd >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(s.wakeFd, &one, sizeof one);
+// A capturer learned its format (`why` empty) or failed; on the loop thread.
+// A changed size ends the streams cut to the old one; the next crop measures again.
+void onCapturerEvent(Watch& watch, Capturer& c, const std::string& why) {
+  if (!why.empty()) {
+    watch.markBroken(why);
+    return;
   }
+  const VideoFormat f = c.format();
+  bool resized = false;
+  {
+    State& s = state();
+    MutexLock lock(&s.mu);
+    for (SharedDisplay& d : s.displays) {
+      if (d.capturer.get() != &c) continue;
+      resized = d.format.width != f.width || d.format.height != f.height;
+      d.format = f;
+    }
+  }
+  if (resized) {
+    for (const auto& sink : c.sinks()) {
+      sendStopNotice(*sink, "display " + std::to_string(c.display()) + " changed size to " +
+                                std::to_string(f.width) + "x" + std::to_string(f.height));
+    }
+  }
+  watch.wake();
 }
 
-// Wakes the session thread; any thread.
-void wake() { markBroken(""); }
-
-// True when every capturer knows its format.
-bool negotiated(const std::vector<std::shared_ptr<Capturer>>& capturers) {
-  for (const auto& c : capturers) {
-    if (c->format().width == 0) return false;
+// Connects PipeWire and a stream per shared monitor, and waits until each
+// knows its format; "" on success, else why not; session thread.
+std::string connectStreams(PortalGrant& grant, PortalSession& portal, const std::shared_ptr<Watch>& watch,
+                           std::vector<std::shared_ptr<Capturer>>* capturers) {
+  std::vector<std::uint32_t> nodes;
+  for (const SharedMonitor& m : grant.monitors) nodes.push_back(m.node);
+  std::string failure;
+  // A producer that dies takes its node along.
+  const std::shared_ptr<Remote> remote = Remote::connect(
+      std::move(grant.pipewire),
+      [watch, nodes](std::uint32_t id) {
+        if (std::find(nodes.begin(), nodes.end(), id) != nodes.end()) {
+          watch->markBroken("the screen cast's PipeWire node " + std::to_string(id) + " went away");
+        }
+      },
+      &failure);
+  if (!remote) return failure;
+  for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
+    auto capturer = std::make_shared<Capturer>(
+        remote, grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
+        [watch](Capturer& c, const std::string& why) { onCapturerEvent(*watch, c, why); });
+    if (!capturer->connect(&failure)) return failure;
+    capturers->push_back(std::move(capturer));
   }
-  return true;
+  const auto negotiated = [&] {
+    return std::all_of(capturers->begin(), capturers->end(), [](const auto& c) { return c->format().width > 0; });
+  };
+  const Clock::time_point deadline = Clock::now() + kNegotiationTimeout;
+  while (!negotiated() && watch->broken().empty() && Clock::now() < deadline &&
+         watch->serve(portal, kNegotiationPollUs)) {
+  }
+  if (!watch->broken().empty()) return watch->broken();
+  return negotiated() ? "" : "PipeWire gave no picture format for the shared monitors within 5 s";
+}
+
+// Serves a ready session until the portal closes it or PipeWire fails, and
+// returns why. The streams stay connected a while, so the first picture is
+// kept for the first crops (a producer that sends on damage may send no
+// other); then those that no library stream reads are let go; session thread.
+std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<std::shared_ptr<Capturer>>& capturers) {
+  const Clock::time_point releaseAt = Clock::now() + kFirstPictureWindow;
+  bool released = false;
+  for (;;) {
+    const bool open = watch.serve(portal, kWatchIntervalUs);
+    if (!released && Clock::now() >= releaseAt) {
+      for (const auto& c : capturers) c->release();
+      released = true;
+    }
+    std::string why = watch.broken();
+    if (why.empty() && !capturers.empty()) why = capturers.front()->remoteFailure();
+    if (why.empty() && !open) why = "the desktop portal closed the screen-cast session";
+    if (!why.empty()) return why;
+  }
 }
 
 // The session thread: opens, serves and closes one session.
 void runSession() {
   common::prepareThisThread("zorsck-portal");
-  State& s = state();
-  UniqueFd wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  {
-    MutexLock lock(&s.mu);
-    s.broken.clear();
-    s.wakeFd = wakeFd.get();
-  }
   const std::string tokenPath = restoreTokenPath();
   PortalSession portal;
   PortalGrant grant = portal.open(loadRestoreToken(tokenPath));
-  std::shared_ptr<Remote> remote;
+  const auto watch = std::make_shared<Watch>();
   std::vector<std::shared_ptr<Capturer>> capturers;
-  std::string failure;
+  std::string failure = grant.message;
   if (grant.outcome == PortalOutcome::granted) {
     // Tokens are single-use: the new one replaces the old, or none is kept.
     saveRestoreToken(tokenPath, grant.restoreToken);
-    std::vector<std::uint32_t> nodes;
-    for (const SharedMonitor& m : grant.monitors) nodes.push_back(m.node);
-    remote = Remote::connect(
-        std::move(grant.pipewire),
-        [nodes](std::uint32_t id) {
-          for (const std::uint32_t node : nodes) {
-            if (node == id) markBroken("the screen cast's PipeWire node " + std::to_string(id) + " went away");
-          }
-        },
-        &failure);
-  } else {
-    failure = grant.message;
-  }
-  for (std::size_t i = 0; remote && failure.empty() && i < grant.monitors.size(); ++i) {
-    auto capturer = std::make_shared<Capturer>(
-        remote, grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
-        [](Capturer& c, const std::string& why) {
-          if (!why.empty()) {
-            markBroken(why);
-            return;
-          }
-          // A changed size ends the streams cut to the old one; the next crop measures again.
-          const VideoFormat f = c.format();
-          bool resized = false;
-          {
-            State& st = state();
-            MutexLock lock(&st.mu);
-            for (SharedDisplay& d : st.displays) {
-              if (d.capturer.get() != &c) continue;
-              resized = d.format.width != f.width || d.format.height != f.height;
-              d.format = f;
-            }
-          }
-          if (resized) {
-            for (const auto& sink : c.sinks()) {
-              sendStopNotice(*sink, "display " + std::to_string(c.display()) + " changed size to " +
-                                        std::to_string(f.width) + "x" + std::to_string(f.height));
-            }
-          }
-          wake();
-        });
-    if (!capturer->connect(&failure)) break;
-    capturers.push_back(std::move(capturer));
-  }
-  if (failure.empty()) {
-    const Clock::time_point deadline = Clock::now() + kNegotiationTimeout;
-    while (!negotiated(capturers) && Clock::now() < deadline && portal.serve(wakeFd.get(), kNegotiationPollUs)) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
-    }
-    if (!negotiated(capturers)) failure = "PipeWire gave no picture format for the shared monitors within 5 s";
-    MutexLock lock(&s.mu);
-    if (failure.empty() && !s.broken.empty()) failure = s.broken;
+    failure = connectStreams(grant, portal, watch, &capturers);
   }
   if (!failure.empty()) {
     for (const auto& c : capturers) c->disconnect();
-    capturers.clear();
-    {
-      MutexLock lock(&s.mu);
-      s.wakeFd = -1;
-    }
-    settle(grant.outcome == PortalOutcome::refused ? Phase::refused : Phase::failed,
-           grant.outcome == PortalOutcome::refused
-               ? "screen capture refused: " + failure + "; not asking again in this process"
-               : "screen capture unavailable: " + failure,
+    const bool refused = grant.outcome == PortalOutcome::refused;
+    settle(refused ? Phase::refused : Phase::failed,
+           refused ? "screen capture refused: " + failure + "; not asking again in this process"
+                   : "screen capture unavailable: " + failure,
            {});
     return;
   }
   std::vector<SharedDisplay> displays;
-  for (const auto& c : capturers) {
-    c->release();  // connected again by the first stream that reads it
-    displays.push_back({c->display(), c->format(), c});
-  }
+  for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
   settle(Phase::ready, "", std::move(displays));
 
-  // Served until the portal closes the session or PipeWire fails.
-  std::string why;
-  for (;;) {
-    const bool open = portal.serve(wakeFd.get(), kWatchIntervalUs);
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(wakeFd.get(), &count, sizeof count);
-    {
-      MutexLock lock(&s.mu);
-      why = s.broken;
-    }
-    if (why.empty()) why = remote->failure();
-    if (why.empty() && !open) why = "the desktop portal closed the screen-cast session";
-    if (!why.empty()) break;
-  }
+  const std::string why = serveSession(portal, *watch, capturers);
   {
+    // The next use opens a new session, beside this one's ending.
+    State& s = state();
     MutexLock lock(&s.mu);
-    s.phase = Phase::idle;  // the next use opens a new session
+    s.phase = Phase::idle;
     s.displays.clear();
-    s.wakeFd = -1;
   }
+  // Disconnected first: a stream that attaches from now on fails to start.
   for (const auto& c : capturers) {
-    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
     c->disconnect();
+    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
   }
   portal.close();
 }
