@@ -15,6 +15,7 @@
 #include "pattern.h"
 #include "zorsck.h"
 
+/* The clock `id` in nanoseconds; any thread. */
 static long long clock_ns(clockid_t id) {
   struct timespec t;
   clock_gettime(id, &t);
@@ -29,6 +30,7 @@ static long long change(void) {
   return p[0] | p[1] << 8 | p[2] << 16;
 }
 
+/* Waits for the first frame, then measures as `mode` says and prints the figures; main thread. */
 int main(int argc, char** argv) {
   const char* mode = argc > 1 ? argv[1] : "";
   const double seconds = argc > 2 ? atof(argv[2]) : 0;

@@ -24,19 +24,20 @@ struct consumer {
   long long (*changes)[2];
 };
 
+/* The clock `id` in nanoseconds; any thread. */
 static long long clock_ns(clockid_t id) {
   struct timespec t;
   clock_gettime(id, &t);
   return (long long)t.tv_sec * 1000000000 + t.tv_nsec;
 }
 
-/* Keeps the negotiated size; PipeWire's thread. */
+/* Keeps the negotiated size; main thread (the loop's). */
 static void on_param_changed(void* data, uint32_t id, const struct spa_pod* param) {
   struct consumer* c = data;
   if (param != NULL && id == SPA_PARAM_Format) spa_format_video_raw_parse(param, &c->format);
 }
 
-/* Takes one buffer, notes a new change, gives it back; PipeWire's thread. */
+/* Takes one buffer, notes a new change, gives it back; main thread (the loop's). */
 static void on_process(void* data) {
   struct consumer* c = data;
   struct pw_buffer* b = pw_stream_dequeue_buffer(c->stream);
@@ -59,6 +60,7 @@ static void on_process(void* data) {
 static const struct pw_stream_events events = {
     PW_VERSION_STREAM_EVENTS, .param_changed = on_param_changed, .process = on_process};
 
+/* Connects, runs the stream until SECONDS have passed since the first frame, prints the figures; main thread. */
 int main(int argc, char** argv) {
   if (argc != 4) return fprintf(stderr, "usage: %s FD NODE SECONDS\n", argv[0]), 2;
   pw_init(NULL, NULL);
