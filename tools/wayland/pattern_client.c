@@ -29,6 +29,7 @@ static void on_global(void* data, struct wl_registry* r, uint32_t name, const ch
   if (strcmp(iface, wl_shm_interface.name) == 0) shm = wl_registry_bind(r, name, &wl_shm_interface, 1);
   if (strcmp(iface, xdg_wm_base_interface.name) == 0) wm_base = wl_registry_bind(r, name, &xdg_wm_base_interface, 1);
 }
+/* Ignores globals that go away: the window lives no longer than the compositor; on dispatch. */
 static void on_global_remove(void* data, struct wl_registry* r, uint32_t name) { (void)data, (void)r, (void)name; }
 static const struct wl_registry_listener registry_listener = {on_global, on_global_remove};
 
