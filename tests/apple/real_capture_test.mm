@@ -88,8 +88,10 @@ zp::StreamConfiguration configuration(double w, double h, double scale) {
 }
 
 TEST(AppleCapture, StreamDeliversBgraFramesAndCompletesWhatItIsAsked) {
-  if (!zp::osAtLeast(12, 3, 0) || !CGPreflightScreenCaptureAccess()) {
-    GTEST_SKIP() << "needs macOS 12.3 or later and screen-recording permission";
+  if (!zp::osAtLeast(12, 3, 0)) GTEST_SKIP() << "no live capture: ScreenCaptureKit needs macOS 12.3 or later";
+  if (!CGPreflightScreenCaptureAccess()) {
+    GTEST_SKIP() << "no live capture: this process has no screen-recording permission "
+                    "(System Settings > Privacy & Security > Screen Recording)";
   }
   EXPECT_NEAR(zp::wallClockNow(), Seconds(std::chrono::system_clock::now().time_since_epoch()).count(), 5.0);
   const zp::DisplayRef display = mainDisplay();

@@ -32,9 +32,8 @@ class WlDisplay : public platform::Display {
 
 class WlFilter : public platform::ContentFilter {
  public:
-  explicit WlFilter(const WlDisplay& d) : display(d.id()), capturer(d.capturer()) {}
-  const platform::DisplayId display;
-  const std::weak_ptr<Capturer> capturer;
+  explicit WlFilter(const WlDisplay& d) : capturer(d.capturer()) {}
+  const std::weak_ptr<Capturer> capturer;  // the monitor's stream
 };
 
 // Why `config`'s rectangle cannot be cut from `capturer`'s frames, or "".

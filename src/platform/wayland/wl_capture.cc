@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -314,7 +315,8 @@ void Capturer::resend(const Sink& sink) {
   std::shared_ptr<const Picture> last;
   {
     MutexLock lock(&mu_);
-    last = last_;
+    const bool attached = std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.get() == &sink; });
+    if (attached) last = last_;
   }
   if (last) sendPicture(sink, last);
 }

@@ -124,8 +124,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   // has ended. The completion is queued before any stop notice of the
   // sink, so the notice finds the stream started; any thread but the loop's.
   void attach(const std::shared_ptr<Sink>& sink, platform::Completion started) EXCLUDES(mu_);
-  // Sends `sink` the newest picture again, cut to its current rectangle: the
-  // screen has not changed since, or a newer picture would have come; any thread.
+  // Sends `sink`, when attached, the newest picture again, cut to its current
+  // rectangle: the screen has not changed since, or a newer picture would
+  // have come; any thread.
   void resend(const Sink& sink) EXCLUDES(mu_);
   // Stops sending to `sink`; releases the stream when no sink is left; any thread but the loop's.
   void detach(const Sink* sink) EXCLUDES(mu_);

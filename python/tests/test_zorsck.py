@@ -1,0 +1,216 @@
+import ctypes
+import datetime
+import os
+import tracemalloc
+import zlib
+
+import numpy as np
+import pytest
+
+import zorsck
+from zorsck import _lib, mss, screen as screen_module
+from zorsck.layout import Display
+
+W, H = 1920, 1080  # the simulated library's default display
+
+
+def expected(x, y, w, h, seq):
+    """The simulated display's pattern: B = X, G = Y, R = X/256 + 16 * (Y/256), A = frame number."""
+    X, Y = np.meshgrid(np.arange(x, x + w), np.arange(y, y + h))
+    return np.stack([X % 256, Y % 256, (X >> 8) % 16 + 16 * ((Y >> 8) % 16),
+                     np.full_like(X, seq % 256)], axis=-1).astype(np.uint8)
+
+
+@pytest.fixture(scope="module")
+def screen():
+    with zorsck.Screen() as s:
+        yield s
+
+
+def grab_into_array(s, x, y, w, h):
+    return s.grab_into(np.zeros((h, w, 4), np.uint8), x, y)
+
+
+def grab_into_bytes(s, x, y, w, h):
+    out = bytearray(w * h * 4)
+    s.grab_into(out, x, y, size=(w, h))
+    return np.frombuffer(out, np.uint8).reshape(h, w, 4)
+
+
+def grab_without_numpy(s, x, y, w, h):
+    saved, screen_module._np = screen_module._np, None
+    try:
+        out = s.grab(x, y, w, h)
+    finally:
+        screen_module._np = saved
+    assert isinstance(out, zorsck.Pixels) and (out.width, out.height) == (w, h)
+    return np.frombuffer(out, np.uint8).reshape(h, w, 4)
+
+
+@pytest.mark.parametrize("how", [zorsck.Screen.grab, grab_into_array, grab_into_bytes, grab_without_numpy])
+@pytest.mark.parametrize("rect", [(0, 0, 1, 1), (255, 255, 3, 2), (W - 3, H - 2, 3, 2), (300, 600, 64, 48)])
+def test_grab_copies_exact_pixels(screen, how, rect):
+    got = how(screen, *rect)
+    assert got.shape == (rect[3], rect[2], 4)
+    np.testing.assert_array_equal(got, expected(*rect, screen.seq))
+    age = datetime.datetime.now(datetime.timezone.utc) - screen.timestamp
+    assert screen.timestamp.tzinfo is datetime.timezone.utc and abs(age.total_seconds()) < 5
+
+
+def test_grab_many_cuts_one_frame(screen):
+    rects = [(x, y, 400, 300) for x in (0, 700, 1500) for y in (0, 500)] * 4
+    arrays = screen.grab_many(rects)
+    for array, rect in zip(arrays, rects):
+        np.testing.assert_array_equal(array, expected(*rect, screen.seq))
+
+
+def test_grab_into_allocates_nothing(screen):
+    out = np.empty((480, 640, 4), np.uint8)
+    screen.grab_into(out, 0, 0)
+    tracemalloc.start()
+    for _ in range(100):
+        screen.grab_into(out, 10, 20)
+    peak = tracemalloc.get_traced_memory()[1]
+    tracemalloc.stop()
+    assert peak < 20_000, f"{peak} bytes traced around grabs of {out.nbytes} bytes"
+
+
+def test_rectangle_past_the_edge_is_not_servable(screen):
+    with pytest.raises(zorsck.NotServable):
+        screen.grab(W - 1, 0, 2, 1)
+
+
+class Stub:
+    """A stand-in library: answers from lists (the last one repeats) and records every call."""
+
+    def __init__(self, ensure=0, crop=(0,), crop_seq=(0,), seq=7):
+        self.answers = {"ensure": [ensure], "crop": list(crop), "crop_seq": list(crop_seq)}
+        self.seq, self.calls = seq, []
+
+    def _answer(self, name, outs=()):
+        self.calls.append(name)
+        answers = self.answers[name]
+        status = answers.pop(0) if len(answers) > 1 else answers[0]
+        if status == 0 and outs:
+            outs[1].contents.value = self.seq
+        return status
+
+    def zor_sck_ensure(self, display, fps): return self._answer("ensure")
+    def zor_sck_crop(self, *args): return self._answer("crop", args[-2:])
+    def zor_sck_crop_seq(self, *args): return self._answer("crop_seq", args[-2:])
+    def zor_sck_seq(self): return self.seq
+    def zor_sck_stop(self): self.calls.append("stop")
+
+
+@pytest.fixture
+def stub():
+    made = []
+
+    def use(**answers):
+        made.append(Stub(**answers))
+        _lib.use(made[-1])
+        return made[-1]
+    previous = _lib.use(None)
+    yield use
+    _lib.use(previous)
+
+
+@pytest.mark.parametrize("answers, call, error", [
+    (dict(ensure=-1), lambda s: None, zorsck.CaptureUnavailable),
+    (dict(crop=(-1,)), lambda s: s.grab(0, 0, 1, 1), zorsck.CaptureUnavailable),
+    (dict(crop=(2,)), lambda s: s.grab(0, 0, 1, 1), ValueError),
+    (dict(crop=(1,)), lambda s: s.grab(0, 0, 1, 1, timeout=0), TimeoutError),
+    (dict(crop_seq=(3,)), lambda s: s.grab_many([(0, 0, 1, 1)] * 2), zorsck.FrameGone),
+    (dict(crop_seq=(2,)), lambda s: s.grab_many([(0, 0, 1, 1)] * 2), zorsck.NotServable),
+])
+def test_each_refusal_raises_its_error(stub, answers, call, error):
+    stub(**answers)
+    with pytest.raises(error) as raised:
+        call(zorsck.Screen())
+    assert isinstance(raised.value, zorsck.ZorsckError)
+
+
+def test_grab_many_starts_over_when_the_frame_is_replaced_and_changed_compares_seq(stub):
+    lib = stub(crop_seq=(0, 3, 0), seq=5)
+    s = zorsck.Screen()
+    assert len(s.grab_many([(0, 0, 1, 1)] * 3)) == 3 and s.seq == 5
+    assert lib.calls == ["ensure", "crop", "crop_seq", "crop_seq", "crop", "crop_seq", "crop_seq"]
+    assert not s.changed()
+    lib.seq = 6
+    assert s.changed()
+    with s:
+        pass
+    assert lib.calls[-1] == "stop"
+
+
+read_only = np.zeros((2, 2, 4), np.uint8)
+read_only.flags.writeable = False
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda s: s.grab(0, 0, 0, 1), ValueError),
+    (lambda s: s.grab(0, 0, 1, -1), ValueError),
+    (lambda s: s.grab(2**31, 0, 1, 1), ValueError),
+    (lambda s: s.grab(0, -2**31 - 1, 1, 1), ValueError),
+    (lambda s: s.grab(0.5, 0, 1, 1), TypeError),
+    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.float32), 0, 0), TypeError),
+    (lambda s: s.grab_into(np.zeros((2, 2, 3), np.uint8), 0, 0), TypeError),
+    (lambda s: s.grab_into(np.zeros((2, 4, 4), np.uint8)[:, ::2], 0, 0), ValueError),
+    (lambda s: s.grab_into(np.zeros((0, 2, 4), np.uint8), 0, 0), ValueError),
+    (lambda s: s.grab_into(read_only, 0, 0), ValueError),
+    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.uint8), 0, 2**31), ValueError),
+    (lambda s: s.grab_into(bytes(16), 0, 0, size=(2, 2)), ValueError),
+    (lambda s: s.grab_into(bytearray(15), 0, 0, size=(2, 2)), ValueError),
+    (lambda s: s.grab_many([(0, 0, 1, 1), (0, 0, 0, 1)]), ValueError),
+])
+def test_bad_input_raises_before_any_call(stub, call, error):
+    lib = stub()
+    s = zorsck.Screen()
+    with pytest.raises(error):
+        call(s)
+    assert lib.calls == ["ensure"]
+
+
+def test_library_search_prefers_the_versioned_name(tmp_path, monkeypatch):
+    (tmp_path / "lib").mkdir()
+    for name in ("libzorsck.so", "libzorsck.so.0"):
+        (tmp_path / "lib" / name).touch()
+    monkeypatch.setattr("sys.prefix", str(tmp_path))
+    monkeypatch.delenv("ZORSCK_LIBRARY")
+    assert _lib.candidates()[:2] == [str(tmp_path / "lib" / n) for n in ("libzorsck.so.0", "libzorsck.so")]
+    monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
+    assert _lib.candidates() == ["/x/libz.so"]
+
+
+def test_mss_drop_in_shape(tmp_path):
+    with mss.mss() as sct:
+        assert sct.monitors == [{"left": 0, "top": 0, "width": W, "height": H}] * 2
+        by_dict = sct.grab({"left": 250, "top": 500, "width": 20, "height": 10})
+        by_tuple = sct.grab((250, 500, 270, 510))
+        names = list(sct.save(mon=-1, output=str(tmp_path / "all-{mon}-{width}.png")))
+    assert names == [str(tmp_path / f"all-0-{W}.png")]
+    assert by_tuple.bgra[:4] == by_dict.bgra[:4] and by_dict.size == (20, 10) and by_dict.pos == (250, 500)
+    assert (by_dict.left, by_dict.top, by_dict.width, by_dict.height) == (250, 500, 20, 10)
+    array = np.array(by_dict)
+    want = expected(250, 500, 20, 10, array[0, 0, 3])
+    np.testing.assert_array_equal(array, want)
+    assert by_dict.pixel(19, 9) == tuple(want[9, 19, 2::-1]) == by_dict.pixels[9][19]
+    assert by_dict.rgb == want[:, :, 2::-1].tobytes()
+    png = mss.tools.to_png(by_dict.rgb, by_dict.size)
+    rows = zlib.decompress(png[png.index(b"IDAT") + 4:png.index(b"IEND") - 8])
+    assert rows == b"".join(b"\0" + want[y, :, 2::-1].tobytes() for y in range(10))
+    with pytest.raises(mss.exception.ScreenShotError):
+        by_dict.pixel(20, 0)
+
+
+def test_mss_composes_monitors_with_black_between(monkeypatch):
+    sct = mss.mss()
+    sct._layout = [Display(0, 0, 0, 0, 100, 50, True), Display(0, 0, 200, 10, 100, 50, False)]
+    assert sct.monitors[0] == {"left": 0, "top": 0, "width": 300, "height": 60}
+    shot = np.array(sct.grab({"left": 90, "top": 5, "width": 120, "height": 10}))[:, :, :3]
+    np.testing.assert_array_equal(shot[:, :10], expected(90, 5, 10, 10, 0)[:, :, :3])
+    assert not shot[:5, 10:].any() and not shot[:, 10:110].any()
+    np.testing.assert_array_equal(shot[5:, 110:], expected(0, 0, 10, 5, 0)[:, :, :3])
+    for bad in ({"left": 100, "top": 0, "width": 100, "height": 5}, (0, 0, 0, 5)):
+        with pytest.raises(mss.ScreenShotError):
+            sct.grab(bad)

@@ -1,0 +1,173 @@
+"""The layout of the displays the library serves, and their ids.
+
+On X11 the ids are computed exactly as src/platform/x11/x11_monitors.cc does:
+(screen << 29) | (monitor name atom & (2**29 - 1)), or (screen << 29) | 1 for a
+screen's root window (RandR older than 1.5, no monitors listed, or a name atom
+of 0). The two must change together. Elsewhere (the simulated library, Wayland,
+no X server) the layout is one display, id 0, at (0, 0), whose size is found by
+cropping single pixels: the library answers "not servable" past the edge.
+"""
+import collections
+import ctypes
+import ctypes.util
+import os
+import struct
+
+Display = collections.namedtuple("Display", "id screen x y width height primary")
+SCREEN_SHIFT = 29
+ATOM_MASK = (1 << SCREEN_SHIFT) - 1
+
+
+class _Iter(ctypes.Structure):
+    _fields_ = [("data", ctypes.c_void_p), ("rem", ctypes.c_int), ("index", ctypes.c_int)]
+
+
+class _Cookie(ctypes.Structure):
+    _fields_ = [("sequence", ctypes.c_uint)]
+
+
+def _xcb():
+    """(libxcb, libxcb-randr, free) with the prototypes used here; OSError when missing."""
+    xcb, randr = ctypes.CDLL("libxcb.so.1"), ctypes.CDLL("libxcb-randr.so.0")
+    vp = ctypes.c_void_p
+    xcb.xcb_connect.argtypes, xcb.xcb_connect.restype = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int)], vp
+    xcb.xcb_connection_has_error.argtypes = xcb.xcb_disconnect.argtypes = [vp]
+    xcb.xcb_get_setup.argtypes, xcb.xcb_get_setup.restype = [vp], vp
+    xcb.xcb_setup_roots_iterator.argtypes, xcb.xcb_setup_roots_iterator.restype = [vp], _Iter
+    xcb.xcb_screen_next.argtypes = [ctypes.POINTER(_Iter)]
+    xcb.xcb_get_extension_data.argtypes, xcb.xcb_get_extension_data.restype = [vp, vp], vp
+    randr.xcb_randr_query_version.argtypes = [vp, ctypes.c_uint32, ctypes.c_uint32]
+    randr.xcb_randr_get_monitors.argtypes = [vp, ctypes.c_uint32, ctypes.c_uint8]
+    for name in ("xcb_randr_query_version", "xcb_randr_get_monitors"):
+        getattr(randr, name).restype = _Cookie
+        getattr(randr, name + "_reply").argtypes = [vp, _Cookie, ctypes.POINTER(vp)]
+        getattr(randr, name + "_reply").restype = vp
+    free = ctypes.CDLL(None).free
+    free.argtypes = [vp]
+    return xcb, randr, free
+
+
+def _reply(free, address, size):
+    """The first `size` bytes of an xcb reply, then frees it; b"" for none."""
+    if not address:
+        return b""
+    data = ctypes.string_at(address, size)
+    free(address)
+    return data
+
+
+def x11_displays():
+    """Every display of the X server in $DISPLAY, the default screen's primary first,
+    then the rest of that screen, then the other screens; None without a server."""
+    if not os.environ.get("DISPLAY"):
+        return None
+    try:
+        xcb, randr, free = _xcb()
+    except OSError:
+        return None
+    default = ctypes.c_int(0)
+    conn = xcb.xcb_connect(None, ctypes.byref(default))
+    try:
+        if not conn or xcb.xcb_connection_has_error(conn):
+            return None
+        ext = xcb.xcb_get_extension_data(conn, ctypes.addressof(ctypes.c_char.in_dll(randr, "xcb_randr_id")))
+        monitors = False
+        if ext and ctypes.string_at(ext, 9)[8]:
+            err = ctypes.c_void_p()
+            version = _reply(free, randr.xcb_randr_query_version_reply(
+                conn, randr.xcb_randr_query_version(conn, 1, 5), ctypes.byref(err)), 16)
+            free(err)
+            monitors = len(version) == 16 and struct.unpack_from("=II", version, 8) >= (1, 5)
+        mine, others = [], []
+        it = xcb.xcb_setup_roots_iterator(xcb.xcb_get_setup(conn))
+        index = 0
+        while it.rem > 0:
+            root, = struct.unpack_from("=I", ctypes.string_at(it.data, 4))
+            width, height = struct.unpack_from("=HH", ctypes.string_at(it.data, 24), 20)
+            found = _screen_monitors(xcb, randr, free, conn, root, index) if monitors else []
+            if found is None:
+                return None
+            found = found or [Display((index << SCREEN_SHIFT) | 1, index, 0, 0, width, height, True)]
+            found.sort(key=lambda d: not d.primary)  # stable: the primary leads its screen
+            (mine if index == default.value else others).extend(found)
+            xcb.xcb_screen_next(ctypes.byref(it))
+            index += 1
+        return mine + others
+    finally:
+        if conn:
+            xcb.xcb_disconnect(conn)
+
+
+def _screen_monitors(xcb, randr, free, conn, root, index):
+    """The RandR monitors of one screen's root window; None when the server did not answer."""
+    err = ctypes.c_void_p()
+    address = randr.xcb_randr_get_monitors_reply(conn, randr.xcb_randr_get_monitors(conn, root, 1),
+                                                ctypes.byref(err))
+    free(err)
+    if not address:
+        return None
+    length, = struct.unpack_from("=I", ctypes.string_at(address, 8), 4)
+    data = _reply(free, address, 32 + 4 * length)
+    count, = struct.unpack_from("=I", data, 12)
+    found, offset = [], 32
+    for _ in range(count):
+        name, primary, _auto, outputs, x, y, w, h = struct.unpack_from("=IBBHhhHH", data, offset)
+        offset += 24 + 4 * outputs
+        if w == 0 or h == 0:
+            continue
+        ident = (index << SCREEN_SHIFT) | (name & ATOM_MASK) if name & ATOM_MASK else (index << SCREEN_SHIFT) | 1
+        found.append(Display(ident, index, x, y, w, h, bool(primary)))
+    return found
+
+
+def probed_display(screen):
+    """The one display that `screen` (a Screen of display 0) serves, its size found by
+    cropping single pixels until the library answers that they lie outside."""
+    from .errors import NotServable
+    from .screen import Pixels, target
+    pixel = Pixels.blank(1, 1)
+    address = target(pixel)[0]
+
+    def inside(x, y):
+        try:
+            screen._crop(address, x, y, 1, 1, None)
+            return True
+        except NotServable:
+            return False
+
+    def extent(along_x):
+        low, high = 0, 1  # inside(low); find the first outside
+        while inside(high, 0) if along_x else inside(0, high):
+            low, high = high, min(high * 2, 1 << 31)
+            if low == high:
+                return low + 1
+        while high - low > 1:
+            mid = (low + high) // 2
+            low, high = (mid, high) if (inside(mid, 0) if along_x else inside(0, mid)) else (low, mid)
+        return high
+
+    if not inside(0, 0):
+        return None
+    return Display(0, 0, 0, 0, extent(True), extent(False), True)
+
+
+def backend_is_x11(path):
+    """Whether the library at `path` reads X11 (not the simulated display, not Wayland)."""
+    if "zorsck-sim" in os.path.basename(path or ""):
+        return False
+    chosen = os.environ.get("ZOR_SCK_BACKEND", "")
+    if chosen:
+        return chosen == "x11"
+    return not os.environ.get("WAYLAND_DISPLAY")
+
+
+def displays(screen=None):
+    """The displays the loaded library serves (see the module's text)."""
+    from . import _lib
+    from .screen import Screen
+    if backend_is_x11(getattr(_lib.load(), "path", "")):
+        found = x11_displays()
+        if found:
+            return found
+    found = probed_display(screen or Screen(0))
+    return [found] if found else []

@@ -1,0 +1,187 @@
+"""Screen: rectangles of one display as (h, w, 4) uint8 BGRA arrays."""
+import ctypes
+import datetime
+import operator
+import time
+
+try:
+    import numpy as _np
+except ImportError:  # grabs then come back as Pixels
+    _np = None
+
+from . import _lib
+from .errors import CaptureUnavailable, FirstFrameTimeout, FrameGone, NotServable, ZorsckError
+
+OK, NO_FRAME_YET, NOT_SERVABLE, FRAME_GONE, ERROR = 0, 1, 2, 3, -1
+I32 = (-(1 << 31), (1 << 31) - 1)
+U32_MAX = (1 << 32) - 1
+_ensured = [None]  # the display this process last passed to zor_sck_ensure
+_UNAVAILABLE = ("no screen capture here (no X display with MIT-SHM, macOS older than 12.3), "
+                "or the frame's memory could not be read")
+
+
+class Pixels(bytearray):
+    """BGRA pixels without numpy: rows top to bottom, width * 4 bytes each."""
+    width = height = 0
+
+    @classmethod
+    def blank(cls, w, h):
+        """Zeroed pixels of w x h."""
+        p = cls(w * h * 4)
+        p.width, p.height = w, h
+        return p
+
+
+def checked_int(value, low, high, what):
+    """`value` as an int within [low, high], else TypeError / ValueError."""
+    try:
+        value = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
+    if not low <= value <= high:
+        raise ValueError(f"{what} {value} is outside [{low}, {high}]")
+    return value
+
+
+def checked_rect(x, y, w, h):
+    """(x, y, w, h) checked: int32 corner, sizes from 1 to 2**32 - 1."""
+    return (checked_int(x, *I32, "x"), checked_int(y, *I32, "y"),
+            checked_int(w, 1, U32_MAX, "width"), checked_int(h, 1, U32_MAX, "height"))
+
+
+def target(out, size=None):
+    """(address, w, h, keep-alive) of a writable C-contiguous buffer for w x h BGRA pixels."""
+    if _np is not None and isinstance(out, _np.ndarray):
+        if out.dtype != _np.uint8 or out.ndim != 3 or out.shape[2] != 4:
+            raise TypeError(f"need a uint8 array of shape (h, w, 4), not {out.dtype} {out.shape}")
+        if not out.flags.c_contiguous or not out.flags.writeable:
+            raise ValueError("the array must be C-contiguous and writable")
+        h, w = out.shape[:2]
+        if size is not None and tuple(size) != (w, h):
+            raise ValueError(f"size {tuple(size)} does not match the array's {w}x{h}")
+        if w == 0 or h == 0:
+            raise ValueError("the array is empty")
+        return out.__array_interface__["data"][0], w, h, None
+    view = memoryview(out)
+    if view.readonly or not view.c_contiguous:
+        raise ValueError("the buffer must be writable and C-contiguous")
+    w, h = size if size is not None else (getattr(out, "width", 0), getattr(out, "height", 0))
+    w, h = checked_int(w, 1, U32_MAX, "width"), checked_int(h, 1, U32_MAX, "height")
+    if view.nbytes != w * h * 4:
+        raise ValueError(f"the buffer holds {view.nbytes} bytes, {w}x{h} BGRA needs {w * h * 4}")
+    keep = (ctypes.c_char * view.nbytes).from_buffer(view.cast("B"))
+    return ctypes.addressof(keep), w, h, keep
+
+
+class Screen:
+    """Grabs rectangles of one display (0: the main one). Use one Screen per thread;
+    as a context manager it stops the capture stream on exit."""
+
+    def __init__(self, display=0, timeout=5.0):
+        self.display = checked_int(display, 0, U32_MAX, "display")
+        self.timeout = timeout  # seconds a grab waits for a starting stream's first frame
+        self.seq = 0  # sequence number of the last grab's frame; 0 before the first
+        self._lib = _lib.load()
+        self._ts, self._seq = ctypes.c_uint64(), ctypes.c_uint64()
+        self._outs = (ctypes.pointer(self._ts), ctypes.pointer(self._seq))
+        self._ensure()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def _ensure(self):
+        """Keeps the stream on this display (stopping one on another display)."""
+        if self._lib.zor_sck_ensure(self.display, 0) == ERROR:
+            raise CaptureUnavailable(_UNAVAILABLE)
+        _ensured[0] = self.display
+
+    def _crop(self, address, x, y, w, h, timeout):
+        """Copies the rectangle into `address`, waiting for a starting stream; raises on refusal."""
+        status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *self._outs)
+        deadline, pause = None, 0.0005
+        while status != OK:
+            if status == NO_FRAME_YET:
+                now = time.monotonic()
+                if deadline is None:
+                    deadline = now + (self.timeout if timeout is None else timeout)
+                if now >= deadline:
+                    raise FirstFrameTimeout(f"no frame of display {self.display} came within "
+                                            f"{self.timeout if timeout is None else timeout} s")
+                time.sleep(min(pause, deadline - now))
+                pause = min(pause * 2, 0.01)
+            elif status == NOT_SERVABLE and self.display != 0 and _ensured[0] != self.display:
+                self._ensure()  # another Screen moved the stream to its display
+            elif status == NOT_SERVABLE:
+                raise NotServable(f"{w}x{h} at ({x}, {y}) is not servable from display "
+                                  f"{self.display}: outside its frame, or too large")
+            elif status == ERROR:
+                raise CaptureUnavailable(_UNAVAILABLE)
+            else:
+                raise ZorsckError(f"zor_sck_crop answered {status}")
+            status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *self._outs)
+        self.seq = self._seq.value
+
+    def grab(self, x, y, w, h, timeout=None):
+        """The w x h rectangle at (x, y): an (h, w, 4) uint8 BGRA array (Pixels without numpy)."""
+        x, y, w, h = checked_rect(x, y, w, h)
+        if _np is not None:
+            out = _np.empty((h, w, 4), _np.uint8)
+            self._crop(out.__array_interface__["data"][0], x, y, w, h, timeout)
+        else:
+            out = Pixels.blank(w, h)
+            self._crop(target(out)[0], x, y, w, h, timeout)
+        return out
+
+    def grab_into(self, out, x, y, size=None, timeout=None):
+        """Copies the rectangle at (x, y) of out's size into `out` (an (h, w, 4) uint8 array,
+        or a writable buffer of w * h * 4 bytes with size=(w, h)); allocates nothing."""
+        address, w, h, keep = target(out, size)
+        x, y = checked_int(x, *I32, "x"), checked_int(y, *I32, "y")
+        self._crop(address, x, y, w, h, timeout)
+        del keep
+        return out
+
+    def grab_many(self, rects, timeout=None, attempts=8):
+        """Arrays of several (x, y, w, h) rectangles, all cut from the very same frame."""
+        rects = [checked_rect(*r) for r in rects]
+        for _ in range(attempts):
+            outs = [_np.empty((h, w, 4), _np.uint8) if _np is not None else Pixels.blank(w, h)
+                    for _, _, w, h in rects]
+            if not outs:
+                return outs
+            self._crop(target(outs[0])[0], *rects[0], timeout)
+            seq = self._seq.value
+            for out, (x, y, w, h) in zip(outs[1:], rects[1:]):
+                status = self._lib.zor_sck_crop_seq(self.display, seq, x, y, w, h, target(out)[0],
+                                                    *self._outs)
+                if status == FRAME_GONE:
+                    break
+                if status == NOT_SERVABLE:
+                    raise NotServable(f"{w}x{h} at ({x}, {y}) lies outside frame {seq}")
+                if status != OK:
+                    raise CaptureUnavailable(_UNAVAILABLE) if status == ERROR else \
+                        ZorsckError(f"zor_sck_crop_seq answered {status}")
+            else:
+                self.seq = seq
+                return outs
+        raise FrameGone(f"the frame was replaced {attempts} times while the rectangles were cut")
+
+    @property
+    def timestamp(self):
+        """When the last grab's frame was presented (aware, UTC); None before the first grab."""
+        if self.seq == 0:
+            return None
+        return datetime.datetime.fromtimestamp(self._ts.value / 1000, datetime.timezone.utc)
+
+    def changed(self):
+        """True when a newer frame than the last grab's has arrived."""
+        return self._lib.zor_sck_seq() != self.seq
+
+    def stop(self):
+        """Stops the capture stream now; the next grab starts a new one."""
+        self._lib.zor_sck_stop()
+
+    close = stop
