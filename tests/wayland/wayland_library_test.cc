@@ -1,0 +1,207 @@
+// libzorsck.so end to end through the five functions with ZOR_SCK_BACKEND=wayland,
+// on a headless sway behind the ScreenCast portal that the suite starts: exact
+// pixels of the background and of the test window in both modes, sequenced
+// crops, frames only after a change, the idle stop, a saved permission reused
+// by the next process, a declined request not asked again, and a compositor
+// that dies under a stream.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "pattern.h"
+#include "support/stderr_capture.h"
+#include "wayland_suite.h"
+#include "zorsck.h"
+
+namespace zorsck::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Rect { std::int32_t x, y; std::uint32_t w, h; };
+struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
+const Rect kWindow{kPatternX - 1, kPatternY - 1, kPatternW + 2, kPatternH + 2};  // with a frame of background
+
+// One zor_sck_crop of `r`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
+Crop crop(const Rect& r, std::uint64_t seq = 0) {
+  Crop c;
+  c.pixels.resize(std::size_t{r.w} * r.h * 4);
+  c.status = seq == 0 ? zor_sck_crop(0, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
+                      : zor_sck_crop_seq(0, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
+  return c;
+}
+
+// Checks that `c` shows the screen at `r`: the test window on background `rgb`, opaque; test thread.
+::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint32_t rgb) {
+  if (c.status != 0) return ::testing::AssertionFailure() << "the crop answered " << c.status;
+  for (std::uint32_t row = 0; row < r.h; ++row) {
+    for (std::uint32_t col = 0; col < r.w; ++col) {
+      const std::uint32_t x = r.x + col - kPatternX, y = r.y + row - kPatternY;  // window pixel, wrapping below 0
+      const std::uint32_t want = x < kPatternW && y < kPatternH ? patternPixel(x, y) : rgb;
+      const std::uint8_t* p = &c.pixels[(std::size_t{row} * r.w + col) * 4];
+      const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
+      if (got != (want | 0xFF000000u)) {
+        char diff[80];
+        std::snprintf(diff, sizeof diff, "pixel %u,%u is ARGB %08X, not %08X", r.x + col, r.y + row, got, want | 0xFF000000u);
+        return ::testing::AssertionFailure() << diff;
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Polls `done` until it holds, for at most `limit`; test thread.
+template <typename Done>
+bool waitUntil(Done done, Clock::duration limit = 10s) {
+  for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(5ms)) {
+    if (Clock::now() > end) return false;
+  }
+  return true;
+}
+
+// Crops `r` until it shows background `rgb` (a stream starts, a repaint passes
+// through grey), for at most 10 s; the last answer. The portal sends a new
+// session's first frame only after a change on screen: while there is no frame,
+// the background is painted again, once a second; test thread.
+Crop cropShowing(const Rect& r, std::uint32_t rgb) {
+  Crop c;
+  auto nudge = Clock::now() + 1s;
+  waitUntil([&] {
+    if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
+    return shows(c = crop(r), r, rgb);
+  });
+  return c;
+}
+
+std::uint64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+class WaylandCapture : public WaylandSuite {
+ protected:
+  static void SetUpTestSuite() { startSession(ZORSCK_WAYLAND_DIR "-capture"); }
+};
+
+TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) {
+  for (const char* mode : {"", "ZOR_SCK_REGION=1"}) {
+    ASSERT_EQ(session_->paint(0x2A6F3C), "");
+    inChild([] {
+      const std::uint64_t start = nowMs();
+      ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+      for (const Rect& r : {kWindow, Rect{0, 0, 16, 9}, Rect{1903, 1071, 17, 9}, Rect{kPatternX + kPatternW - 1, 600, 3, 30}}) {
+        const Crop c = cropShowing(r, 0x2A6F3C);
+        EXPECT_TRUE(shows(c, r, 0x2A6F3C)) << r.w << "x" << r.h << " at " << r.x << "," << r.y;
+        EXPECT_TRUE(c.status != 0 || (c.ts + 1000 >= start && c.ts <= nowMs())) << c.ts << " is not when the frame came";
+      }
+      for (const Rect& past : {Rect{1919, 0, 2, 1}, Rect{0, 1079, 1, 2}, Rect{-1, 0, 1, 1}}) EXPECT_EQ(crop(past).status, 2);
+      zor_sck_stop();
+    }, mode);
+  }
+}
+
+TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne) {
+  ASSERT_EQ(session_->paint(0x203040), "");
+  inChild([] {
+    const Rect corner{kPatternX - 20, kPatternY - 10, 40, 30};
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+    const Crop first = cropShowing(kWindow, 0x203040);
+    ASSERT_TRUE(shows(first, kWindow, 0x203040));
+    std::this_thread::sleep_for(1500ms);  // a still screen
+    EXPECT_EQ(zor_sck_seq(), first.seq);
+    const Crop again = crop(kWindow), part = crop(corner, first.seq);
+    EXPECT_EQ(again.seq, first.seq);
+    EXPECT_TRUE(shows(part, corner, 0x203040));
+
+    ASSERT_EQ(session_->paint(0x405060), "");
+    ASSERT_TRUE(waitUntil([&] { return zor_sck_seq() > first.seq; }));
+    EXPECT_TRUE(shows(crop(corner, first.seq), corner, 0x203040));  // until a crop serves a newer one
+    const Crop next = cropShowing(kWindow, 0x405060);
+    EXPECT_EQ(crop(corner, first.seq).status, 3);
+    EXPECT_TRUE(shows(crop(corner, next.seq), corner, 0x405060));
+    EXPECT_GT(next.seq, first.seq);
+    zor_sck_stop();
+  });
+}
+
+TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain) {
+  ASSERT_EQ(session_->paint(0x123456), "");
+  inChild([] {
+    StderrCapture err;
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+    ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
+    const auto lastCall = Clock::now();
+    const auto stopped = err.waitForLine("[zorsck] stream stopped (idle)", 8s);
+    ASSERT_TRUE(stopped);
+    EXPECT_GE(*stopped - lastCall, 4900ms);
+    EXPECT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
+    zor_sck_stop();
+  });
+}
+
+TEST_F(WaylandCapture, APermissionIsSavedAndTheNextProcessIsNotAskedAgain) {
+  const std::string state = session_->dir() + "/token-state";
+  const auto tokenFile = [&] {
+    std::filesystem::create_directories(state + "/zorsck");
+    for (const auto& f : std::filesystem::directory_iterator(state + "/zorsck")) return f.path().string();
+    return std::string();
+  };
+  const int before = session_->asked();
+  for (int process = 0; process < 2; ++process) {
+    inChild([] {
+      ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+      ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
+      zor_sck_stop();
+    }, "XDG_STATE_HOME=" + state);
+    EXPECT_NE(tokenFile(), "") << "process " << process << " saved no restore token";
+    EXPECT_EQ(session_->asked(), before + 1) << "process " << process;
+  }
+}
+
+TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
+  std::ofstream(session_->dir() + "/decline").close();
+  const int before = session_->asked();
+  inChild([] {
+    StderrCapture err;
+    ASSERT_EQ(crop(kWindow).status, 1);  // never waits for the answer
+    ASSERT_TRUE(waitUntil([] { return crop(kWindow).status == -1; }));
+    EXPECT_TRUE(err.waitForLine("[zorsck] ", 1s));
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(300ms)) {  // longer than a failure's retry
+      EXPECT_EQ(zor_sck_ensure(0, 60), -1);
+      EXPECT_EQ(crop(kWindow).status, -1);
+      EXPECT_EQ(crop(kWindow, 1).status, -1);
+    }
+  }, "XDG_STATE_HOME=" + session_->dir() + "/declined");
+  std::filesystem::remove(session_->dir() + "/decline");
+  EXPECT_EQ(session_->asked(), before + 1);
+}
+
+class WaylandCompositorLoss : public WaylandSuite {
+ protected:
+  static void SetUpTestSuite() { startSession(ZORSCK_WAYLAND_DIR "-loss"); }
+};
+
+TEST_F(WaylandCompositorLoss, AKilledCompositorEndsTheStreamWithANotice) {
+  inChild([] {
+    StderrCapture err;
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+    ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
+    ASSERT_EQ(::kill(session_->compositor(), SIGKILL), 0);
+    EXPECT_TRUE(err.waitForLine("[zorsck] stream stopped: ", 10s));
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(50ms)) {
+      const auto start = Clock::now();
+      const std::int32_t status = crop(kWindow).status;
+      EXPECT_TRUE(status == 1 || status == -1) << status;
+      EXPECT_LT(Clock::now() - start, 100ms) << "a crop waited";
+    }
+    zor_sck_stop();
+  }, "", 30s);
+}
+
+}  // namespace
+}  // namespace zorsck::test

@@ -1,0 +1,76 @@
+#include "wayland_session.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+namespace zorsck::wayland {
+
+Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::move(dir)) {
+  failure_ = run("start");
+  if (!failure_.empty()) return;
+  std::ifstream env(dir_ + "/env");
+  for (std::string line; std::getline(env, line);) {
+    const std::size_t eq = line.find('=');
+    if (line.rfind("export ", 0) == 0 && eq != std::string::npos) ::setenv(line.substr(7, eq - 7).c_str(), line.c_str() + eq + 1, 1);
+  }
+  ::setenv("ZOR_SCK_BACKEND", "wayland", 1);
+  ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);  // never the user's own
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    failure_ = "pipe2 failed";
+    return;
+  }
+  const std::string command = "exec " ZORSCK_WAYLAND_PATTERN " " + windowArgs;
+  const pid_t parent = ::getpid();
+  if ((window_ = ::fork()) == 0) {  // the window goes with the thread that started it
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(out[1], 1);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  windowOut_ = out[0];
+  char shown[7] = {};
+  if (::read(windowOut_, shown, 6) != 6 || std::string(shown) != "shown\n") failure_ = "the test window did not show";
+}
+
+Session::~Session() {
+  if (window_ > 0) ::kill(window_, SIGKILL), ::waitpid(window_, nullptr, 0);
+  if (windowOut_ >= 0) ::close(windowOut_);
+  run("stop");
+}
+
+std::string Session::run(const std::string& command) const {
+  const std::string line = ZORSCK_WAYLAND_SESSION " " + command + " " + dir_ + " >" + dir_ + ".log 2>&1";
+  return std::system(line.c_str()) == 0 ? "" : "session " + command + " failed: see " + dir_ + ".log";
+}
+
+std::string Session::paint(std::uint32_t rgb) const {
+  char command[80];
+  std::snprintf(command, sizeof command, "swaymsg -q output HEADLESS-1 bg '#%06X' solid_color", rgb);
+  return std::system(command) == 0 ? "" : std::string(command) + " failed";
+}
+
+int Session::asked() const {
+  std::ifstream in(dir_ + "/asked");
+  int n = 0;
+  for (std::string line; std::getline(in, line);) ++n;
+  return n;
+}
+
+pid_t Session::compositor() const {
+  pid_t pid = -1;
+  std::ifstream(dir_ + "/sway.pid") >> pid;
+  return pid;
+}
+
+}  // namespace zorsck::wayland
