@@ -506,7 +506,7 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
     picture->base = base;
     picture->stride = stride;
   } else {
-    picture->copy = std::make_unique<std::uint8_t[]>(rowBytes * format.height);
+    picture->copy = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * format.height);  // every byte is written below
     for (std::size_t row = 0; row < format.height; ++row) {
       std::memcpy(picture->copy.get() + row * rowBytes, base + row * stride, rowBytes);
     }
