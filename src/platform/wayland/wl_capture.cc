@@ -7,7 +7,6 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <sys/mman.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,13 +55,6 @@ class PictureFrame : public common::FrameBuffer {
  private:
   const std::shared_ptr<const Capturer::Picture> picture_;
 };
-
-// The time of CLOCK_MONOTONIC in nanoseconds, the host clock's base.
-std::int64_t monotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
-}
 
 const pw_stream_events kStreamEvents = [] {
   pw_stream_events events{};
@@ -491,7 +483,7 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
   picture->width = format.width;
   picture->height = format.height;
   picture->alphaUndefined = format.alphaUndefined;
-  const std::int64_t now = monotonicNs();
+  const std::int64_t now = platform::hostClockNow().value;  // nanoseconds of CLOCK_MONOTONIC
   // A header time on the host clock within the last second is the frame's own.
   const std::int64_t pts = header != nullptr ? header->pts : 0;
   picture->presented = platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now,

@@ -2,12 +2,12 @@
 #include "platform/wayland/wl_portal.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace zorsck::wayland {
@@ -248,7 +248,7 @@ PortalGrant PortalSession::open(const std::string& restoreToken) {
   return grant;
 }
 
-bool PortalSession::serve(int wakeFd, std::uint64_t timeoutUs) {
+bool PortalSession::serve(const glue::Wakeup& wake, std::uint64_t timeoutUs) {
   if (!bus_ || closed_) return false;
   for (;;) {
     const int r = sd_bus_process(bus_.get(), nullptr);
@@ -256,14 +256,14 @@ bool PortalSession::serve(int wakeFd, std::uint64_t timeoutUs) {
     if (r == 0) break;
   }
   if (closed_) return false;
-  pollfd fds[2] = {{sd_bus_get_fd(bus_.get()), static_cast<short>(sd_bus_get_events(bus_.get())), 0},
-                   {wakeFd, POLLIN, 0}};
   std::uint64_t busTimeout = UINT64_MAX;
   sd_bus_get_timeout(bus_.get(), &busTimeout);
   const std::uint64_t now = nowUs();
   std::uint64_t waitUs = timeoutUs;
   if (busTimeout != UINT64_MAX) waitUs = std::min(waitUs, busTimeout > now ? busTimeout - now : 0);
-  ::poll(fds, 2, static_cast<int>(std::min<std::uint64_t>(waitUs / 1000, 60'000)));
+  wake.wait(sd_bus_get_fd(bus_.get()),
+            std::chrono::steady_clock::now() + std::chrono::microseconds(std::min<std::uint64_t>(waitUs, 60'000'000)),
+            static_cast<short>(sd_bus_get_events(bus_.get())));
   return !closed_;
 }
 

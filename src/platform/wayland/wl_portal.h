@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/wakeup.h"
 #include "platform/wayland/wl_dbus.h"
 
 namespace zorsck::wayland {
@@ -41,9 +42,9 @@ class PortalSession {
   // Runs the four steps, sending `restoreToken` when not empty; blocks up to
   // the steps' timeouts (the user's answer to Start included); session thread.
   PortalGrant open(const std::string& restoreToken);
-  // Waits up to `timeoutUs` for bus traffic or for `wakeFd` to become readable,
-  // and dispatches what came; false once the session is closed; session thread.
-  bool serve(int wakeFd, std::uint64_t timeoutUs);
+  // Waits up to `timeoutUs` for bus traffic or for `wake` to be rung, and
+  // dispatches what came; false once the session is closed; session thread.
+  bool serve(const glue::Wakeup& wake, std::uint64_t timeoutUs);
   // Closes the session when one is open; session thread.
   void close();
 

@@ -2,8 +2,6 @@
 // streams of the shared monitors, then watching until the session ends.
 #include "platform/wayland/wl_session.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,7 +45,6 @@ State& state() {
 // late report of an ended session reaches nobody else.
 class Watch {
  public:
-  Watch() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
   // Records `why` (the first reason counts) and wakes the session thread; any thread.
   void markBroken(const std::string& why) EXCLUDES(mu_) {
     {
@@ -57,10 +54,7 @@ class Watch {
     wake();
   }
   // Wakes the session thread; any thread.
-  void wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd_.get(), &one, sizeof one);
-  }
+  void wake() { wake_.ring(); }
   // Why the session cannot go on, or ""; any thread.
   std::string broken() const EXCLUDES(mu_) {
     MutexLock lock(&mu_);
@@ -68,17 +62,12 @@ class Watch {
   }
   // Waits up to `timeoutUs` for the portal or a wake-up; false once the
   // portal closed the session; session thread.
-  bool serve(PortalSession& portal, std::uint64_t timeoutUs) {
-    const bool open = portal.serve(fd_.get(), timeoutUs);
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_.get(), &count, sizeof count);
-    return open;
-  }
+  bool serve(PortalSession& portal, std::uint64_t timeoutUs) { return portal.serve(wake_, timeoutUs); }
 
  private:
   mutable Mutex mu_;
   std::string broken_ GUARDED_BY(mu_);
-  const UniqueFd fd_;
+  const glue::Wakeup wake_;
 };
 
 // Completes `completion` with `error` on the callback thread.

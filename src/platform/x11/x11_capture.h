@@ -10,8 +10,8 @@
 #include "base/thread_annotations.h"
 #include "platform/platform.h"
 #include "platform/common/threads.h"
+#include "platform/linux/wakeup.h"
 #include "platform/x11/x11_monitors.h"
-#include "platform/x11/x11_wakeup.h"
 
 namespace zorsck::x11 {
 
@@ -72,7 +72,7 @@ class Capture : public std::enable_shared_from_this<Capture> {
 
   const Monitor monitor_;
   const platform::StreamOutputRef delegate_;
-  const Wakeup wake_;  // rung when a stop or a configuration awaits the capture thread
+  const glue::Wakeup wake_;  // rung when a stop or a configuration awaits the capture thread
   Mutex mu_;
   // Reports name the stream only while it lives: a freed stream's address may
   // belong to a new stream by the time a report arrives.

@@ -1,11 +1,14 @@
-// An eventfd that other threads ring to wake a capture thread blocked in
-// poll(2), perhaps beside its X connection's socket.
+// An eventfd that other threads ring to wake a backend thread blocked in
+// poll(2), perhaps beside a socket of its own (an X connection, a D-Bus
+// connection).
 #pragma once
+
+#include <poll.h>
 
 #include <chrono>
 #include <string>
 
-namespace zorsck::x11 {
+namespace zorsck::glue {
 
 class Wakeup {
  public:
@@ -21,14 +24,14 @@ class Wakeup {
   const std::string& failure() const { return failure_; }
   // Wakes the waiter now or at its next wait; any thread.
   void ring() const;
-  // Blocks until rung, `socket` (unless -1) has something to read, or
+  // Blocks until rung, `socket` (unless -1) is ready for `events`, or
   // `deadline` passes (never with time_point::max()); takes back the ring;
   // the waiting thread.
-  void wait(int socket, std::chrono::steady_clock::time_point deadline) const;
+  void wait(int socket, std::chrono::steady_clock::time_point deadline, short events = POLLIN) const;
 
  private:
   int fd_ = -1;
   std::string failure_;
 };
 
-}  // namespace zorsck::x11
+}  // namespace zorsck::glue

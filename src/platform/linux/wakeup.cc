@@ -1,6 +1,5 @@
-#include "platform/x11/x11_wakeup.h"
+#include "platform/linux/wakeup.h"
 
-#include <poll.h>
 #include <time.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -10,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace zorsck::x11 {
+namespace zorsck::glue {
 
 Wakeup::Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (fd_ < 0) failure_ = std::string("cannot make an eventfd: ") + std::strerror(errno);
@@ -26,9 +25,9 @@ void Wakeup::ring() const {
   [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
 }
 
-void Wakeup::wait(int socket, std::chrono::steady_clock::time_point deadline) const {
+void Wakeup::wait(int socket, std::chrono::steady_clock::time_point deadline, short events) const {
   using namespace std::chrono;
-  pollfd fds[2] = {{fd_, POLLIN, 0}, {socket, POLLIN, 0}};
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {socket, events, 0}};
   timespec timeout{};
   const bool forever = deadline == steady_clock::time_point::max();
   if (!forever) {
@@ -42,4 +41,4 @@ void Wakeup::wait(int socket, std::chrono::steady_clock::time_point deadline) co
   [[maybe_unused]] const ssize_t n = ::read(fd_, &rings, sizeof rings);
 }
 
-}  // namespace zorsck::x11
+}  // namespace zorsck::glue
