@@ -142,7 +142,7 @@ class WlStream : public platform::Stream {
   platform::StreamConfiguration config_ GUARDED_BY(mu_);
 };
 
-// The shared display `id` names (0: the first); null when there is none.
+// The shared display `id` names (0: the first) into `out`, and the session's phase; false when there is none.
 bool findDisplay(platform::DisplayId id, SharedDisplay* out, Phase* phase) {
   std::vector<SharedDisplay> displays;
   *phase = sessionDisplays(&displays);
