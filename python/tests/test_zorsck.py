@@ -1,6 +1,9 @@
 import ctypes
 import datetime
 import os
+import subprocess
+import sys
+import threading
 import tracemalloc
 import zlib
 
@@ -189,7 +192,7 @@ def test_mss_drop_in_shape(tmp_path):
         by_tuple = sct.grab((250, 500, 270, 510))
         names = list(sct.save(mon=-1, output=str(tmp_path / "all-{mon}-{width}.png")))
     assert names == [str(tmp_path / f"all-0-{W}.png")]
-    assert by_tuple.bgra[:4] == by_dict.bgra[:4] and by_dict.size == (20, 10) and by_dict.pos == (250, 500)
+    assert by_tuple.bgra[:3] == by_dict.bgra[:3] and by_dict.size == (20, 10) and by_dict.pos == (250, 500)
     assert (by_dict.left, by_dict.top, by_dict.width, by_dict.height) == (250, 500, 20, 10)
     array = np.array(by_dict)
     want = expected(250, 500, 20, 10, array[0, 0, 3])
@@ -203,14 +206,161 @@ def test_mss_drop_in_shape(tmp_path):
         by_dict.pixel(20, 0)
 
 
-def test_mss_composes_monitors_with_black_between(monkeypatch):
+def test_mss_composes_the_screen_from_its_monitors():
+    class Shot(mss.ScreenShot):
+        pass
     sct = mss.mss()
+    sct.cls_image = Shot
+    sct._root = Display(1, 0, 0, 0, 400, 300, True)
     sct._layout = [Display(0, 0, 0, 0, 100, 50, True), Display(0, 0, 200, 10, 100, 50, False)]
-    assert sct.monitors[0] == {"left": 0, "top": 0, "width": 300, "height": 60}
-    shot = np.array(sct.grab({"left": 90, "top": 5, "width": 120, "height": 10}))[:, :, :3]
+    assert sct.monitors[0] == {"left": 0, "top": 0, "width": 400, "height": 300}
+    shot = sct.grab({"left": 90, "top": 5, "width": 120, "height": 10})
+    assert type(shot) is Shot
+    shot = np.array(shot)[:, :, :3]
     np.testing.assert_array_equal(shot[:, :10], expected(90, 5, 10, 10, 0)[:, :, :3])
     assert not shot[:5, 10:].any() and not shot[:, 10:110].any()
     np.testing.assert_array_equal(shot[5:, 110:], expected(0, 0, 10, 5, 0)[:, :, :3])
-    for bad in ({"left": 100, "top": 0, "width": 100, "height": 5}, (0, 0, 0, 5)):
+    off_monitors = np.array(sct.grab({"left": 300, "top": 200, "width": 100, "height": 100}))
+    assert (off_monitors == [0, 0, 0, 255]).all()
+    for bad in ({"left": 350, "top": 0, "width": 51, "height": 5}, (0, -1, 5, 5), (0, 0, 0, 5)):
         with pytest.raises(mss.ScreenShotError):
             sct.grab(bad)
+
+
+class OneStream:
+    """A stand-in with the library's one stream: a crop with none starts one for its display,
+    whose frames come after `delay` more crops; a crop of another display answers 2, and an
+    ensure of another display stops a running stream (not a starting one). In region mode
+    the stream shows the region asked for, widened `delay` crops after a request beyond it.
+    Pixels are filled with the display's id."""
+
+    def __init__(self, sizes, region=False, delay=2):
+        self.sizes, self.region, self.delay = sizes, region, delay
+        self.lock = threading.Lock()
+        self.display, self.wait, self.seq, self.shown, self.union = None, 0, 0, None, None
+
+    def zor_sck_ensure(self, display, fps):
+        with self.lock:
+            if not self.wait and display not in (0, self.display):
+                self.display = self.shown = self.union = None
+        return 0
+
+    def zor_sck_crop(self, display, x, y, w, h, out, ts, seq):
+        with self.lock:
+            width, height = self.sizes[display or self.display or next(iter(self.sizes))]
+            if x < 0 or y < 0 or x + w > width or y + h > height:
+                return 2
+            if self.display is None:
+                self.display, self.wait = display, self.delay
+            u = self.union or (x, y, x + w, y + h)
+            self.union = (min(u[0], x), min(u[1], y), max(u[2], x + w), max(u[3], y + h))
+            if not self.wait and not self.covers(x, y, w, h):
+                self.wait = self.delay
+            if self.wait:
+                self.wait -= 1
+                self.shown = self.union if self.region else (0, 0) + self.sizes[self.display]
+                return 1
+            if display not in (0, self.display):
+                return 2
+            self.seq += 1
+            return self.fill(out, w, h, seq)
+
+    def zor_sck_crop_seq(self, display, seq, x, y, w, h, out, ts, seq_out):
+        with self.lock:
+            if seq != self.seq or display not in (0, self.display):
+                return 3
+            return self.fill(out, w, h, seq_out) if self.covers(x, y, w, h) else 2
+
+    def covers(self, x, y, w, h):
+        s = self.shown
+        return s is not None and s[0] <= x and s[1] <= y and x + w <= s[2] and y + h <= s[3]
+
+    def fill(self, out, w, h, seq):
+        ctypes.memset(out, self.display, w * h * 4)
+        seq.contents.value = self.seq
+        return 0
+
+    def zor_sck_seq(self): return self.seq
+    def zor_sck_stop(self): self.zor_sck_ensure(-1, 0)
+
+
+@pytest.fixture
+def one_stream():
+    previous = _lib.use(None)
+    yield lambda *a, **k: _lib.use(OneStream(*a, **k)) or _lib.load()
+    _lib.use(previous)
+
+
+def test_grabs_of_two_displays_switch_the_stream(one_stream):
+    one_stream({5: (100, 100), 9: (50, 50)})
+    a, b = zorsck.Screen(5), zorsck.Screen(9)
+    for s, want in ((a, 5), (b, 9), (a, 5), (b, 9)):
+        assert (s.grab(10, 10, 20, 20) == want).all()
+    with pytest.raises(zorsck.NotServable):
+        b.grab(40, 40, 20, 20)
+    assert (a.grab_many([(0, 0, 5, 5), (90, 90, 10, 10)])[1] == 5).all()
+
+
+def test_threads_on_two_monitors_each_get_every_picture(one_stream):
+    one_stream({5: (100, 100), 9: (100, 100)})
+    failures, monitors = [], [Display(5, 0, 0, 0, 100, 100, True), Display(9, 0, 100, 0, 100, 100, False)]
+
+    def shoot(index):
+        with mss.mss() as sct:
+            sct._root, sct._layout = Display(1, 0, 0, 0, 200, 100, True), monitors
+            for _ in range(20):
+                try:
+                    assert set(sct.grab(sct.monitors[index]).raw[::4]) == {monitors[index - 1].id}
+                except Exception as e:  # noqa: BLE001 - reported below
+                    failures.append(e)
+    threads = [threading.Thread(target=shoot, args=(i,)) for i in (1, 2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []
+
+
+def test_region_grab_many_widens_the_region_first(one_stream):
+    one_stream({1: (1920, 1080)}, region=True)
+    s = zorsck.Screen()
+    s.grab(0, 0, 10, 10)
+    far = [(0, 0, 10, 10), (1800, 1000, 20, 20), (900, 500, 5, 5)]
+    assert [a.shape for a in s.grab_many(far)] == [(10, 10, 4), (20, 20, 4), (5, 5, 4)]
+    with pytest.raises(zorsck.NotServable):
+        s.grab_many([(0, 0, 1, 1), (1919, 0, 2, 1)])
+
+
+def test_region_mode_serves_rectangles_across_the_display():
+    script = """if True:
+        import numpy as np, zorsck
+        s = zorsck.Screen()
+        s.grab(0, 0, 10, 10)
+        got = s.grab(400, 300, 20, 20)
+        assert (got[:, :, 0] == np.arange(400, 420) % 256).all(), got[0, :, 0]
+        rects = [(0, 0, 10, 10), (1900, 0, 20, 20), (0, 1070, 10, 10), (960, 540, 1, 1)]
+        arrays = s.grab_many(rects)
+        assert [int(a[0, 0, 0]) for a in arrays] == [x % 256 for x, *_ in rects]
+        assert len({int(a[0, 0, 3]) for a in arrays}) == 1
+    """
+    env = dict(os.environ, ZOR_SCK_REGION="1", PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+
+
+def test_fresh_grabs_wait_for_a_frame_newer_than_the_call(stub):
+    lib = stub(seq=7)
+    s = zorsck.Screen()
+    s.grab(0, 0, 1, 1, fresh=True)  # the screen keeps still: the held frame is the newest
+    assert s.seq == 7
+
+    def new_frame_on_third_look(seqs=iter([7, 7, 8])):
+        lib.seq = next(seqs, 8)
+        return lib.seq
+    lib.zor_sck_seq = new_frame_on_third_look
+    s.grab(0, 0, 1, 1)
+    assert s.seq == 7
+    sct = mss.mss()
+    sct._root, sct._layout = Display(0, 0, 0, 0, 2, 2, True), [Display(0, 0, 0, 0, 2, 2, True)]
+    sct.grab((0, 0, 1, 1))
+    assert sct._screens[0].seq == 8

@@ -59,6 +59,13 @@ def _reply(free, address, size):
 def x11_displays():
     """Every display of the X server in $DISPLAY, the default screen's primary first,
     then the rest of that screen, then the other screens; None without a server."""
+    found = x11_layout()
+    return found and found[1]
+
+
+def x11_layout():
+    """(root, displays): the default screen's root window as a Display, and x11_displays();
+    None without a server."""
     if not os.environ.get("DISPLAY"):
         return None
     try:
@@ -78,7 +85,7 @@ def x11_displays():
                 conn, randr.xcb_randr_query_version(conn, 1, 5), ctypes.byref(err)), 16)
             free(err)
             monitors = len(version) == 16 and struct.unpack_from("=II", version, 8) >= (1, 5)
-        mine, others = [], []
+        mine, others, whole = [], [], None
         it = xcb.xcb_setup_roots_iterator(xcb.xcb_get_setup(conn))
         index = 0
         while it.rem > 0:
@@ -87,12 +94,14 @@ def x11_displays():
             found = _screen_monitors(xcb, randr, free, conn, root, index) if monitors else []
             if found is None:
                 return None
-            found = found or [Display((index << SCREEN_SHIFT) | 1, index, 0, 0, width, height, True)]
+            window = Display((index << SCREEN_SHIFT) | 1, index, 0, 0, width, height, True)
+            found = found or [window]
             found.sort(key=lambda d: not d.primary)  # stable: the primary leads its screen
             (mine if index == default.value else others).extend(found)
+            whole = window if index == default.value else whole
             xcb.xcb_screen_next(ctypes.byref(it))
             index += 1
-        return mine + others
+        return whole, mine + others
     finally:
         if conn:
             xcb.xcb_disconnect(conn)
@@ -163,11 +172,18 @@ def backend_is_x11(path):
 
 def displays(screen=None):
     """The displays the loaded library serves (see the module's text)."""
+    return desktop(screen)[1]
+
+
+def desktop(screen=None):
+    """(root, displays): the whole X screen of $DISPLAY as a Display (its root window) and
+    the displays the loaded library serves; without X the one display is the root too
+    (None when there is none)."""
     from . import _lib
     from .screen import Screen
     if backend_is_x11(getattr(_lib.load(), "path", "")):
-        found = x11_displays()
-        if found:
+        found = x11_layout()
+        if found and found[1]:
             return found
     found = probed_display(screen or Screen(0))
-    return [found] if found else []
+    return found, [found] if found else []

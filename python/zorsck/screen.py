@@ -2,6 +2,7 @@
 import ctypes
 import datetime
 import operator
+import threading
 import time
 
 try:
@@ -15,7 +16,7 @@ from .errors import CaptureUnavailable, FirstFrameTimeout, FrameGone, NotServabl
 OK, NO_FRAME_YET, NOT_SERVABLE, FRAME_GONE, ERROR = 0, 1, 2, 3, -1
 I32 = (-(1 << 31), (1 << 31) - 1)
 U32_MAX = (1 << 32) - 1
-_ensured = [None]  # the display this process last passed to zor_sck_ensure
+FRESH_WAIT = 2 / 60  # fresh=True: two frame intervals of a 60 Hz stream
 _UNAVAILABLE = ("no screen capture here (no X display with MIT-SHM, macOS older than 12.3), "
                 "or the frame's memory could not be read")
 
@@ -73,17 +74,51 @@ def target(out, size=None):
     return ctypes.addressof(keep), w, h, keep
 
 
+class _Switch:
+    """The display that one grab is switching the stream to, process-wide: until that grab
+    has its frame, grabs of other displays wait instead of switching the stream back."""
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.display = None  # guarded by cond
+        self.holders = 0  # guarded by cond: grabs of `display` holding the switch
+
+    def wait_turn(self, display, deadline, claim=False):
+        """Waits until no grab switches to another display (taking the switch when `claim`);
+        any thread. Raises FirstFrameTimeout at `deadline`."""
+        with self.cond:
+            while self.display is not None and self.display != display:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise FirstFrameTimeout(f"display {display} waited for display {self.display} "
+                                            f"until its timeout")
+                self.cond.wait(left)
+            if claim:
+                self.display = display
+                self.holders += 1
+
+    def release(self):
+        """Lets go of a switch taken with wait_turn(claim=True); any thread."""
+        with self.cond:
+            self.holders -= 1
+            if self.holders == 0:
+                self.display = None
+                self.cond.notify_all()
+
+
+_switch = _Switch()
+
+
 class Screen:
-    """Grabs rectangles of one display (0: the main one). Use one Screen per thread;
-    as a context manager it stops the capture stream on exit."""
+    """Grabs rectangles of one display (0: the main one); usable from several threads.
+    As a context manager it stops the capture stream on exit."""
 
     def __init__(self, display=0, timeout=5.0):
         self.display = checked_int(display, 0, U32_MAX, "display")
         self.timeout = timeout  # seconds a grab waits for a starting stream's first frame
-        self.seq = 0  # sequence number of the last grab's frame; 0 before the first
+        self._last = (0, 0)  # (seq, timestamp in ms) of the last grab's frame
         self._lib = _lib.load()
-        self._ts, self._seq = ctypes.c_uint64(), ctypes.c_uint64()
-        self._outs = (ctypes.pointer(self._ts), ctypes.pointer(self._seq))
+        self._local = threading.local()  # each thread's result variables
         self._ensure()
 
     def __enter__(self):
@@ -92,72 +127,128 @@ class Screen:
     def __exit__(self, *exc):
         self.stop()
 
+    @property
+    def seq(self):
+        """Sequence number of the last grab's frame; 0 before the first."""
+        return self._last[0]
+
+    def _outs(self):
+        """(timestamp, seq, their pointers) of the calling thread, made at its first grab."""
+        outs = getattr(self._local, "outs", None)
+        if outs is None:
+            ts, seq = ctypes.c_uint64(), ctypes.c_uint64()
+            outs = self._local.outs = (ts, seq, ctypes.pointer(ts), ctypes.pointer(seq))
+        return outs
+
     def _ensure(self):
-        """Keeps the stream on this display (stopping one on another display)."""
+        """Keeps the stream on this display (stopping one that runs on another display)."""
         if self._lib.zor_sck_ensure(self.display, 0) == ERROR:
             raise CaptureUnavailable(_UNAVAILABLE)
-        _ensured[0] = self.display
 
-    def _crop(self, address, x, y, w, h, timeout):
-        """Copies the rectangle into `address`, waiting for a starting stream; raises on refusal."""
-        status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *self._outs)
-        deadline, pause = None, 0.0005
-        while status != OK:
-            if status == NO_FRAME_YET:
-                now = time.monotonic()
-                if deadline is None:
-                    deadline = now + (self.timeout if timeout is None else timeout)
-                if now >= deadline:
-                    raise FirstFrameTimeout(f"no frame of display {self.display} came within "
-                                            f"{self.timeout if timeout is None else timeout} s")
-                time.sleep(min(pause, deadline - now))
-                pause = min(pause * 2, 0.01)
-            elif status == NOT_SERVABLE and self.display != 0 and _ensured[0] != self.display:
-                self._ensure()  # another Screen moved the stream to its display
-            elif status == NOT_SERVABLE:
-                raise NotServable(f"{w}x{h} at ({x}, {y}) is not servable from display "
-                                  f"{self.display}: outside its frame, or too large")
-            elif status == ERROR:
-                raise CaptureUnavailable(_UNAVAILABLE)
-            else:
-                raise ZorsckError(f"zor_sck_crop answered {status}")
-            status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *self._outs)
-        self.seq = self._seq.value
+    def _crop(self, address, x, y, w, h, timeout, fresh=0):
+        """Copies the rectangle into `address`, waiting for a starting stream and switching a
+        stream of another display to this one; with `fresh` (seconds) it waits that long for a
+        frame newer than the call. Raises on refusal; returns the frame's seq. Any thread."""
+        limit = self.timeout if timeout is None else timeout
+        deadline = time.monotonic() + limit
+        ts, seq, *outs = self._outs()
+        newest = self._lib.zor_sck_seq() if fresh else None
+        claimed, refusals, pause = False, 0, 0.0005
+        try:
+            while True:
+                if _switch.display not in (None, self.display):
+                    _switch.wait_turn(self.display, deadline)
+                status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *outs)
+                if status == OK and newest is not None and seq.value <= newest:
+                    came, newest = self._await_newer(newest, fresh), None
+                    if came:
+                        continue  # crop again: a newer frame is there
+                if status == OK:
+                    self._last = (seq.value, ts.value)
+                    return seq.value
+                if status == NO_FRAME_YET:
+                    refusals = 0
+                    now = time.monotonic()
+                    if now >= deadline:
+                        raise FirstFrameTimeout(f"no frame of display {self.display} came within {limit} s")
+                    time.sleep(min(pause, deadline - now))
+                    pause = min(pause * 2, 0.01)
+                elif status == NOT_SERVABLE and self.display != 0 and refusals < 2:
+                    # The stream may capture another display: switch it here and ask again.
+                    # Two refusals right after switching mean the rectangle is not servable.
+                    if not claimed:
+                        _switch.wait_turn(self.display, deadline, claim=True)
+                        claimed = True
+                    self._ensure()
+                    refusals += 1
+                elif status == NOT_SERVABLE:
+                    raise NotServable(f"{w}x{h} at ({x}, {y}) is not servable from display "
+                                      f"{self.display}: outside its frame, or too large")
+                elif status == ERROR:
+                    raise CaptureUnavailable(_UNAVAILABLE)
+                else:
+                    raise ZorsckError(f"zor_sck_crop answered {status}")
+        finally:
+            if claimed:
+                _switch.release()
 
-    def grab(self, x, y, w, h, timeout=None):
-        """The w x h rectangle at (x, y): an (h, w, 4) uint8 BGRA array (Pixels without numpy)."""
+    def _await_newer(self, newest, wait):
+        """Whether a frame after `newest` came within `wait` seconds (True: FRESH_WAIT)."""
+        deadline = time.monotonic() + (FRESH_WAIT if wait is True else wait)
+        while self._lib.zor_sck_seq() <= newest:
+            if time.monotonic() >= deadline:
+                return False
+            time.sleep(0.0005)
+        return True
+
+    def grab(self, x, y, w, h, timeout=None, fresh=False):
+        """The w x h rectangle at (x, y): an (h, w, 4) uint8 BGRA array (Pixels without numpy).
+        fresh=True waits up to two frame intervals (or `fresh` seconds) for a frame newer than
+        the call, then takes the newest: the latest frame may predate a change just made."""
         x, y, w, h = checked_rect(x, y, w, h)
         if _np is not None:
             out = _np.empty((h, w, 4), _np.uint8)
-            self._crop(out.__array_interface__["data"][0], x, y, w, h, timeout)
+            self._crop(out.__array_interface__["data"][0], x, y, w, h, timeout, fresh)
         else:
             out = Pixels.blank(w, h)
-            self._crop(target(out)[0], x, y, w, h, timeout)
+            self._crop(target(out)[0], x, y, w, h, timeout, fresh)
         return out
 
-    def grab_into(self, out, x, y, size=None, timeout=None):
+    def grab_into(self, out, x, y, size=None, timeout=None, fresh=False):
         """Copies the rectangle at (x, y) of out's size into `out` (an (h, w, 4) uint8 array,
-        or a writable buffer of w * h * 4 bytes with size=(w, h)); allocates nothing."""
+        or a writable buffer of w * h * 4 bytes with size=(w, h)); allocates nothing.
+        `fresh` as for grab."""
         address, w, h, keep = target(out, size)
         x, y = checked_int(x, *I32, "x"), checked_int(y, *I32, "y")
-        self._crop(address, x, y, w, h, timeout)
+        self._crop(address, x, y, w, h, timeout, fresh)
         del keep
         return out
 
     def grab_many(self, rects, timeout=None, attempts=8):
         """Arrays of several (x, y, w, h) rectangles, all cut from the very same frame."""
         rects = [checked_rect(*r) for r in rects]
+        widened = False
         for _ in range(attempts):
             outs = [_np.empty((h, w, 4), _np.uint8) if _np is not None else Pixels.blank(w, h)
                     for _, _, w, h in rects]
             if not outs:
                 return outs
-            self._crop(target(outs[0])[0], *rects[0], timeout)
-            seq = self._seq.value
+            seq = self._crop(target(outs[0])[0], *rects[0], timeout)
+            ts, _, *results = self._outs()
             for out, (x, y, w, h) in zip(outs[1:], rects[1:]):
                 status = self._lib.zor_sck_crop_seq(self.display, seq, x, y, w, h, target(out)[0],
-                                                    *self._outs)
+                                                    *results)
                 if status == FRAME_GONE:
+                    break
+                if status == NOT_SERVABLE and not widened:
+                    # In region mode the stream shows only what crops asked for: a plain crop
+                    # of each rectangle widens it (or says the rectangle is not servable). All
+                    # join the region before any is waited for, so one widening takes them in.
+                    for other, rect in zip(outs, rects):
+                        self._lib.zor_sck_crop(self.display, *rect, target(other)[0], *results)
+                    for other, rect in zip(outs, rects):
+                        self._crop(target(other)[0], *rect, timeout)
+                    widened = True
                     break
                 if status == NOT_SERVABLE:
                     raise NotServable(f"{w}x{h} at ({x}, {y}) lies outside frame {seq}")
@@ -165,16 +256,17 @@ class Screen:
                     raise CaptureUnavailable(_UNAVAILABLE) if status == ERROR else \
                         ZorsckError(f"zor_sck_crop_seq answered {status}")
             else:
-                self.seq = seq
+                self._last = (seq, ts.value)
                 return outs
         raise FrameGone(f"the frame was replaced {attempts} times while the rectangles were cut")
 
     @property
     def timestamp(self):
         """When the last grab's frame was presented (aware, UTC); None before the first grab."""
-        if self.seq == 0:
+        seq, ms = self._last
+        if seq == 0:
             return None
-        return datetime.datetime.fromtimestamp(self._ts.value / 1000, datetime.timezone.utc)
+        return datetime.datetime.fromtimestamp(ms / 1000, datetime.timezone.utc)
 
     def changed(self):
         """True when a newer frame than the last grab's has arrived."""

@@ -2,10 +2,13 @@
 
 The monitors are the displays of the X screen in $DISPLAY (RandR monitors, in
 root-window coordinates, the primary first), or the one display the library
-serves where no layout can be read (see zorsck.displays). A grab inside a
-monitor is one crop of that monitor's stream (the first listed that holds it);
-a rectangle across several is put together from each monitor it meets, with
-opaque black where no monitor lies.
+serves where no layout can be read (see zorsck.displays); monitors[0] is the
+whole X screen (its root window). A grab inside a monitor is one crop of that
+monitor's stream (the first listed that holds it); any other rectangle of the
+X screen is put together from each monitor it meets, with opaque black where
+no monitor lies (nothing is shown there); one that reaches past the X screen
+raises ScreenShotError. Grabs wait briefly for a frame newer than the call
+(`fresh`), as programs that draw and then grab expect.
 close() leaves the stream running: it stops by itself 5 s after the last grab,
 so code that opens a new MSS per shot does not restart it every time.
 """
@@ -23,12 +26,15 @@ from .tools import to_png
 class MSS:
     """Grabs screen rectangles; a context manager."""
 
+    cls_image = ScreenShot  # the class of what grab() returns: cls_image(data, monitor)
+    fresh = True  # False: a grab may return the held frame, which can predate the call
+
     def __init__(self, *, compression_level=6, display=None, with_cursor=False, max_displays=32, **_):
         self.compression_level = compression_level  # zlib level of saved PNGs
         self.with_cursor = with_cursor  # accepted; the cursor is never drawn
         if display:  # read by the library at its first call in this process only
             os.environ["DISPLAY"] = display.decode() if isinstance(display, bytes) else display
-        self._layout = None  # the displays behind `monitors`
+        self._root, self._layout = None, None  # the X screen and the displays behind `monitors`
         self._screens = {}  # display id -> Screen
 
     def __enter__(self):
@@ -51,58 +57,58 @@ class MSS:
         """The displays of the monitors list; ScreenShotError when there are none."""
         if self._layout is None:
             try:
-                found = layout.displays()
+                root, found = layout.desktop()
             except ZorsckError as e:
                 raise ScreenShotError(f"cannot list the monitors: {e}", {"error": e}) from e
-            self._layout = [d for d in found if d.screen == found[0].screen] if found else []
+            self._root, self._layout = root, [d for d in found if root and d.screen == root.screen]
         if not self._layout:
             raise ScreenShotError("no monitor found")
         return self._layout
 
     @property
     def monitors(self):
-        """[box around all monitors, monitor 1, monitor 2, ...] as dicts of left, top, width, height."""
-        layout = self._displays()
-        each = [{"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in layout]
-        left, top = min(m["left"] for m in each), min(m["top"] for m in each)
-        right = max(m["left"] + m["width"] for m in each)
-        bottom = max(m["top"] + m["height"] for m in each)
-        return [{"left": left, "top": top, "width": right - left, "height": bottom - top}] + each
+        """[the whole X screen, monitor 1, monitor 2, ...] as dicts of left, top, width, height."""
+        displays = self._displays()
+        shown = [self._root] + displays
+        return [{"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in shown]
 
     def grab(self, monitor):
-        """A ScreenShot of a dict (left, top, width, height) or a (left, top, right, bottom) tuple."""
+        """A cls_image of a dict (left, top, width, height) or a (left, top, right, bottom) tuple."""
         if isinstance(monitor, tuple):
             left, top, right, bottom = monitor
             monitor = {"left": left, "top": top, "width": right - left, "height": bottom - top}
         left, top, width, height = (monitor[k] for k in ("left", "top", "width", "height"))
         if width <= 0 or height <= 0:
             raise ScreenShotError(f"empty region {width}x{height}")
+        displays, root = self._displays(), self._root
+        if left < root.x or top < root.y or left + width > root.x + root.width \
+                or top + height > root.y + root.height:
+            raise ScreenShotError(f"{width}x{height} at ({left}, {top}) reaches past the "
+                                  f"{root.width}x{root.height} screen")
         parts = []
-        for d in self._displays():
+        for d in displays:
             x0, y0 = max(left, d.x), max(top, d.y)
             x1, y1 = min(left + width, d.x + d.width), min(top + height, d.y + d.height)
             if x0 < x1 and y0 < y1:
                 parts.append((d, x0, y0, x1 - x0, y1 - y0))
-        if not parts:
-            raise ScreenShotError(f"{width}x{height} at ({left}, {top}) shows no monitor")
         try:
             whole = [p for p in parts if p[3:] == (width, height)]  # monitors holding all of it
             if whole:
                 d = whole[0][0]
                 data = Pixels.blank(width, height)
-                self._screen(d.id).grab_into(data, left - d.x, top - d.y)
+                self._screen(d.id).grab_into(data, left - d.x, top - d.y, fresh=self.fresh)
             else:
                 data = self._compose(parts, left, top, width, height)
         except ZorsckError as e:
             raise ScreenShotError(str(e), {"error": e}) from e
-        return ScreenShot(data, {"left": left, "top": top, "width": width, "height": height})
+        return self.cls_image(data, {"left": left, "top": top, "width": width, "height": height})
 
     def _compose(self, parts, left, top, width, height):
         """A width x height BGRA image from the parts of each monitor, black between them."""
         data = bytearray(b"\0\0\0\xff") * (width * height)
         for d, x, y, w, h in parts:
             part = Pixels.blank(w, h)
-            self._screen(d.id).grab_into(part, x - d.x, y - d.y)
+            self._screen(d.id).grab_into(part, x - d.x, y - d.y, fresh=self.fresh)
             for row in range(h):
                 start = ((y - top + row) * width + x - left) * 4
                 data[start:start + w * 4] = part[row * w * 4:(row + 1) * w * 4]
