@@ -73,7 +73,9 @@ class Backend {
 std::unique_ptr<Backend> makeX11Backend();
 std::unique_ptr<Backend> makeWaylandBackend();
 
-// The backend chosen at the first call, for the life of the process; any thread.
+// The backend the platform functions forward to: the one chosen at the first
+// call, or once the desktop portal has answered, for the life of the process;
+// until then it answers as a pending one; any thread.
 Backend& backend();
 
 // Writes "[zorsck] `line`" to standard error from a worker thread, never

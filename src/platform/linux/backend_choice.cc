@@ -1,11 +1,7 @@
-// The choice of backend at the first call, and the one line that reports it.
+// The choice of backend from the environment and the portal's probe.
 #include "platform/linux/backend_choice.h"
 
-#include <cstdlib>
 #include <cstring>
-
-#include "platform/linux/backend.h"
-#include "platform/wayland/wl_probe.h"
 
 namespace zorsck::glue {
 namespace {
@@ -15,9 +11,9 @@ bool present(const char* s) { return s != nullptr && s[0] != '\0'; }
 
 }  // namespace
 
-BackendChoice chooseBackend(const char* requested, const char* waylandDisplay,
-                            const char* sessionType,
-                            const std::function<bool(std::string* whyNot)>& portalOffersScreenCast) {
+BackendChoice chooseBackend(const char* requested, const char* waylandDisplay, const char* sessionType,
+                            const PortalAnswer* portal) {
+  using wayland::PortalProbe;
   std::string prefix;
   if (present(requested)) {
     if (std::strcmp(requested, "x11") == 0) return {BackendKind::x11, "using X11: ZOR_SCK_BACKEND=x11"};
@@ -33,25 +29,21 @@ BackendChoice chooseBackend(const char* requested, const char* waylandDisplay,
             prefix + "using X11: no Wayland session (WAYLAND_DISPLAY unset, XDG_SESSION_TYPE not wayland)"};
   }
   const std::string session = present(waylandDisplay) ? "WAYLAND_DISPLAY is set" : "XDG_SESSION_TYPE=wayland";
-  std::string whyNot;
-  if (portalOffersScreenCast(&whyNot)) {
-    return {BackendKind::wayland,
-            prefix + "using Wayland: " + session + " and the desktop portal offers ScreenCast"};
+  if (portal == nullptr) return {BackendKind::undecided, prefix + session + " and the desktop portal was not asked yet"};
+  switch (portal->probe) {
+    case PortalProbe::offered:
+      return {BackendKind::wayland,
+              prefix + "using Wayland: " + session + " and the desktop portal offers ScreenCast"};
+    case PortalProbe::slow:
+      return {BackendKind::wayland, prefix + "using Wayland: " + session + " and " + portal->detail};
+    case PortalProbe::busSilent:
+      return {BackendKind::undecided, prefix + session + " but " + portal->detail};
+    case PortalProbe::lacking:
+    case PortalProbe::absent:
+    case PortalProbe::noBus:
+      break;
   }
-  return {BackendKind::x11, prefix + "using X11: " + session + " but " + whyNot};
-}
-
-Backend& backend() {
-  // Chosen once; the environment is read at that moment and never again.
-  static Backend* const chosen = [] {
-    const BackendChoice choice =
-        chooseBackend(std::getenv("ZOR_SCK_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
-                      std::getenv("XDG_SESSION_TYPE"), wayland::portalOffersScreenCast);
-    logLine(choice.reason);
-    // Never freed: late callbacks at exit still find it.
-    return (choice.kind == BackendKind::wayland ? makeWaylandBackend() : makeX11Backend()).release();
-  }();
-  return *chosen;
+  return {BackendKind::x11, prefix + "using X11: " + session + " but " + portal->detail};
 }
 
 }  // namespace zorsck::glue

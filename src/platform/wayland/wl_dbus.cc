@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace zorsck::wayland {
@@ -26,15 +28,38 @@ UniqueFd::~UniqueFd() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-Bus openSessionBus(std::uint64_t timeoutUs, std::string* error) {
+Bus openSessionBus(std::uint64_t timeoutUs, std::string* error, int* failure) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
   sd_bus* raw = nullptr;
-  const int r = sd_bus_open_user(&raw);
+  int r = sd_bus_open_user(&raw);  // connects and starts authenticating, without waiting
   Bus bus(raw);
   if (r < 0) {
     *error = std::string("no session bus (") + std::strerror(-r) + ")";
+    if (failure != nullptr) *failure = r;
     return nullptr;
   }
   sd_bus_set_method_call_timeout(bus.get(), timeoutUs);
+  // sd-bus would finish authentication and Hello inside the first call, with
+  // a timeout of its own (90 s) that no setting shortens: it is driven here.
+  while ((r = sd_bus_is_ready(bus.get())) == 0) {
+    r = sd_bus_process(bus.get(), nullptr);
+    if (r < 0) break;
+    if (r > 0) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      r = -ETIMEDOUT;
+      break;
+    }
+    r = sd_bus_wait(bus.get(), static_cast<std::uint64_t>(left));
+    if (r < 0 && r != -EINTR) break;
+  }
+  if (r < 0) {
+    *error = r == -ETIMEDOUT ? "the session bus did not answer within " + std::to_string(timeoutUs / 1000) + " ms"
+                             : std::string("no session bus (") + std::strerror(-r) + ")";
+    if (failure != nullptr) *failure = r;
+    return nullptr;
+  }
   return bus;
 }
 

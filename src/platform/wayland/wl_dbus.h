@@ -12,7 +12,12 @@
 namespace zorsck::wayland {
 
 struct BusClose {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+  // Sends what is queued and closes; a bus that never came up is closed
+  // without the flush, which would wait for it; any thread.
+  void operator()(sd_bus* bus) const {
+    if (sd_bus_is_ready(bus) > 0) sd_bus_flush(bus);
+    sd_bus_close_unref(bus);
+  }
 };
 struct MessageUnref {
   void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
@@ -56,9 +61,11 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// Opens the user's session bus with `timeoutUs` on every method call; null
-// with `error` filled when there is none; any thread.
-Bus openSessionBus(std::uint64_t timeoutUs, std::string* error);
+// Opens the user's session bus, authenticated and named within `timeoutUs`,
+// with `timeoutUs` on every method call; null with `error` filled (and
+// `failure`, when given, the negative errno: -ETIMEDOUT when the bus did not
+// answer in time) when there is none; any thread.
+Bus openSessionBus(std::uint64_t timeoutUs, std::string* error, int* failure = nullptr);
 
 // Reads an a{sv} at the message's read position, calling `entry` with each key
 // with the message positioned at the value's variant; `entry` reads it (and

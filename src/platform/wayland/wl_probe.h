@@ -5,9 +5,20 @@
 
 namespace zorsck::wayland {
 
-// True when org.freedesktop.portal.Desktop runs on the session bus and answers
-// for ScreenCast, or can be started by the bus; else false with `whyNot`
-// filled. Bounded by short timeouts, never waits for a user; any thread.
-bool portalOffersScreenCast(std::string* whyNot);
+// What the session bus said about the desktop portal.
+enum class PortalProbe {
+  offered,    // the portal answers for ScreenCast, or the bus can start it
+  slow,       // the portal owns its name but did not answer in time
+  lacking,    // the portal answered without ScreenCast
+  absent,     // no portal, and none the bus can start
+  noBus,      // there is no session bus to ask
+  busSilent,  // the session bus did not answer in time, or went away meanwhile
+};
+
+// Asks the session bus about org.freedesktop.portal.Desktop and fills
+// `detail` with what was found, for every answer but `offered`. Each step
+// (connecting, each call) is bounded by a short timeout; never waits for a
+// user; any thread.
+PortalProbe probePortal(std::string* detail);
 
 }  // namespace zorsck::wayland
