@@ -75,7 +75,9 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     ox = x - s.latestOrigin.x;
     oy = y - s.latestOrigin.y;
     if (!fitsInFrame(ox, oy, w, h, s.latest.width(), s.latest.height())) {
-      return ZOR_SCK_NOT_SERVABLE;
+      // The region step has refused whatever no region can show; what is left
+      // is on the display, and the region grows to it once the hold allows.
+      return narrow ? ZOR_SCK_NO_FRAME_YET : ZOR_SCK_NOT_SERVABLE;
     }
     frame = s.latest;
     ts = s.latestTs;

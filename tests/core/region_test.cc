@@ -157,6 +157,66 @@ TEST_F(Region, ChangesAreHeldBackAndOneUpdateRunsAtATime) {
   EXPECT_FALSE(snapshot().reconfiguring);  // a failed update lets the next one go
 }
 
+// A new stream rectangle is chosen at most once per hold of 0.3 s: a request
+// beyond the stream 0.2 s after the last choice waits, one 0.31 s after is taken.
+TEST_F(Region, ANewRectangleIsChosenAtMostOncePerHold) {
+  startRegion();
+  cropAt(0, 1000, 500, 10, 10);
+  ASSERT_EQ(updates(), 1u);
+  sim::settle();
+  sim::advance(0.2);
+  cropAt(0, 1500, 800, 10, 10);
+  EXPECT_EQ(updates(), 1u);
+  sim::advance(0.11);
+  cropAt(0, 1500, 800, 10, 10);
+  EXPECT_EQ(updates(), 2u);
+}
+
+// A rectangle on the display and within the share answers 1 until a frame
+// covers it: during the hold, while the update runs, until the first frame of
+// the wider region. What no region can show answers 2 throughout.
+TEST_F(Region, ARectangleOnTheDisplayWaitsForAFrameThatCoversIt) {
+  sim::setDisplays({sim::DisplaySpec{}, sim::DisplaySpec{2}});
+  ASSERT_EQ(cropAt(1, 100, 100, 320, 200).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  sim::deliverFrame();
+  ASSERT_EQ(cropAt(1, 100, 100, 320, 200).code, ZOR_SCK_OK);
+  sim::holdCompletions(sim::Step::update, true);
+  const auto neverServable = [] {
+    EXPECT_EQ(cropAt(1, 1920, 0, 1, 1).code, ZOR_SCK_NOT_SERVABLE);      // off the display
+    EXPECT_EQ(cropAt(1, 0, 0, 1153, 1080).code, ZOR_SCK_NOT_SERVABLE);   // above the share
+    EXPECT_EQ(cropAt(2, 1919, 1079, 1, 1).code, ZOR_SCK_NOT_SERVABLE);  // another display
+  };
+  EXPECT_EQ(cropAt(1, 1919, 1079, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // within the hold
+  neverServable();
+  sim::advance(0.31);
+  EXPECT_EQ(cropAt(1, 1919, 1079, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // the update runs
+  ASSERT_EQ(updates(), 1u);
+  neverServable();
+  sim::releaseHeld(sim::Step::update);
+  sim::deliverFrame();
+  const CropCall call = cropAt(1, 1919, 1079, 1, 1);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(call.pixels, 1919, 1079, 1, 1, call.seq));
+}
+
+// After a failed update the stream rectangle is again the one the stream
+// shows, so the request that failed is asked for again after the hold rather
+// than waiting for ever inside a rectangle no frame will cover.
+TEST_F(Region, AFailedUpdateIsAskedForAgainAfterTheHold) {
+  startRegion();
+  sim::injectFault(sim::Fault::updateError);
+  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
+  EXPECT_EQ(snapshot().streamRect, (PixelRect{0, 0, 310, 310}));
+  sim::advance(0.31);
+  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
+  ASSERT_EQ(updates(), 2u);
+  sim::deliverFrame();
+  const CropCall call = cropAt(0, 1000, 500, 10, 10);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(call.pixels, 1000, 500, 10, 10, call.seq));
+}
+
 TEST_F(Region, EveryRectangleInsideAnOddSizedDisplayIsServed) {
   sim::setDisplays({sim::DisplaySpec{1, 1365, 767, 1365, 767, 60.0, true}});
   const PixelRect requests[] = {{1300, 700, 40, 40}, {1325, 727, 40, 40}, {0, 0, 1, 1},
@@ -210,6 +270,7 @@ TEST_F(Region, AStartCancelledByAStopGivesWayToTheNextRequest) {
   // newer request asks for a region elsewhere before the first start lands.
   sim::holdCompletions(sim::Step::startCapture, true);
   ASSERT_EQ(cropAt(0, 100, 100, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
   zor_sck_stop();
   ASSERT_EQ(cropAt(0, 1000, 600, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
   ASSERT_EQ(sim::releaseHeld(sim::Step::startCapture, 1), 1);
