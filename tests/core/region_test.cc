@@ -211,6 +211,7 @@ TEST_F(Region, AFailedUpdateIsAskedForAgainAfterTheHold) {
   sim::advance(0.31);
   EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   ASSERT_EQ(updates(), 2u);
+  sim::settle();
   sim::deliverFrame();
   const CropCall call = cropAt(0, 1000, 500, 10, 10);
   ASSERT_EQ(call.code, ZOR_SCK_OK);
