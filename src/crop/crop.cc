@@ -1,5 +1,6 @@
 #include "crop/crop.h"
 
+#include <optional>
 #include <utility>
 
 #include "crop/frame_copy.h"
@@ -14,9 +15,10 @@ namespace zorsck {
 namespace {
 
 // Without region mode: with no stream, records a stream of the whole display
-// and asks for its start. Host thread, with the lock held.
+// and asks for its start, unless starts are held back after a failed one.
+// Host thread, with the lock held.
 StreamPlan fullDisplayStep(CaptureState& s, platform::DisplayId display) REQUIRES(s.lock) {
-  if (s.state != kNoStream) return StreamPlan::toFrameChoice();
+  if (s.state != kNoStream || startsHeldBack(s)) return StreamPlan::toFrameChoice();
   const PixelRect rect{0, 0, s.dispPx.w, s.dispPx.h};
   s.streamRect = rect;
   s.originBySize[SizeKey{rect.w, rect.h}] = Origin{0, 0};
@@ -55,12 +57,13 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
     if (plan.action == StreamPlan::start) {
       // The stream is asked for the display that was measured, also when the
-      // main display changes before the start runs.
-      const StartRequest request{display,  resolveDisplay(display), plan.fps,
-                                 plan.rect, s.dispPx,                s.dispScale,
-                                 ++s.startGeneration};
+      // main display changes before the start runs. While another start is in
+      // flight this one waits for it.
+      const std::optional<StartRequest> launch = claimStart(
+          s, StartRequest{display, resolveDisplay(display), plan.fps, plan.rect, s.dispPx,
+                          s.dispScale, 0});
       hold.unlock();
-      startStream(request);
+      if (launch) startStream(*launch);
       return ZOR_SCK_NO_FRAME_YET;
     }
 
@@ -72,7 +75,9 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     ox = x - s.latestOrigin.x;
     oy = y - s.latestOrigin.y;
     if (!fitsInFrame(ox, oy, w, h, s.latest.width(), s.latest.height())) {
-      return ZOR_SCK_NOT_SERVABLE;
+      // The region step has refused whatever no region can show; what is left
+      // is on the display, and the region grows to it once the hold allows.
+      return narrow ? ZOR_SCK_NO_FRAME_YET : ZOR_SCK_NOT_SERVABLE;
     }
     frame = s.latest;
     ts = s.latestTs;

@@ -8,12 +8,18 @@ namespace zorsck {
 namespace {
 
 // The update's completion: allows the next update, unless a newer update or a
-// newly published stream came since, and logs the outcome. On a platform thread.
-void reconfigured(const PixelRect& rect, std::uint64_t token, const platform::Error* error) {
+// newly published stream came since, and logs the outcome. A failed update
+// leaves the stream showing `shown`, so the stream rectangle says so again
+// and a request beyond it asks anew once the hold allows. On a platform thread.
+void reconfigured(const PixelRect& rect, const PixelRect& shown, std::uint64_t token,
+                  const platform::Error* error) {
   {
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
-    if (s.reconfigureToken == token) s.reconfiguring = false;
+    if (s.reconfigureToken == token) {
+      s.reconfiguring = false;
+      if (error) s.streamRect = shown;
+    }
   }
   if (error) {
     log("reconfigure failed: " + error->description);
@@ -25,13 +31,16 @@ void reconfigured(const PixelRect& rect, std::uint64_t token, const platform::Er
 
 }  // namespace
 
-void reconfigure(CaptureState& s, const PixelRect& rect, std::int32_t fps) {
+void reconfigure(CaptureState& s, const PixelRect& rect, const PixelRect& shown,
+                 std::int32_t fps) {
   if (!s.streamRef) return;
   s.reconfiguring = true;
   const std::uint64_t token = ++s.reconfigureToken;
   platform::updateConfiguration(
       *s.streamRef, streamConfiguration(rect, fps, s.dispScale),
-      [rect, token](const platform::Error* error) { reconfigured(rect, token, error); });
+      [rect, shown, token](const platform::Error* error) {
+        reconfigured(rect, shown, token, error);
+      });
 }
 
 }  // namespace zorsck

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "stream/display_geometry.h"
+#include "stream/stream_start.h"
 
 namespace zorsck {
 namespace {
@@ -95,8 +96,9 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
     u = {std::min<std::int64_t>(u.x0, x), std::min<std::int64_t>(u.y0, y), std::max(u.x1, x1),
          std::max(u.y1, y1)};
   }
-  // With no stream (none yet, or a start failed) this request starts one at
-  // once: the rectangle a failed start kept shows nothing.
+  // With no stream (none yet, or a start failed) this request starts one as
+  // soon as starts are not held back: the rectangle a failed start kept shows
+  // nothing.
   if (s.state != kNoStream) {
     if (s.streamRect && contains(*s.streamRect, x, y, w, h)) return StreamPlan::toFrameChoice();
     if (s.reconfiguring) return StreamPlan::toFrameChoice();
@@ -106,16 +108,19 @@ StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t
     // request beyond the stream once it runs.
     if (s.state == kStartRequested) return StreamPlan::toFrameChoice();
     if (now - s.lastReconfigure <= kRegionHoldSeconds) return StreamPlan::toFrameChoice();
+  } else if (startsHeldBack(s)) {
+    return StreamPlan::toFrameChoice();
   }
 
+  const std::optional<PixelRect> shown = s.streamRect;
   PixelRect rect = regionAround(*s.unionRect, s.dispPx);
-  if (s.streamRect) rect = distinctSize(rect, *s.streamRect, s.dispPx);
+  if (shown) rect = distinctSize(rect, *shown, s.dispPx);
   s.streamRect = rect;
   s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
   s.lastReconfigure = now;
 
   if (s.state == kStreamRunning) {
-    reconfigure(s, rect, streamFrameRate(display));
+    reconfigure(s, rect, shown.value_or(rect), streamFrameRate(display));
     return StreamPlan::toFrameChoice();
   }
   s.state = kStartRequested;

@@ -32,8 +32,10 @@ PixelRect regionAround(const EdgeRect& u, const PixelSize& display);
 // frames of the old region must not share a size with the new one. Any thread.
 PixelRect distinctSize(PixelRect next, const PixelRect& current, const PixelSize& display);
 
-// Asks the running stream to show `rect` at `fps`; its completion logs the
-// outcome. Does nothing without a stream. Host thread, with the lock held.
-void reconfigure(CaptureState& s, const PixelRect& rect, std::int32_t fps) REQUIRES(s.lock);
+// Asks the running stream, which shows `shown`, to show `rect` at `fps`; its
+// completion logs the outcome, and after a failure gives the stream rectangle
+// back to `shown`. Does nothing without a stream. Host thread, with the lock held.
+void reconfigure(CaptureState& s, const PixelRect& rect, const PixelRect& shown, std::int32_t fps)
+    REQUIRES(s.lock);
 
 }  // namespace zorsck

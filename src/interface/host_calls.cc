@@ -9,16 +9,17 @@ namespace zorsck {
 
 std::int32_t ensure(platform::DisplayId display, std::int32_t /*fps: accepted, unused*/) {
   if (!platform::osAtLeast(12, 3, 0)) return ZOR_SCK_ERROR;
-  std::int64_t state = kNoStream;
-  platform::DisplayId streamDisplay = 0;
+  bool otherDisplay = false;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
     s.lastAccess = platform::wallClockNow();
-    state = s.state;
-    streamDisplay = s.streamDisplay;
+    // A stream that stands in for a display that was not listed already is
+    // the answer to this display: stopping it would only start it again.
+    otherDisplay = s.state == kStreamRunning && display != 0 && display != s.streamDisplay &&
+                   display != s.streamAskedFor;
   }
-  if (state == kStreamRunning && display != 0 && streamDisplay != display) stopStream();
+  if (otherDisplay) stopStream();
   armIdleTimer();
   return ZOR_SCK_OK;
 }

@@ -12,6 +12,7 @@
 #include "base/geometry.h"
 #include "base/mutex.h"
 #include "state/delivery_stats.h"
+#include "state/start_request.h"
 #include "platform/platform.h"
 
 namespace zorsck {
@@ -35,6 +36,21 @@ struct CaptureState {
   // can neither reset the state under a newer stream nor replace it.
   std::uint64_t startGeneration GUARDED_BY(lock) = 0;     // the newest start requested
   std::uint64_t streamGeneration GUARDED_BY(lock) = 0;    // the start whose stream is published
+  // At most one start runs on the platform at a time; a start asked for
+  // meanwhile waits here and is launched when the running one ends (only the
+  // newest waits). A stop ends every start asked for before it: a start
+  // numbered at or below `cancelledThrough` publishes nothing and stops
+  // whatever stream it brought up.
+  bool startInFlight GUARDED_BY(lock) = false;
+  std::optional<StartRequest> nextStart GUARDED_BY(lock);
+  std::uint64_t cancelledThrough GUARDED_BY(lock) = 0;
+  // After a failed start no new one begins before this host-clock reading
+  // (seconds), so a start that keeps failing costs one attempt a second.
+  double startsResumeAt GUARDED_BY(lock) = 0.0;
+  // The display the crop named for the published stream: when that display
+  // was not listed the stream shows another, and asking for it again must
+  // not restart the stream.
+  platform::DisplayId streamAskedFor GUARDED_BY(lock) = 0;
   double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
 
   // Display geometry: measured by the crop that starts a stream, for the

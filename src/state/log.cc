@@ -144,4 +144,13 @@ void log(std::string_view message) {
   errno = savedErrno;
 }
 
+void logUnordered(std::string_view message) {
+  const int savedErrno = errno;
+  std::string line;
+  line.reserve(kTag.size() + message.size() + 1);
+  line.append(kTag).append(message).push_back('\n');
+  writeLine(line.data(), line.size());
+  errno = savedErrno;
+}
+
 }  // namespace zorsck

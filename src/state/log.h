@@ -13,4 +13,9 @@ namespace zorsck {
 // wait that long.
 void log(std::string_view message);
 
+// Writes one tagged line like log(), but without the lock that keeps lines
+// apart: for a forked child, where a thread of the parent may have held that
+// lock at the fork and will never release it. Any thread of a forked child.
+void logUnordered(std::string_view message);
+
 }  // namespace zorsck

@@ -1,10 +1,10 @@
 #include "stream/stream_start.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "state/capture_state.h"
 #include "state/log.h"
 #include "intake/output.h"
 #include "stream/capture_queue.h"
@@ -15,15 +15,55 @@
 namespace zorsck {
 namespace {
 
-// Logs `line`, then returns the state to no stream when the failed start is
-// still the one the state waits for; the rest stays as the crop set it. A
-// start overtaken by a stop and a newer start, or by a stream published since,
-// changes nothing. On a task or platform thread.
-void failStart(const StartRequest& request, const std::string& line) {
+// What a start brings up: its rectangle on the chosen display, and that
+// display's geometry as the start found it.
+struct StartPlan {
+  PixelRect rect;
+  DisplayGeometry geometry;
+};
+
+// The host clock in seconds; any thread.
+double hostSeconds() { return platform::mediaTimeSeconds(platform::hostClockNow()); }
+
+// True when a stop came after `request` was asked for. With the lock held.
+bool cancelled(const CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
+  return request.generation <= s.cancelledThrough;
+}
+
+// Ends the start in flight; returns the start asked for meanwhile, which the
+// caller launches once the lock is released. With the lock held.
+std::optional<StartRequest> endStart(CaptureState& s) REQUIRES(s.lock) {
+  std::optional<StartRequest> next = std::exchange(s.nextStart, std::nullopt);
+  s.startInFlight = next.has_value();
+  return next;
+}
+
+// Logs `line`, returns the state to no stream, drops the start asked for
+// meanwhile and holds starts back, so a start that keeps failing is tried
+// once a second at most. On a task or platform thread.
+void failStart(const std::string& line) {
   log(line);
+  const double now = hostSeconds();
   CaptureState& s = captureState();
   MutexLock hold(&s.lock);
-  if (s.state == kStartRequested && s.startGeneration == request.generation) s.state = kNoStream;
+  s.startsResumeAt = now + kStartRetrySeconds;
+  s.nextStart.reset();
+  s.startInFlight = false;
+  if (s.state == kStartRequested) s.state = kNoStream;
+}
+
+// Ends `request` quietly when a stop cancelled it, launching the start asked
+// for since, if any; false when the request still stands. On a platform thread.
+bool endIfCancelled(const StartRequest& request) {
+  std::optional<StartRequest> next;
+  {
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    if (!cancelled(s, request)) return false;
+    next = endStart(s);
+  }
+  if (next) startStream(*next);
+  return true;
 }
 
 // The first listed display whose id is `wanted`, else the first listed, else null. Any thread.
@@ -35,45 +75,82 @@ platform::DisplayRef chooseDisplay(const platform::ShareableContent& content,
   return content.displays.empty() ? nullptr : content.displays.front();
 }
 
+// The request's rectangle on `display` as the display is now (the content
+// query has just refreshed the platform's view of it). While it measures as
+// the crop measured it, the rectangle stands; otherwise a whole-display stream
+// becomes the whole display at its new size and a region keeps the part that
+// lies on it, which may be nothing. Any thread.
+StartPlan planOnDisplay(const StartRequest& request, platform::DisplayId display) {
+  StartPlan plan{request.rect, measureDisplay(display)};
+  if (plan.geometry == DisplayGeometry{request.displaySize, request.scale}) return plan;
+  const PixelSize& now = plan.geometry.px;
+  if (request.rect == PixelRect{0, 0, request.displaySize.w, request.displaySize.h}) {
+    plan.rect = {0, 0, now.w, now.h};
+    return plan;
+  }
+  const std::int64_t x0 = std::clamp<std::int64_t>(request.rect.x, 0, now.w);
+  const std::int64_t y0 = std::clamp<std::int64_t>(request.rect.y, 0, now.h);
+  const std::int64_t x1 = std::clamp<std::int64_t>(request.rect.x + request.rect.w, 0, now.w);
+  const std::int64_t y1 = std::clamp<std::int64_t>(request.rect.y + request.rect.h, 0, now.h);
+  plan.rect = {x0, y0, x1 - x0, y1 - y0};
+  return plan;
+}
+
+// Records a stream whose display changed since its crop measured it: its
+// rectangle replaces the one asked for, and the union of region requests is
+// kept on the display. With the lock held.
+void recordChangedDisplay(CaptureState& s, const StartRequest& request, const StartPlan& plan)
+    REQUIRES(s.lock) {
+  s.originBySize.erase(SizeKey{request.rect.w, request.rect.h});
+  if (s.unionRect) {
+    EdgeRect& u = *s.unionRect;
+    const PixelSize& d = plan.geometry.px;
+    u = {std::min(u.x0, d.w), std::min(u.y0, d.h), std::min(u.x1, d.w), std::min(u.y1, d.h)};
+  }
+}
+
 // Publishes the started stream and sets the state to running, with the
-// geometry the stream was requested with. A stream that a start overlapping a
-// stop left in the state is stopped, not just let go, so no capture keeps
-// running with nobody holding it; a start older than the published stream
-// stops its own stream instead. On a platform thread.
-void publish(const StartRequest& request, platform::StreamRef stream,
+// geometry the start found. A start that a stop cancelled stops its own
+// stream instead and launches the start asked for since. On a platform thread.
+void publish(const StartRequest& request, const StartPlan& plan, platform::StreamRef stream,
              std::shared_ptr<Output> output, platform::DisplayId display) {
   platform::StreamRef replaced;
   platform::StreamOutputRef replacedOutput;
-  const SizeKey size{request.rect.w, request.rect.h};
-  const Origin origin{request.rect.x, request.rect.y};
+  std::optional<StartRequest> next;
+  const PixelRect& rect = plan.rect;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    if (s.streamRef && s.streamGeneration > request.generation) {
+    const bool stopped = cancelled(s, request);
+    next = endStart(s);
+    if (stopped) {
       hold.unlock();
-      stopCaptureLater(std::move(stream));
+      stopUnpublished(std::move(stream));
+      if (next) startStream(*next);
       return;
     }
     replaced = std::exchange(s.streamRef, std::move(stream));
     s.streamGeneration = request.generation;
-    s.dispPx = request.displaySize;
-    s.dispScale = request.scale;
-    s.reconfiguring = false;  // an update in flight belonged to an earlier stream
-    // A stop while this start was pending emptied the recorded origins: record
-    // this stream's own again. Should a newer request have recorded another
-    // origin for the same size, this stream's frames cannot be placed, and none
-    // is served until that request's stream replaces it.
-    const auto entry = s.originBySize.try_emplace(size, origin).first;
-    s.streamOutputId = entry->second == origin ? output->id() : 0;
+    s.dispPx = plan.geometry.px;
+    s.dispScale = plan.geometry.scale;
+    // An update in flight belonged to an earlier stream; its late completion
+    // must change nothing of this one.
+    s.reconfiguring = false;
+    ++s.reconfigureToken;
+    if (rect != request.rect) recordChangedDisplay(s, request, plan);
+    s.streamRect = rect;
+    s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
+    s.streamOutputId = output->id();
     replacedOutput = std::exchange(s.outputRef, std::move(output));
     s.streamDisplay = display;
+    s.streamAskedFor = request.display;
     s.state = kStreamRunning;
   }
   if (replaced) stopCaptureLater(std::move(replaced));
-  log("stream started on display " + std::to_string(display) + ": " +
-      std::to_string(request.rect.w) + "x" + std::to_string(request.rect.h) + " px at " +
-      std::to_string(request.rect.x) + "," + std::to_string(request.rect.y) + " @" +
-      std::to_string(request.fps) + " fps");
+  if (next) startStream(*next);
+  log("stream started on display " + std::to_string(display) + ": " + std::to_string(rect.w) +
+      "x" + std::to_string(rect.h) + " px at " + std::to_string(rect.x) + "," +
+      std::to_string(rect.y) + " @" + std::to_string(request.fps) + " fps");
 }
 
 // Builds the stream for the chosen display, registers its Output on `q` and
@@ -81,54 +158,70 @@ void publish(const StartRequest& request, platform::StreamRef stream,
 void buildAndStart(const StartRequest& request, const platform::ShareableContent& content) {
   const platform::DisplayRef chosen = chooseDisplay(content, request.measured);
   if (!chosen) {
-    failStart(request, "no display " + std::to_string(request.display));
+    failStart("no display " + std::to_string(request.display));
     return;
   }
   const platform::DisplayId display = platform::displayId(*chosen);
-  // A display the request did not measure (the one asked for is not listed)
-  // would get frames placed with another display's geometry.
-  if (request.measured != 0 && display != request.measured &&
-      measureDisplay(display) != DisplayGeometry{request.displaySize, request.scale}) {
-    failStart(request, "start failed: display " + std::to_string(request.measured) +
-                           " is not listed");
+  const StartPlan plan = planOnDisplay(request, display);
+  if (plan.rect.w <= 0 || plan.rect.h <= 0) {
+    failStart("start failed: the region " + std::to_string(request.rect.w) + "x" +
+              std::to_string(request.rect.h) + " px at " + std::to_string(request.rect.x) + "," +
+              std::to_string(request.rect.y) + " lies off display " + std::to_string(display) +
+              " (" + std::to_string(plan.geometry.px.w) + "x" +
+              std::to_string(plan.geometry.px.h) + " px)");
     return;
   }
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
   const platform::StreamConfiguration config =
-      streamConfiguration(request.rect, request.fps, request.scale);
+      streamConfiguration(plan.rect, request.fps, plan.geometry.scale);
   auto output = std::make_shared<Output>();
   platform::StreamRef stream = filter ? platform::makeStream(*filter, config, output) : nullptr;
   if (!stream) {
-    failStart(request, "start failed: the stream could not be created");
+    failStart("start failed: the stream could not be created");
     return;
   }
   platform::Error error;
   if (!platform::addStreamOutput(*stream, output, platform::OutputType::screen, captureQueue(),
                                  &error)) {
-    failStart(request, "start failed: " + error.description);
+    failStart("start failed: " + error.description);
     return;
   }
   platform::Stream& target = *stream;
-  platform::startCapture(target, [request, stream = std::move(stream), output = std::move(output),
+  platform::startCapture(target, [request, plan, stream = std::move(stream),
+                                  output = std::move(output),
                                   display](const platform::Error* startError) mutable {
     if (startError) {
-      failStart(request, "start failed: " + startError->description);
+      failStart("start failed: " + startError->description);
       return;
     }
-    publish(request, std::move(stream), std::move(output), display);
+    publish(request, plan, std::move(stream), std::move(output), display);
   });
 }
 
 }  // namespace
 
+bool startsHeldBack(const CaptureState& s) { return hostSeconds() < s.startsResumeAt; }
+
+std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) {
+  request.generation = ++s.startGeneration;
+  if (s.startInFlight) {
+    s.nextStart = request;
+    return std::nullopt;
+  }
+  s.startInFlight = true;
+  return request;
+}
+
 void startStream(const StartRequest& request) {
   platform::runAsync([request] {
     platform::getShareableContent(
         false, true, [request](platform::ShareableContentRef content, const platform::Error* error) {
+          // A start that a stop cancelled before the platform answered brings up nothing.
+          if (endIfCancelled(request)) return;
           if (error) {
-            failStart(request, "start failed: " + error->description);
+            failStart("start failed: " + error->description);
           } else if (!content) {
-            failStart(request, "start failed: no shareable content");
+            failStart("start failed: no shareable content");
           } else {
             buildAndStart(request, *content);
           }

@@ -1,29 +1,31 @@
 // Bringing up the one capture stream.
 #pragma once
 
-#include <cstdint>
+#include <optional>
 
-#include "base/geometry.h"
-#include "platform/platform.h"
+#include "state/capture_state.h"
+#include "state/start_request.h"
 
 namespace zorsck {
 
-// What one start asks for: everything the crop that requested it measured, so
-// the stream is configured and its frames placed with that geometry.
-struct StartRequest {
-  platform::DisplayId display = 0;  // as the crop named it (0: the main display)
-  platform::DisplayId measured = 0; // the display measured for it; 0 or unlisted: the first listed
-  std::int32_t fps = 0;             // at most this many frames a second
-  PixelRect rect;                   // display pixels
-  PixelSize displaySize;            // the display's pixel size when requested
-  double scale = 1.0;               // its pixels per point
-  std::uint64_t generation = 0;     // the capture state's startGeneration for this start
-};
+// How long starts are held back after one failed.
+inline constexpr double kStartRetrySeconds = 1.0;
 
-// Launches the asynchronous start of `request` and returns at once. The task
-// publishes the stream and sets the state to running, or logs the failure and,
-// while this is still the newest start, sets it to no stream. Called by a crop,
-// without the lock, after it has set the state to start requested.
+// True while starts are held back after a failed one. Host thread, with the lock held.
+bool startsHeldBack(const CaptureState& s) REQUIRES(s.lock);
+
+// Numbers `request` as the newest start. Returns it when no start is in
+// flight (the caller launches it with startStream once the lock is released);
+// otherwise keeps it to be launched when the start in flight ends, and
+// returns nothing. Host thread, with the lock held, after the state was set
+// to start requested.
+std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) REQUIRES(s.lock);
+
+// Launches the asynchronous start of a claimed `request` and returns at once.
+// The task publishes the stream and sets the state to running, or logs the
+// failure, sets the state to no stream and holds starts back for a while. A
+// start that a stop cancelled publishes nothing and stops what it brought up.
+// Any thread, without the lock.
 void startStream(const StartRequest& request);
 
 }  // namespace zorsck

@@ -22,6 +22,8 @@ void stopStream() {
     latest = std::move(s.latest);
     served = std::move(s.served);
     s.state = kNoStream;
+    s.cancelledThrough = s.startGeneration;
+    s.nextStart.reset();
     s.streamRect.reset();
     s.unionRect.reset();
     std::swap(origins, s.originBySize);  // leaves an empty map; the old one goes below
@@ -29,13 +31,22 @@ void stopStream() {
   if (stream) stopCaptureLater(std::move(stream));
 }
 
-void stopCaptureLater(platform::StreamRef stream) {
-  platform::runAsync([stream = std::move(stream)]() mutable {
+namespace {
+
+// Stops `stream` in an asynchronous task, logging the stop when `announce`. Any thread.
+void stopLater(platform::StreamRef stream, bool announce) {
+  platform::runAsync([stream = std::move(stream), announce]() mutable {
     platform::Stream& target = *stream;
-    platform::stopCapture(target, [stream = std::move(stream)](const platform::Error*) {
-      log("stream stopped (idle)");
+    platform::stopCapture(target, [stream = std::move(stream), announce](const platform::Error*) {
+      if (announce) log("stream stopped (idle)");
     });
   });
 }
+
+}  // namespace
+
+void stopCaptureLater(platform::StreamRef stream) { stopLater(std::move(stream), true); }
+
+void stopUnpublished(platform::StreamRef stream) { stopLater(std::move(stream), false); }
 
 }  // namespace zorsck

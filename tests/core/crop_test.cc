@@ -247,6 +247,68 @@ TEST_F(Crop, EachStartMeasuresTheDisplayItIsStartedFor) {
   EXPECT_EQ(sim::streams().back().configuration.sourceRect.width, 800.0);
 }
 
+// The display a crop measured may have changed by the time the start looks at
+// it: the stream then shows the display as the start finds it, and frames are
+// placed by that geometry.
+struct ChangedDisplayCase {
+  const char* name;
+  bool region;
+  sim::DisplaySpec before, after;
+  PixelRect request;  // the crop that starts the stream
+  PixelRect stream;   // what the stream shows; empty: the start fails
+};
+
+class ChangedDisplay : public CoreTest, public ::testing::WithParamInterface<ChangedDisplayCase> {};
+
+TEST_P(ChangedDisplay, AStartServesTheDisplayAsItFindsIt) {
+  const ChangedDisplayCase& c = GetParam();
+  if (c.region) setenv("ZOR_SCK_REGION", "1", 1);
+  sim::setDisplays({c.before});
+  StderrCapture capture;
+  const auto x = static_cast<std::int32_t>(c.request.x), y = static_cast<std::int32_t>(c.request.y);
+  const auto w = static_cast<std::uint32_t>(c.request.w), h = static_cast<std::uint32_t>(c.request.h);
+  sim::holdCompletions(sim::Step::contentQuery, true);
+  ASSERT_EQ(cropAt(0, x, y, w, h).code, ZOR_SCK_NO_FRAME_YET);
+  sim::setDisplays({c.after});
+  sim::holdCompletions(sim::Step::contentQuery, false);
+  sim::settle();
+  if (c.stream.w == 0) {
+    EXPECT_EQ(snapshot().state, kNoStream);
+    ASSERT_EQ(capture.lines().size(), 1u);
+    EXPECT_EQ(capture.lines()[0].rfind("[zorsck] start failed: the region ", 0), 0u);
+    return;
+  }
+  const platform::StreamConfiguration config = sim::streams().back().configuration;
+  EXPECT_EQ(config.width, static_cast<std::size_t>(c.stream.w));
+  EXPECT_EQ(config.height, static_cast<std::size_t>(c.stream.h));
+  EXPECT_EQ(config.sourceRect.x * static_cast<double>(c.after.pixelWidth),
+            static_cast<double>(c.stream.x * static_cast<std::int64_t>(c.after.pointWidth)));
+  EXPECT_EQ(snapshot().streamRect, c.stream);
+  sim::deliverFrame();
+  const CropCall call = cropAt(0, x, y, w, h);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(call.pixels, x, y, w, h, call.seq));
+  const auto right = static_cast<std::int32_t>(c.after.pixelWidth);
+  EXPECT_EQ(cropAt(0, right, 0, 1, 1).code, ZOR_SCK_NOT_SERVABLE);
+}
+
+constexpr sim::DisplaySpec kHd{1, 1920, 1080, 1920, 1080, 60.0, true};
+constexpr sim::DisplaySpec kSmall{1, 1280, 800, 1280, 800, 60.0, true};
+constexpr sim::DisplaySpec kRetina{1, 2560, 1440, 1280, 720, 60.0, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ChangedDisplay,
+    ::testing::Values(
+        ChangedDisplayCase{"whole_display_resized", false, kRetina, kHd, {0, 0, 8, 8},
+                           {0, 0, 1920, 1080}},
+        ChangedDisplayCase{"whole_display_grown", false, kSmall, kRetina, {0, 0, 8, 8},
+                           {0, 0, 2560, 1440}},
+        ChangedDisplayCase{"region_partly_off", true, kHd, kSmall, {1000, 600, 50, 50},
+                           {840, 440, 370, 360}},
+        ChangedDisplayCase{"region_wholly_off", true, kHd, kSmall, {1500, 900, 50, 50},
+                           {0, 0, 0, 0}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 struct RateCase {
   const char* name;
   double refreshRate;

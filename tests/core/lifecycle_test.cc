@@ -22,8 +22,9 @@ using Lifecycle = CoreTest;
 
 // The settings every stream gets, in points for a 2x display, and its log line.
 TEST_F(Lifecycle, AStartConfiguresTheStreamAndLogsIt) {
+  sim::setDisplays({sim::DisplaySpec{1, 3840, 2160, 1920, 1080, 60.0, true}});
   StderrCapture capture;
-  startDirect(PixelRect{101, 51, 3, 1}, 1, -5, 2.0);
+  startDirect(PixelRect{101, 51, 3, 1}, 1, -5);
   sim::settle();
   const platform::StreamConfiguration got = sim::streams().back().configuration;
   EXPECT_EQ(got.sourceRect.x, 50.5);
@@ -66,7 +67,7 @@ struct FailureCase {
 
 class StartFailure : public CoreTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(StartFailure, LogsOneLineAndTheNextCropStartsAgain) {
+TEST_P(StartFailure, LogsOneLineAndStartsAgainOnlyASecondLater) {
   StderrCapture capture;
   sim::injectFault(GetParam().fault);
   ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
@@ -76,6 +77,10 @@ TEST_P(StartFailure, LogsOneLineAndTheNextCropStartsAgain) {
   const std::vector<std::string> lines = capture.lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind(GetParam().linePrefix, 0), 0u) << lines[0];
+  sim::advance(0.9);
+  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  EXPECT_EQ(sim::contentQueries(), 1);
+  sim::advance(0.2);
   startAndDeliver(0);
   EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
 }
@@ -89,33 +94,124 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"capture_start", sim::Fault::startCaptureError, "[zorsck] start failed: "}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// Start A is pending when a stop comes; a crop then asks for start B, which
-// fails before or after A succeeds. Either way the stream that runs is held,
-// served and ended by the idle stop, and no third start begins.
-class OverlappingStarts : public CoreTest, public ::testing::WithParamInterface<bool> {};
+// A host polls at 200 Hz for 3 s while every start fails: one start, one
+// line a second, crops answering 1; in region mode the union still grows.
+class FailingStarts : public CoreTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(OverlappingStarts, TheStreamThatRunsIsHeldServedAndStoppedWhenIdle) {
-  const bool failureFirst = GetParam();
+TEST_P(FailingStarts, AreTriedOnceASecondWhileCropsAnswerNoFrameYet) {
+  const bool region = GetParam();
+  if (region) setenv("ZOR_SCK_REGION", "1", 1);
+  StderrCapture capture;
+  sim::injectFault(sim::Fault::startCaptureError, 1000);
   ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
-  sim::holdCompletions(sim::Step::startCapture, true);
-  ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // start A
+  for (int i = 0; i < 600; ++i) {
+    const std::int32_t x = i < 300 ? 100 : 1500;
+    ASSERT_EQ(cropAt(0, x, 100, 10, 10).code, ZOR_SCK_NO_FRAME_YET) << "poll " << i;
+    sim::advance(0.005);
+  }
+  EXPECT_EQ(sim::contentQueries(), 3);
+  EXPECT_EQ(capture.lines().size(), 3u);
+  EXPECT_EQ(countLines(capture.lines(), "[zorsck] start failed: "), 3);
+  sim::clearFaults();
+  sim::advance(1.0);
+  EXPECT_EQ(cropAt(0, 1500, 100, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   sim::settle();
-  zor_sck_stop();
-  // B fails at once, or behind A's held success.
-  sim::injectFault(failureFirst ? sim::Fault::contentQueryError : sim::Fault::startCaptureError);
-  ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // start B
-  sim::settle();
-  EXPECT_EQ(sim::heldCount(sim::Step::startCapture), failureFirst ? 1 : 2);
-  sim::releaseHeld(sim::Step::startCapture);
-  EXPECT_EQ(snapshot().state, kStreamRunning);
   sim::deliverFrame();
-  EXPECT_EQ(cropAt(0, 5, 5, 2, 2).code, ZOR_SCK_OK);
-  EXPECT_EQ(sim::contentQueries(), 2);
-  sim::advance(6.0);
-  EXPECT_EQ(sim::runningStreamCount(), 0);
+  for (const std::int32_t x : {100, 1500}) {
+    const CropCall call = cropAt(0, x, 100, 10, 10);
+    ASSERT_EQ(call.code, ZOR_SCK_OK) << x;
+    EXPECT_TRUE(holdsFrame(call.pixels, x, 100, 10, 10, call.seq));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, OverlappingStarts, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Modes, FailingStarts, ::testing::Bool());
+
+// A display that is not listed is captured on the first listed one, with one
+// start and one line; crops naming it answer 2 once that stream runs, and
+// asking for it again does not restart the stream.
+TEST_F(Lifecycle, AnUnlistedDisplayIsStoodInForByTheFirstListed) {
+  StderrCapture capture;
+  ASSERT_EQ(zor_sck_ensure(7, 60), ZOR_SCK_OK);
+  std::int32_t code = ZOR_SCK_NO_FRAME_YET;
+  for (int i = 0; i < 600; ++i) {
+    code = cropAt(7, 0, 0, 1, 1).code;
+    ASSERT_TRUE(code == ZOR_SCK_NO_FRAME_YET || code == ZOR_SCK_NOT_SERVABLE) << code;
+    if (i % 100 == 99) ASSERT_EQ(zor_sck_ensure(7, 60), ZOR_SCK_OK);
+    sim::advance(0.005);
+  }
+  EXPECT_EQ(code, ZOR_SCK_NOT_SERVABLE);
+  EXPECT_EQ(sim::contentQueries(), 1);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{
+                                 "[zorsck] stream started on display 1: 1920x1080 px at 0,0 @60 fps"});
+  const CropCall main = cropAt(0, 1900, 1000, 8, 8);
+  ASSERT_EQ(main.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(main.pixels, 1900, 1000, 8, 8, main.seq));
+}
+
+// A stop ends every start asked for before it, at whatever step the start
+// waits; a crop after the stop waits for the cancelled start to end, so no
+// more than one start is ever in flight.
+struct OrderCase {
+  const char* name;
+  sim::Step held;     // the step of the start whose completions wait
+  const char* calls;  // c: crop, s: stop, f: the next capture start fails, r: release what waits
+  int queries;        // content queries made in all
+  bool runs;          // a stream runs at the end
+};
+
+class StopDuringAStart : public CoreTest, public ::testing::WithParamInterface<OrderCase> {};
+
+TEST_P(StopDuringAStart, EndsItAndOneStartAtMostIsInFlight) {
+  const OrderCase& c = GetParam();
+  StderrCapture capture;
+  sim::holdCompletions(c.held, true);
+  for (const char* call = c.calls; *call != '\0'; ++call) {
+    if (*call == 'c') ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+    if (*call == 's') zor_sck_stop();
+    if (*call == 'f') sim::injectFault(sim::Fault::startCaptureError);
+    if (*call == 'r') sim::releaseHeld(c.held);
+    sim::settle();
+    EXPECT_LE(sim::heldCount(c.held), 1) << "after call " << call - c.calls;
+  }
+  sim::holdCompletions(c.held, false);
+  EXPECT_EQ(snapshot().state, c.runs ? kStreamRunning : kNoStream);
+  EXPECT_EQ(sim::contentQueries(), c.queries);
+  EXPECT_EQ(sim::runningStreamCount(), c.runs ? 1 : 0);
+  for (const sim::StreamInfo& info : sim::streams()) EXPECT_LE(info.stopRequests, 1);
+  // Only a published stream is announced; a cancelled one ends without a line.
+  EXPECT_EQ(countLines(capture.lines(), "[zorsck] stream started"), c.runs ? 1 : 0);
+  EXPECT_EQ(countLines(capture.lines(), "[zorsck] stream stopped"), 0);
+  if (c.runs) {
+    sim::deliverFrame();
+    EXPECT_EQ(cropAt(0, 5, 5, 2, 2).code, ZOR_SCK_OK);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, StopDuringAStart,
+    ::testing::Values(
+        OrderCase{"stop_while_listing", sim::Step::contentQuery, "csr", 1, false},
+        OrderCase{"stop_while_capture_starts", sim::Step::startCapture, "csr", 1, false},
+        OrderCase{"crop_after_stop_while_listing", sim::Step::contentQuery, "cscr", 2, true},
+        OrderCase{"crop_after_stop_while_capture_starts", sim::Step::startCapture, "cscr", 2, true},
+        OrderCase{"stop_after_the_next_started", sim::Step::startCapture, "cscrs", 2, false},
+        OrderCase{"failure_drops_the_next", sim::Step::startCapture, "fcscr", 1, false},
+        OrderCase{"pairs_ending_in_stop", sim::Step::startCapture, "cscscscscsr", 1, false},
+        OrderCase{"pairs_ending_in_crop", sim::Step::contentQuery, "cscscscscr", 2, true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Crop and stop pairs as fast as a host can call them, with the platform
+// answering on its own threads meanwhile: once the calls end, nothing runs.
+TEST_F(Lifecycle, CropStopPairsLeaveNothingRunning) {
+  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
+  for (int i = 0; i < 2000; ++i) {
+    cropAt(0, 0, 0, 1, 1);
+    zor_sck_stop();
+  }
+  EXPECT_EQ(snapshot().state, kNoStream);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
+  EXPECT_GE(sim::contentQueries(), 1);
+}
 
 TEST_F(Lifecycle, AStopNoticeOnlyEndsTheStreamTheStateHolds) {
   startAndDeliver();
@@ -150,28 +246,6 @@ TEST_F(Lifecycle, AStopNoticeOnlyEndsTheStreamTheStateHolds) {
   EXPECT_EQ(cropSeqAt(0, seq, 0, 0, 1, 1).code, ZOR_SCK_FRAME_GONE);
   const std::vector<std::string> lines = capture.lines();
   EXPECT_EQ(lines.back(), "[zorsck] stream stopped: display went away");
-}
-
-TEST_F(Lifecycle, APublishStopsTheStreamItReplacesAndNeverAnOlderOne) {
-  sim::holdCompletions(sim::Step::startCapture, true);
-  startDirect(kFullHd);
-  sim::settle();
-  stopStream();  // the first start is still pending
-  startDirect(kFullHd);
-  sim::settle();
-  ASSERT_EQ(sim::heldCount(sim::Step::startCapture), 2);
-  sim::releaseHeld(sim::Step::startCapture);
-  EXPECT_EQ(snapshot().state, kStreamRunning);
-  EXPECT_EQ(sim::runningStreamCount(), 1);
-  StderrCapture capture;
-  stopStream();
-  sim::settle();
-  EXPECT_EQ(sim::runningStreamCount(), 0);
-  for (const sim::StreamInfo& info : sim::streams()) EXPECT_EQ(info.stopRequests, 1);
-  EXPECT_EQ(capture.lines(), std::vector<std::string>{"[zorsck] stream stopped (idle)"});
-  stopStream();  // nothing held: no task, no line
-  sim::settle();
-  EXPECT_EQ(capture.lines().size(), 1u);
 }
 
 TEST_F(Lifecycle, EnsureStopsOnlyAStreamRunningOnAnotherDisplay) {

@@ -115,13 +115,12 @@ TEST_F(Region, FirstRequestStartsAStreamAroundItAndCropsAtItsOrigin) {
   CropCall call = cropAt(0, 1000, 600, 50, 50);
   ASSERT_EQ(call.code, ZOR_SCK_OK);
   EXPECT_TRUE(holdsFrame(call.pixels, 1000, 600, 50, 50, call.seq));
-  EXPECT_EQ(cropAt(0, 839, 600, 1, 1).code, ZOR_SCK_NOT_SERVABLE);
   EXPECT_EQ(cropAt(0, 900, 500, 10, 10).code, ZOR_SCK_OK);  // inside: no update
   EXPECT_EQ(updates(), 0u);
 
   // Widened: frames of the new size take the new origin.
   sim::advance(0.31);
-  ASSERT_EQ(cropAt(0, 300, 200, 10, 10).code, ZOR_SCK_NOT_SERVABLE);
+  ASSERT_EQ(cropAt(0, 300, 200, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   sim::settle();
   sim::deliverFrame();
   call = cropAt(0, 300, 200, 50, 50);
@@ -133,7 +132,7 @@ TEST_F(Region, ChangesAreHeldBackAndOneUpdateRunsAtATime) {
   startRegion();
   StderrCapture capture;
   sim::holdCompletions(sim::Step::update, true);
-  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NOT_SERVABLE);
+  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   ASSERT_EQ(updates(), 1u);
   sim::advance(0.2);
   cropAt(0, 1500, 800, 10, 10);  // held back: only widens the union
@@ -158,6 +157,67 @@ TEST_F(Region, ChangesAreHeldBackAndOneUpdateRunsAtATime) {
   EXPECT_FALSE(snapshot().reconfiguring);  // a failed update lets the next one go
 }
 
+// A new stream rectangle is chosen at most once per hold of 0.3 s: a request
+// beyond the stream 0.2 s after the last choice waits, one 0.31 s after is taken.
+TEST_F(Region, ANewRectangleIsChosenAtMostOncePerHold) {
+  startRegion();
+  cropAt(0, 1000, 500, 10, 10);
+  ASSERT_EQ(updates(), 1u);
+  sim::settle();
+  sim::advance(0.2);
+  cropAt(0, 1500, 800, 10, 10);
+  EXPECT_EQ(updates(), 1u);
+  sim::advance(0.11);
+  cropAt(0, 1500, 800, 10, 10);
+  EXPECT_EQ(updates(), 2u);
+}
+
+// A rectangle on the display and within the share answers 1 until a frame
+// covers it: during the hold, while the update runs, until the first frame of
+// the wider region. What no region can show answers 2 throughout.
+TEST_F(Region, ARectangleOnTheDisplayWaitsForAFrameThatCoversIt) {
+  sim::setDisplays({sim::DisplaySpec{}, sim::DisplaySpec{2}});
+  ASSERT_EQ(cropAt(1, 100, 100, 320, 200).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  sim::deliverFrame();
+  ASSERT_EQ(cropAt(1, 100, 100, 320, 200).code, ZOR_SCK_OK);
+  sim::holdCompletions(sim::Step::update, true);
+  const auto neverServable = [] {
+    EXPECT_EQ(cropAt(1, 1920, 0, 1, 1).code, ZOR_SCK_NOT_SERVABLE);      // off the display
+    EXPECT_EQ(cropAt(1, 0, 0, 1153, 1080).code, ZOR_SCK_NOT_SERVABLE);   // above the share
+    EXPECT_EQ(cropAt(2, 1919, 1079, 1, 1).code, ZOR_SCK_NOT_SERVABLE);  // another display
+  };
+  EXPECT_EQ(cropAt(1, 1919, 1079, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // within the hold
+  neverServable();
+  sim::advance(0.31);
+  EXPECT_EQ(cropAt(1, 1919, 1079, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // the update runs
+  ASSERT_EQ(updates(), 1u);
+  neverServable();
+  sim::releaseHeld(sim::Step::update);
+  sim::deliverFrame();
+  const CropCall call = cropAt(1, 1919, 1079, 1, 1);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(call.pixels, 1919, 1079, 1, 1, call.seq));
+}
+
+// After a failed update the stream rectangle is again the one the stream
+// shows, so the request that failed is asked for again after the hold rather
+// than waiting for ever inside a rectangle no frame will cover.
+TEST_F(Region, AFailedUpdateIsAskedForAgainAfterTheHold) {
+  startRegion();
+  sim::injectFault(sim::Fault::updateError);
+  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
+  EXPECT_EQ(snapshot().streamRect, (PixelRect{0, 0, 310, 310}));
+  sim::advance(0.31);
+  EXPECT_EQ(cropAt(0, 1000, 500, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
+  ASSERT_EQ(updates(), 2u);
+  sim::settle();
+  sim::deliverFrame();
+  const CropCall call = cropAt(0, 1000, 500, 10, 10);
+  ASSERT_EQ(call.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(call.pixels, 1000, 500, 10, 10, call.seq));
+}
+
 TEST_F(Region, EveryRectangleInsideAnOddSizedDisplayIsServed) {
   sim::setDisplays({sim::DisplaySpec{1, 1365, 767, 1365, 767, 60.0, true}});
   const PixelRect requests[] = {{1300, 700, 40, 40}, {1325, 727, 40, 40}, {0, 0, 1, 1},
@@ -179,11 +239,13 @@ TEST_F(Region, EveryRectangleInsideAnOddSizedDisplayIsServed) {
   }
 }
 
-TEST_F(Region, AFailedStartRestartsAtTheNextCrop) {
+TEST_F(Region, AFailedStartRestartsOnceStartsAreNoLongerHeldBack) {
   sim::injectFault(sim::Fault::startCaptureError);
   ASSERT_EQ(cropAt(0, 100, 100, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
   ASSERT_EQ(snapshot().state, kNoStream);
   EXPECT_EQ(cropAt(0, 120, 120, 10, 10).code, ZOR_SCK_NO_FRAME_YET);  // inside the kept rectangle
+  sim::advance(1.0);
+  EXPECT_EQ(cropAt(0, 120, 120, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   sim::settle();
   EXPECT_EQ(sim::contentQueries(), 2);
   sim::deliverFrame();
@@ -198,34 +260,32 @@ TEST_F(Region, RequestsDuringAStartWidenTheStreamOnceItRuns) {
   EXPECT_EQ(snapshot().streamRect, (PixelRect{0, 0, 310, 310}));  // what the start will show
   sim::releaseHeld(sim::Step::startCapture);
   sim::deliverFrame();
-  EXPECT_EQ(cropAt(0, 400, 100, 10, 10).code, ZOR_SCK_NOT_SERVABLE);
+  EXPECT_EQ(cropAt(0, 400, 100, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
   EXPECT_EQ(snapshot().streamRect, (PixelRect{0, 0, 570, 310}));
   sim::deliverFrame();
   EXPECT_EQ(cropAt(0, 400, 100, 10, 10).code, ZOR_SCK_OK);
 }
 
-TEST_F(Region, AStartOvertakenByAStopStillPlacesItsFramesRightly) {
-  // A start for (0, 0, 310, 310) is pending when a stop empties the origins,
-  // and a newer request records a region elsewhere before the first start lands.
+TEST_F(Region, AStartCancelledByAStopGivesWayToTheNextRequest) {
+  // A start for (0, 0, 310, 310) is pending when a stop cancels it, and a
+  // newer request asks for a region elsewhere before the first start lands.
   sim::holdCompletions(sim::Step::startCapture, true);
   ASSERT_EQ(cropAt(0, 100, 100, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
   zor_sck_stop();
-  sim::advance(0.31);
   ASSERT_EQ(cropAt(0, 1000, 600, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
   ASSERT_EQ(sim::releaseHeld(sim::Step::startCapture, 1), 1);
-  ASSERT_EQ(snapshot().state, kStreamRunning);
+  EXPECT_EQ(snapshot().state, kStartRequested);
   sim::deliverFrame();
-  CropCall call = cropAt(0, 120, 120, 8, 8);
-  ASSERT_EQ(call.code, ZOR_SCK_OK);
-  EXPECT_TRUE(holdsFrame(call.pixels, 120, 120, 8, 8, call.seq));
-  EXPECT_NE(cropAt(0, 1010, 610, 8, 8).code, ZOR_SCK_OK);
+  EXPECT_EQ(cropAt(0, 1010, 610, 8, 8).code, ZOR_SCK_NO_FRAME_YET);
 
-  sim::releaseHeld(sim::Step::startCapture);  // the newer stream replaces it
+  sim::releaseHeld(sim::Step::startCapture);  // the newer request's own start
   sim::deliverFrame();
-  call = cropAt(0, 1010, 610, 8, 8);
+  const CropCall call = cropAt(0, 1010, 610, 8, 8);
   ASSERT_EQ(call.code, ZOR_SCK_OK);
   EXPECT_TRUE(holdsFrame(call.pixels, 1010, 610, 8, 8, call.seq));
   EXPECT_EQ(sim::runningStreamCount(), 1);
+  EXPECT_EQ(sim::streams().front().stopRequests, 1);
 }
 
 TEST_F(Region, AnUpdateInFlightAtAStopNeitherBlocksNorDisturbsTheNextStream) {

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include "stream/display_geometry.h"
 #include "stream/stream_start.h"
 #include "zorsck.h"
 
@@ -13,18 +14,18 @@ Snapshot snapshot() {
                   s.streamRect, s.unionRect,     s.reconfiguring};
 }
 
-void startDirect(const PixelRect& rect, platform::DisplayId display, std::int32_t fps,
-                 double scale) {
-  StartRequest request{display, display, fps, rect, PixelSize{1920, 1080}, scale, 0};
+void startDirect(const PixelRect& rect, platform::DisplayId display, std::int32_t fps) {
+  const DisplayGeometry geometry = measureDisplay(display);
+  std::optional<StartRequest> launch;
   {
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
     s.streamRect = rect;
     s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
     s.state = kStartRequested;
-    request.generation = ++s.startGeneration;
+    launch = claimStart(s, StartRequest{display, display, fps, rect, geometry.px, geometry.scale, 0});
   }
-  startStream(request);
+  if (launch) startStream(*launch);
 }
 
 bool CropCall::untouched() const {

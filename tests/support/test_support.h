@@ -28,10 +28,9 @@ struct Snapshot {
 };
 Snapshot snapshot();
 
-// Sets the state the way a crop does before it starts a stream, then starts
-// one of `rect` on `display`: the stream start driven directly.
-void startDirect(const PixelRect& rect, platform::DisplayId display = 1, std::int32_t fps = 60,
-                 double scale = 1.0);
+// Sets the state the way a crop does before it starts a stream, then asks for
+// one of `rect` on `display`, measured as it is now: the stream start driven directly.
+void startDirect(const PixelRect& rect, platform::DisplayId display = 1, std::int32_t fps = 60);
 
 inline constexpr std::uint8_t kSentinel = 0xA5;
 inline constexpr double kWall = 1'800'000'000.0;

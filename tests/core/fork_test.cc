@@ -1,0 +1,87 @@
+// A forked child: of a process that used the library, every call but
+// zor_sck_seq answers -1 with one line; of one that never did, it works.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "support/test_support.h"
+#include "zorsck.h"
+
+namespace zorsck::test {
+namespace {
+
+struct ChildRun {
+  int status = -1;  // the child's exit status; -1 when it did not exit
+  std::string err;  // what it wrote to standard error
+};
+
+// Runs `body` in a forked child with standard error on a pipe; the child
+// exits with what `body` returns. Test thread.
+ChildRun inChild(const std::function<int()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::dup2(fds[1], STDERR_FILENO);
+    ::_exit(body());
+  }
+  ::close(fds[1]);
+  ChildRun run;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) run.err.append(buf, n);
+  ::close(fds[0]);
+  int status = 0;
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
+  return run;
+}
+
+using Fork = CoreTest;
+
+TEST_F(Fork, AChildOfAProcessThatUsedTheLibraryRefusesEveryCallButSeq) {
+  startAndDeliver();
+  const CropCall served = cropAt(0, 0, 0, 4, 4);
+  ASSERT_EQ(served.code, ZOR_SCK_OK);
+  const ChildRun child = inChild([seq = served.seq] {
+    int failed = 0;
+    if (zor_sck_ensure(0, 60) != ZOR_SCK_ERROR) failed |= 1;
+    const CropCall call = cropAt(0, 0, 0, 4, 4);
+    if (call.code != ZOR_SCK_ERROR || !call.untouched()) failed |= 2;
+    if (cropSeqAt(0, seq, 0, 0, 4, 4).code != ZOR_SCK_ERROR) failed |= 4;
+    zor_sck_stop();
+    if (zor_sck_seq() != seq) failed |= 8;
+    return failed;
+  });
+  EXPECT_EQ(child.status, 0);
+  EXPECT_EQ(child.err.rfind("[zorsck] this process is a fork of one that used the library", 0), 0u)
+      << child.err;
+  EXPECT_EQ(std::count(child.err.begin(), child.err.end(), '\n'), 1) << child.err;
+  // The parent goes on as before.
+  sim::deliverFrame();
+  EXPECT_EQ(cropAt(0, 0, 0, 4, 4).code, ZOR_SCK_OK);
+}
+
+// No fixture: the simulated display must not have made threads before the fork.
+TEST(ForkBeforeUse, AChildOfAProcessThatOnlyReadTheSequenceWorksNormally) {
+  ASSERT_EQ(zor_sck_seq(), 0u);
+  const ChildRun child = inChild([] {
+    sim::useManualClock(kWall);
+    if (zor_sck_ensure(0, 60) != ZOR_SCK_OK) return 1;
+    if (cropAt(0, 0, 0, 1, 1).code != ZOR_SCK_NO_FRAME_YET) return 2;
+    sim::settle();
+    sim::deliverFrame();
+    const CropCall call = cropAt(0, 100, 50, 4, 4);
+    if (call.code != ZOR_SCK_OK) return 3;
+    return holdsFrame(call.pixels, 100, 50, 4, 4, call.seq) ? 0 : 4;
+  });
+  EXPECT_EQ(child.status, 0) << child.err;
+}
+
+}  // namespace
+}  // namespace zorsck::test
