@@ -185,14 +185,18 @@ std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<
 void runSession() {
   common::prepareThisThread("zorsck-portal");
   const std::string tokenPath = restoreTokenPath();
+  std::string unusable;  // why the token's file or folder was not used
   PortalSession portal;
-  PortalGrant grant = portal.open(loadRestoreToken(tokenPath));
+  PortalGrant grant = portal.open(loadRestoreToken(tokenPath, &unusable));
+  if (!unusable.empty()) glue::logLine(unusable);
   const auto watch = std::make_shared<Watch>();
   std::vector<std::shared_ptr<Capturer>> capturers;
   std::string failure = grant.message;
   if (grant.outcome == PortalOutcome::granted) {
     // Tokens are single-use: the new one replaces the old, or none is kept.
-    saveRestoreToken(tokenPath, grant.restoreToken);
+    std::string unsaved;
+    saveRestoreToken(tokenPath, grant.restoreToken, &unsaved);
+    if (!unsaved.empty() && unsaved != unusable) glue::logLine(unsaved);
     failure = connectStreams(grant, portal, watch, &capturers);
   }
   if (!failure.empty()) {
