@@ -2,8 +2,8 @@
 // on a headless sway behind the ScreenCast portal that the suite starts: exact
 // pixels of the background and of the test window in both modes, sequenced
 // crops, frames only after a change, the idle stop, a saved permission reused
-// by the next process, a declined request not asked again, and a compositor
-// that dies under a stream.
+// by the next process, a declined request not asked again, fast start/stop
+// cycles that leave nothing behind, and a compositor that dies under a stream.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -116,6 +116,38 @@ TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
   }, "XDG_STATE_HOME=" + session_->dir() + "/declined");
   std::filesystem::remove(session_->dir() + "/decline");
   EXPECT_EQ(session_->asked(), before + 1);
+}
+
+TEST_F(WaylandCapture, FastStartStopCyclesLeaveNoDescriptorsOrThreadsBehind) {
+  ASSERT_EQ(session_->paint(0x305070), "");
+  inChild([] {
+    const auto descriptors = [] {
+      return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    };
+    const auto threads = [] {  // but the pool of asynchronous work, which keeps up to four
+      int n = 0;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        n += name != "zorsck-async";
+      }
+      return n;
+    };
+    const Rect corner{0, 0, 16, 9};
+    ASSERT_TRUE(shows(cropShowing(corner, 0x305070), corner, 0x305070));
+    zor_sck_stop();
+    const auto fdsBefore = descriptors();
+    const int threadsBefore = threads();
+    // Each stop follows its first frame within 0 to 4 ms: the kept picture comes with the start.
+    const char* cycles = std::getenv("ZORSCK_WAYLAND_CYCLES");
+    for (int i = 0, n = cycles != nullptr ? std::atoi(cycles) : 300; i < n; ++i) {
+      ASSERT_TRUE(waitUntil([&] { return crop(corner).status == 0; }, 10s, 100us)) << "cycle " << i;
+      std::this_thread::sleep_for(std::chrono::microseconds(i % 9 * 500));
+      zor_sck_stop();
+    }
+    EXPECT_LT(descriptors() - fdsBefore, 10);
+    EXPECT_TRUE(waitUntil([&] { return threads() <= threadsBefore; }, 5s)) << threads() << " threads, " << threadsBefore << " before";
+  });
 }
 
 class WaylandCompositorLoss : public WaylandSuite {
