@@ -32,6 +32,16 @@ bool sentBy(sd_bus_message* m, const std::string& portal) {
   return sender != nullptr && !portal.empty() && portal == sender;
 }
 
+// Watches `member` of `interface` on `path` as sent by `portal` only (the bus
+// filters, the handler checks again), into `slot`; a negative errno on failure.
+int watchSignal(sd_bus* bus, const std::string& portal, const char* path, const char* interface, const char* member,
+                sd_bus_message_handler_t handler, void* userdata, Slot* slot) {
+  sd_bus_slot* raw = nullptr;
+  const int r = sd_bus_match_signal(bus, &raw, portal.c_str(), path, interface, member, handler, userdata);
+  slot->reset(raw);
+  return r;
+}
+
 // A request's Response, filled by the signal handler.
 struct Answer {
   explicit Answer(const std::string& p) : portal(p) {}
@@ -51,16 +61,6 @@ int onResponse(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   answer->results.reset(sd_bus_message_ref(m));
   answer->done = true;
   return 0;
-}
-
-// Watches `member` of `interface` on `path` as sent by `portal` only (the bus
-// filters, the handler checks again), into `slot`; a negative errno on failure.
-int watchSignal(sd_bus* bus, const std::string& portal, const char* path, const char* interface, const char* member,
-                sd_bus_message_handler_t handler, void* userdata, Slot* slot) {
-  sd_bus_slot* raw = nullptr;
-  const int r = sd_bus_match_signal(bus, &raw, portal.c_str(), path, interface, member, handler, userdata);
-  slot->reset(raw);
-  return r;
 }
 
 }  // namespace
