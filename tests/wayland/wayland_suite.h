@@ -2,7 +2,8 @@
 // (tools/wayland), its environment set in the test process: started before
 // the suite's first test, stopped after its last. Each case runs in a child
 // process of its own (inChild), since the library reads its environment and
-// keeps its state once per process.
+// keeps its state once per process. Below, what the cases share: crops and
+// checks of their pixels.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,8 +18,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "pattern.h"
 #include "wayland_session.h"
+#include "zorsck.h"
 
 namespace zorsck::test {
 
@@ -69,5 +73,64 @@ class WaylandSuite : public ::testing::Test {
 
   static inline std::unique_ptr<wayland::Session> session_;
 };
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Rect { std::int32_t x, y; std::uint32_t w, h; };
+struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
+inline const Rect kWindow{kPatternX - 1, kPatternY - 1, kPatternW + 2, kPatternH + 2};  // with a frame of background
+
+// One zor_sck_crop of `r`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
+inline Crop crop(const Rect& r, std::uint64_t seq = 0) {
+  Crop c;
+  c.pixels.resize(std::size_t{r.w} * r.h * 4);
+  c.status = seq == 0 ? zor_sck_crop(0, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
+                      : zor_sck_crop_seq(0, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
+  return c;
+}
+
+// Checks that `c` shows the screen at `r`: the test window on background `rgb`, opaque; test thread.
+inline ::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint32_t rgb) {
+  if (c.status != 0) return ::testing::AssertionFailure() << "the crop answered " << c.status;
+  for (std::uint32_t row = 0; row < r.h; ++row) {
+    for (std::uint32_t col = 0; col < r.w; ++col) {
+      const std::uint32_t x = r.x + col - kPatternX, y = r.y + row - kPatternY;  // window pixel, wrapping below 0
+      const std::uint32_t want = x < kPatternW && y < kPatternH ? patternPixel(x, y) : rgb;
+      const std::uint8_t* p = &c.pixels[(std::size_t{row} * r.w + col) * 4];
+      const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
+      if (got != (want | 0xFF000000u)) {
+        char diff[80];
+        std::snprintf(diff, sizeof diff, "pixel %u,%u is ARGB %08X, not %08X", r.x + col, r.y + row, got, want | 0xFF000000u);
+        return ::testing::AssertionFailure() << diff;
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Polls `done` every `interval` until it holds, for at most `limit`; test thread.
+template <typename Done>
+bool waitUntil(Done done, Clock::duration limit = 10s, Clock::duration interval = 5ms) {
+  for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(interval)) {
+    if (Clock::now() > end) return false;
+  }
+  return true;
+}
+
+// Crops `r` until it shows background `rgb` (a stream starts, a repaint passes
+// through grey), for at most 10 s; the last answer. The portal sends a new
+// session's first frame only after a change on screen: while there is no frame,
+// the background is painted again, once a second; test thread.
+inline Crop cropShowing(const Rect& r, std::uint32_t rgb) {
+  Crop c;
+  auto nudge = Clock::now() + 1s;
+  waitUntil([&] {
+    if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
+    return shows(c = crop(r), r, rgb);
+  });
+  return c;
+}
+
 
 }  // namespace zorsck::test

@@ -32,19 +32,19 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint32_t kMaxSide = 16384;
 constexpr int kWantedBuffers = 8;
 
-// A buffer the library holds; given back to the producer with the last frame cut from it.
+// A buffer the library holds; given back to the producer with the last frame
+// cut from it. It never owns the capturer, so a frame let go on any thread
+// cannot be what tears the capturer down.
 struct HeldBuffer {
-  std::weak_ptr<Capturer> capturer;
+  std::shared_ptr<BufferReturns> returns;
   pw_buffer* buffer = nullptr;
   std::uint64_t slotId = 0;
   std::shared_ptr<Capturer::Mapping> mapping;  // keeps the pixels mapped
-  HeldBuffer(std::weak_ptr<Capturer> c, pw_buffer* b, std::uint64_t id, std::shared_ptr<Capturer::Mapping> m)
-      : capturer(std::move(c)), buffer(b), slotId(id), mapping(std::move(m)) {}
+  HeldBuffer(std::shared_ptr<BufferReturns> r, pw_buffer* b, std::uint64_t id, std::shared_ptr<Capturer::Mapping> m)
+      : returns(std::move(r)), buffer(b), slotId(id), mapping(std::move(m)) {}
   HeldBuffer(const HeldBuffer&) = delete;
   HeldBuffer& operator=(const HeldBuffer&) = delete;
-  ~HeldBuffer() {
-    if (const std::shared_ptr<Capturer> c = capturer.lock()) c->giveBack(buffer, slotId);
-  }
+  ~HeldBuffer() { returns->add(buffer, slotId); }
 };
 
 // A frame that reads a picture in place: a rectangle of it.
@@ -191,6 +191,12 @@ Capturer::Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform:
                    Events events)
     : remote_(std::move(remote)), node_(node), display_(display), events_(std::move(events)) {}
 
+std::shared_ptr<Capturer> Capturer::make(std::shared_ptr<Remote> remote, std::uint32_t node,
+                                         platform::DisplayId display, Events events) {
+  return std::shared_ptr<Capturer>(new Capturer(std::move(remote), node, display, std::move(events)),
+                                   [](Capturer* c) { platform::runAsync([c] { delete c; }); });
+}
+
 Capturer::~Capturer() { disconnect(); }
 
 bool Capturer::connect(std::string* error) {
@@ -250,20 +256,21 @@ void Capturer::dropStream() {
     pw_stream_destroy(stream);
     stream_.store(nullptr);
   }
+  returns_->take();
   MutexLock lock(&mu_);
   slots_.clear();  // held frames keep their own mappings
-  returns_.clear();
   held_ = 0;
 }
 
-void Capturer::release() {
+void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
   pw_thread_loop_lock(remote_->loop());
-  bool unread = false;
+  bool idle = false;
   {
     MutexLock lock(&mu_);
-    unread = sinks_.empty();
+    idle = sinks_.empty() && std::chrono::steady_clock::now() - unreadSince_ >= unread;
   }
-  if (unread) dropStream();
+  // Never soon after a link: PipeWire keeps the descriptors it sent to a stream gone that early.
+  if (idle) dropStream();
   pw_thread_loop_unlock(remote_->loop());
 }
 
@@ -319,27 +326,15 @@ void Capturer::resend(const Sink& sink) {
 }
 
 void Capturer::detach(const Sink* sink) {
-  pw_thread_loop_lock(remote_->loop());
-  bool last = false;
-  {
-    MutexLock lock(&mu_);
-    const std::size_t before = sinks_.size();
-    std::erase_if(sinks_, [sink](const std::shared_ptr<Sink>& s) { return s.get() == sink; });
-    last = before > 0 && sinks_.empty();
-  }
-  if (last) dropStream();
-  pw_thread_loop_unlock(remote_->loop());
+  MutexLock lock(&mu_);
+  const std::size_t before = sinks_.size();
+  std::erase_if(sinks_, [sink](const std::shared_ptr<Sink>& s) { return s.get() == sink; });
+  if (before > 0 && sinks_.empty()) unreadSince_ = std::chrono::steady_clock::now();
 }
 
 std::vector<std::shared_ptr<Sink>> Capturer::sinks() const {
   MutexLock lock(&mu_);
   return sinks_;
-}
-
-void Capturer::giveBack(pw_buffer* buffer, std::uint64_t slotId) {
-  MutexLock lock(&mu_);
-  const auto slot = slots_.find(buffer);
-  if (slot != slots_.end() && slot->second.id == slotId && slot->second.held) returns_.emplace_back(buffer, slotId);
 }
 
 void Capturer::onStateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state, const char* error) {
@@ -415,16 +410,16 @@ void Capturer::onProcess(void* data) {
   pw_stream* stream = self->stream_.load();
   // Buffers the library let go since the last call go back first.
   std::vector<pw_buffer*> due;
+  const auto returned = self->returns_->take();
   {
     MutexLock lock(&self->mu_);
-    for (const auto& [buffer, id] : self->returns_) {
+    for (const auto& [buffer, id] : returned) {
       const auto slot = self->slots_.find(buffer);
       if (slot == self->slots_.end() || slot->second.id != id || !slot->second.held) continue;
       slot->second.held = false;
       --self->held_;
       due.push_back(buffer);
     }
-    self->returns_.clear();
   }
   for (pw_buffer* buffer : due) pw_stream_queue_buffer(stream, buffer);
   // Only the newest buffer matters; older ones go straight back.
@@ -488,13 +483,19 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
   const std::int64_t pts = header != nullptr ? header->pts : 0;
   picture->presented = platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now,
                                                static_cast<std::int32_t>(kNsPerSecond));
+  bool removed = false;  // the stream dropped the buffer since the look-up above
   if (hold) {
-    {
-      MutexLock lock(&mu_);
-      slots_.find(buffer)->second.held = true;
+    MutexLock lock(&mu_);
+    const auto slot = slots_.find(buffer);
+    removed = slot == slots_.end() || slot->second.id != slotId;
+    hold = !removed && held_ + 1 < static_cast<int>(slots_.size());
+    if (hold) {
+      slot->second.held = true;
       ++held_;
     }
-    picture->held = std::make_shared<HeldBuffer>(weak_from_this(), buffer, slotId, mapping);
+  }
+  if (hold) {
+    picture->held = std::make_shared<HeldBuffer>(returns_, buffer, slotId, mapping);
     picture->base = base;
     picture->stride = stride;
   } else {
@@ -504,7 +505,7 @@ std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
     }
     picture->base = picture->copy.get();
     picture->stride = rowBytes;
-    pw_stream_queue_buffer(stream_.load(), buffer);
+    if (!removed) pw_stream_queue_buffer(stream_.load(), buffer);
   }
   return picture;
 }

@@ -1,20 +1,24 @@
 // The frames of a screen-cast session: one PipeWire connection (the portal's
 // remote) on a thread loop of its own, and per shared monitor a PipeWire
-// stream, connected while a library stream reads it (and once at the start,
-// to learn the monitor's size). A new link makes the producer send the whole
-// picture at once, while a paused one would wait for the screen to change. Each buffer is held while the library holds its
-// frame, and copied once instead when holding it would leave the producer
-// without a free buffer.
+// stream, connected while a library stream reads it and a few seconds more
+// (and at the start, to learn the monitor's size). A new link makes the
+// producer send the whole picture at once, while a paused one would wait for
+// the screen to change; a linked stream keeps the newest picture current, so
+// a start soon after a stop needs no new link. Each buffer is held while the
+// library holds its frame, and copied once instead when holding it would
+// leave the producer without a free buffer.
 #pragma once
 
 #include <pipewire/pipewire.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/mutex.h"
@@ -95,21 +99,46 @@ struct VideoFormat {
   double rate = 0;                      // frames a second at most, 0 when variable
 };
 
-class Capturer : public std::enable_shared_from_this<Capturer> {
+// Held buffers let go since the last process call, with their slot ids:
+// filled by the frames cut from them, which never own the capturer.
+class BufferReturns {
+ public:
+  // Queues `buffer` to go back; any thread.
+  void add(pw_buffer* buffer, std::uint64_t slotId) EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    due_.emplace_back(buffer, slotId);
+  }
+  // Everything queued so far; the data thread.
+  std::vector<std::pair<pw_buffer*, std::uint64_t>> take() EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    return std::exchange(due_, {});
+  }
+
+ private:
+  Mutex mu_;
+  std::vector<std::pair<pw_buffer*, std::uint64_t>> due_ GUARDED_BY(mu_);
+};
+
+class Capturer {
  public:
   // Called on the loop thread when the format is first known or changed, and
   // when the stream failed (with the reason); the session decides what follows.
   using Events = std::function<void(Capturer& capturer, const std::string& failure)>;
 
-  Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display, Events events);
+  // A capturer whose last owner, on whatever thread it lets go, hands the
+  // teardown (joining PipeWire's threads) to the library's workers; any thread
+  // but PipeWire's.
+  static std::shared_ptr<Capturer> make(std::shared_ptr<Remote> remote, std::uint32_t node,
+                                        platform::DisplayId display, Events events);
   ~Capturer();
   Capturer(const Capturer&) = delete;
   Capturer& operator=(const Capturer&) = delete;
 
   // Connects the stream; false with `error` filled; session thread, loop unlocked.
   bool connect(std::string* error) EXCLUDES(mu_);
-  // Frees the stream while no sink reads it, keeping the format; any thread but the loop's.
-  void release() EXCLUDES(mu_);
+  // Frees the stream when no sink has read it for `unread`, keeping the
+  // format; any thread but the loop's.
+  void releaseUnread(std::chrono::steady_clock::duration unread) EXCLUDES(mu_);
   // Frees the stream for good; frames still held stay readable; any thread but the loop's.
   void disconnect() EXCLUDES(mu_);
 
@@ -128,19 +157,16 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   // rectangle: the screen has not changed since, or a newer picture would
   // have come; any thread.
   void resend(const Sink& sink) EXCLUDES(mu_);
-  // Stops sending to `sink`; releases the stream when no sink is left; any thread but the loop's.
+  // Stops sending to `sink`; the stream stays linked a while (releaseUnread); any thread but the loop's.
   void detach(const Sink* sink) EXCLUDES(mu_);
   // The attached sinks, for notices; any thread.
   std::vector<std::shared_ptr<Sink>> sinks() const EXCLUDES(mu_);
-  // Queues a held buffer to go back to the producer at the next process call,
-  // unless the stream dropped it meanwhile (`slotId` names the buffer as it
-  // was added); any thread.
-  void giveBack(pw_buffer* buffer, std::uint64_t slotId) EXCLUDES(mu_);
-
   struct Mapping;
   struct Picture;
 
  private:
+  Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display, Events events);
+
   struct Slot {
     std::shared_ptr<Mapping> mapping;  // null for memory the stream owns (copied, never held)
     std::uint64_t id = 0;              // unique over the capturer's life
@@ -180,8 +206,10 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   std::map<pw_buffer*, Slot> slots_ GUARDED_BY(mu_);
   std::uint64_t lastSlotId_ GUARDED_BY(mu_) = 0;
   int held_ GUARDED_BY(mu_) = 0;             // buffers not given back to the producer yet
-  // Held buffers let go since the last process call, with their slot ids.
-  std::vector<std::pair<pw_buffer*, std::uint64_t>> returns_ GUARDED_BY(mu_);
+  // Given back at the next process call, unless the stream dropped them meanwhile.
+  const std::shared_ptr<BufferReturns> returns_ = std::make_shared<BufferReturns>();
+  // Since when no sink reads the stream.
+  std::chrono::steady_clock::time_point unreadSince_ GUARDED_BY(mu_) = std::chrono::steady_clock::now();
   bool streaming_ GUARDED_BY(mu_) = false;   // the stream has been linked
   bool failed_ GUARDED_BY(mu_) = false;
   bool closed_ GUARDED_BY(mu_) = false;      // disconnected for good

@@ -26,22 +26,35 @@ std::uint64_t nowUs() {
   return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-// Sets the flag its userdata points at; the session's Closed signal.
-int onClosed(sd_bus_message* /*m*/, void* userdata, sd_bus_error* /*error*/) {
-  *static_cast<bool*>(userdata) = true;
-  return 0;
+// True when `m` was sent by the connection named `portal`; any thread.
+bool sentBy(sd_bus_message* m, const std::string& portal) {
+  const char* sender = sd_bus_message_get_sender(m);
+  return sender != nullptr && !portal.empty() && portal == sender;
+}
+
+// Watches `member` of `interface` on `path` as sent by `portal` only (the bus
+// filters, the handler checks again), into `slot`; a negative errno on failure.
+int watchSignal(sd_bus* bus, const std::string& portal, const char* path, const char* interface, const char* member,
+                sd_bus_message_handler_t handler, void* userdata, Slot* slot) {
+  sd_bus_slot* raw = nullptr;
+  const int r = sd_bus_match_signal(bus, &raw, portal.c_str(), path, interface, member, handler, userdata);
+  slot->reset(raw);
+  return r;
 }
 
 // A request's Response, filled by the signal handler.
 struct Answer {
+  explicit Answer(const std::string& p) : portal(p) {}
+  const std::string& portal;  // the only sender that counts
   bool done = false;
   std::uint32_t code = 2;
   Message results;  // positioned at the results' a{sv}
 };
 
-// Records a request's Response in the Answer its userdata points at.
+// Records a request's Response from the portal in the Answer its userdata points at.
 int onResponse(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   auto* answer = static_cast<Answer*>(userdata);
+  if (!sentBy(m, answer->portal)) return 0;
   std::uint32_t code = 2;
   if (sd_bus_message_read(m, "u", &code) < 0) code = 2;
   answer->code = code;
@@ -51,6 +64,12 @@ int onResponse(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
 }
 
 }  // namespace
+
+int PortalSession::onClosed(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  if (sentBy(m, self->portal_)) self->closed_ = true;
+  return 0;
+}
 
 std::string PortalSession::nextToken() {
   return "zorsck" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
@@ -80,12 +99,11 @@ int PortalSession::request(const char* method,
                            std::uint64_t timeoutUs, Message* results, std::string* error) {
   const std::string token = nextToken();
   const std::string path = kRequestPrefix + sender_ + "/" + token;
-  Answer answer;
+  Answer answer(portal_);
   // Subscribed before the call, so that a quick Response cannot be missed.
-  sd_bus_slot* rawSlot = nullptr;
-  int r = sd_bus_match_signal(bus_.get(), &rawSlot, nullptr, path.c_str(), "org.freedesktop.portal.Request",
-                              "Response", onResponse, &answer);
-  Slot watch(rawSlot);
+  Slot watch;
+  int r = watchSignal(bus_.get(), portal_, path.c_str(), "org.freedesktop.portal.Request", "Response", onResponse,
+                      &answer, &watch);
   if (r < 0) {
     *error = std::string(method) + ": cannot watch its answer (" + std::strerror(-r) + ")";
     return -1;
@@ -111,11 +129,8 @@ int PortalSession::request(const char* method,
   Slot otherWatch;
   if (sd_bus_message_read(reply.get(), "o", &handle) >= 0 && handle != nullptr && path != handle) {
     // A portal that does not build the path from the token answers on its own.
-    rawSlot = nullptr;
-    if (sd_bus_match_signal(bus_.get(), &rawSlot, nullptr, handle, "org.freedesktop.portal.Request",
-                            "Response", onResponse, &answer) >= 0) {
-      otherWatch.reset(rawSlot);
-    }
+    watchSignal(bus_.get(), portal_, handle, "org.freedesktop.portal.Request", "Response", onResponse, &answer,
+                &otherWatch);
   }
   if (!waitFor(answer.done, nowUs() + timeoutUs, error)) {
     if (error->empty()) {
@@ -174,6 +189,17 @@ PortalGrant PortalSession::open(const std::string& restoreToken) {
   }
   sender_ = unique[0] == ':' ? unique + 1 : unique;
   std::replace(sender_.begin(), sender_.end(), '.', '_');
+  BusError ownerError;
+  sd_bus_message* rawOwner = nullptr;
+  const int o = sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                   "GetNameOwner", &ownerError.e, &rawOwner, "s", kPortalBusName);
+  const Message owner(rawOwner);
+  const char* portal = nullptr;
+  if (o < 0 || sd_bus_message_read(owner.get(), "s", &portal) < 0 || portal == nullptr) {
+    grant.message = std::string("the desktop portal is not on the session bus: ") + ownerError.describe(o);
+    return grant;
+  }
+  portal_ = portal;
 
   Message results;
   const std::string sessionToken = nextToken();
@@ -189,11 +215,8 @@ PortalGrant PortalSession::open(const std::string& restoreToken) {
     grant.message = "CreateSession gave no session";
     return grant;
   }
-  sd_bus_slot* rawSlot = nullptr;
-  if (sd_bus_match_signal(bus_.get(), &rawSlot, nullptr, sessionPath_.c_str(), "org.freedesktop.portal.Session",
-                          "Closed", onClosed, &closed_) >= 0) {
-    closedWatch_.reset(rawSlot);
-  }
+  watchSignal(bus_.get(), portal_, sessionPath_.c_str(), "org.freedesktop.portal.Session", "Closed", onClosed, this,
+              &closedWatch_);
 
   code = request("SelectSources", [&](sd_bus_message* m, const char* token) {
     int r = sd_bus_message_append(m, "o", sessionPath_.c_str());

@@ -1,7 +1,9 @@
 // One ScreenCast session of the desktop portal over D-Bus: CreateSession,
 // SelectSources (monitors, kept until revoked), Start and OpenPipeWireRemote,
 // each request's Response awaited with a timeout, and Session.Closed watched.
-// Every call runs on the session's own thread.
+// Signals count only when the portal's own connection sent them: anyone on
+// the bus may emit a signal on any path. Every call runs on the session's own
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -60,8 +62,11 @@ class PortalSession {
   bool waitFor(const bool& done, std::uint64_t deadlineUs, std::string* error);
   // A fresh handle token; session thread.
   std::string nextToken();
+  // The portal's Session.Closed for this session; the bus's dispatch, session thread.
+  static int onClosed(sd_bus_message* m, void* userdata, sd_bus_error* error);
 
   Bus bus_;
+  std::string portal_;  // the unique name of the portal's connection
   std::string sender_;  // the unique name with '.' as '_' and no ':'
   std::string sessionPath_;
   Slot closedWatch_;

@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
-constexpr auto kFirstPictureWindow = std::chrono::seconds(3);
+constexpr auto kUnreadLinger = std::chrono::seconds(3);
 constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
 constexpr std::uint64_t kNegotiationPollUs = 50'000;
 
@@ -144,7 +144,7 @@ std::string connectStreams(PortalGrant& grant, PortalSession& portal, const std:
       &failure);
   if (!remote) return failure;
   for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
-    auto capturer = std::make_shared<Capturer>(
+    auto capturer = Capturer::make(
         remote, grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
         [watch](Capturer& c, const std::string& why) { onCapturerEvent(*watch, c, why); });
     if (!capturer->connect(&failure)) return failure;
@@ -162,18 +162,14 @@ std::string connectStreams(PortalGrant& grant, PortalSession& portal, const std:
 }
 
 // Serves a ready session until the portal closes it or PipeWire fails, and
-// returns why. The streams stay connected a while, so the first picture is
-// kept for the first crops (a producer that sends on damage may send no
-// other); then those that no library stream reads are let go; session thread.
+// returns why. A stream stays connected a while after its last reader left
+// (and after the start), so its picture is kept current for the next crops
+// (a producer that sends on damage may send no other) and quick start/stop
+// cycles need no new link; then it is let go; session thread.
 std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<std::shared_ptr<Capturer>>& capturers) {
-  const Clock::time_point releaseAt = Clock::now() + kFirstPictureWindow;
-  bool released = false;
   for (;;) {
     const bool open = watch.serve(portal, kWatchIntervalUs);
-    if (!released && Clock::now() >= releaseAt) {
-      for (const auto& c : capturers) c->release();
-      released = true;
-    }
+    for (const auto& c : capturers) c->releaseUnread(kUnreadLinger);
     std::string why = watch.broken();
     if (why.empty() && !capturers.empty()) why = capturers.front()->remoteFailure();
     if (why.empty() && !open) why = "the desktop portal closed the screen-cast session";
@@ -185,14 +181,18 @@ std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<
 void runSession() {
   common::prepareThisThread("zorsck-portal");
   const std::string tokenPath = restoreTokenPath();
+  std::string unusable;  // why the token's file or folder was not used
   PortalSession portal;
-  PortalGrant grant = portal.open(loadRestoreToken(tokenPath));
+  PortalGrant grant = portal.open(loadRestoreToken(tokenPath, &unusable));
+  if (!unusable.empty()) glue::logLine(unusable);
   const auto watch = std::make_shared<Watch>();
   std::vector<std::shared_ptr<Capturer>> capturers;
   std::string failure = grant.message;
   if (grant.outcome == PortalOutcome::granted) {
     // Tokens are single-use: the new one replaces the old, or none is kept.
-    saveRestoreToken(tokenPath, grant.restoreToken);
+    std::string unsaved;
+    saveRestoreToken(tokenPath, grant.restoreToken, &unsaved);
+    if (!unsaved.empty() && unsaved != unusable) glue::logLine(unsaved);
     failure = connectStreams(grant, portal, watch, &capturers);
   }
   if (!failure.empty()) {

@@ -8,11 +8,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/wayland/wl_dbus.h"
 
 namespace zorsck::wayland {
 namespace {
 
 constexpr std::size_t kMaxTokenBytes = 4096;
+
+// Fills `problem`, when given, with `what`.
+void note(std::string* problem, const std::string& what) {
+  if (problem != nullptr) *problem = what;
+}
 
 // Makes `dir` and its missing parents, private to the user; false on failure.
 bool makeDirs(const std::string& dir) {
@@ -22,6 +30,36 @@ bool makeDirs(const std::string& dir) {
       if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
   }
+  return true;
+}
+
+// Opens `dir` without following a link, when it is the user's own and open to
+// nobody else; else an invalid descriptor, with `problem` filled unless the
+// directory is simply missing (`missing`, when given, says which).
+UniqueFd openPrivateDir(const std::string& dir, std::string* problem, bool* missing = nullptr) {
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (missing != nullptr) *missing = fd.get() < 0 && errno == ENOENT;
+  if (fd.get() < 0) {
+    if (errno != ENOENT) note(problem, "restore token not used: " + dir + " is not a directory (" + std::strerror(errno) + ")");
+    return UniqueFd();
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+    note(problem, "restore token not used: " + dir + " is not this user's private directory (owner " +
+                      std::to_string(st.st_uid) + ", mode " + mode + ")");
+    return UniqueFd();
+  }
+  return fd;
+}
+
+// Splits `path` into its directory and file name; false when it has no directory.
+bool split(const std::string& path, std::string* dir, std::string* name) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0 || slash + 1 == path.size()) return false;
+  *dir = path.substr(0, slash);
+  *name = path.substr(slash + 1);
   return true;
 }
 
@@ -35,13 +73,24 @@ std::string restoreTokenPath() {
   return "";
 }
 
-std::string loadRestoreToken(const std::string& path) {
-  if (path.empty()) return "";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
+std::string loadRestoreToken(const std::string& path, std::string* problem) {
+  std::string dirName, name;
+  if (!split(path, &dirName, &name)) return "";
+  const UniqueFd dir = openPrivateDir(dirName, problem);
+  if (dir.get() < 0) return "";
+  // Never blocks: a FIFO or a device opens at once and is then turned down.
+  const UniqueFd fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno != ENOENT) note(problem, "restore token not used: " + path + " cannot be read (" + std::strerror(errno) + ")");
+    return "";
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    note(problem, "restore token not used: " + path + " is not a regular file");
+    return "";
+  }
   char buf[kMaxTokenBytes];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  ::close(fd);
+  const ssize_t n = ::read(fd.get(), buf, sizeof buf);
   if (n <= 0 || static_cast<std::size_t>(n) == sizeof buf) return "";
   std::string token(buf, static_cast<std::size_t>(n));
   while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
@@ -52,21 +101,43 @@ std::string loadRestoreToken(const std::string& path) {
   return token;
 }
 
-bool saveRestoreToken(const std::string& path, const std::string& token) {
-  if (path.empty()) return false;
-  if (token.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || !makeDirs(path.substr(0, slash))) return false;
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const std::string text = token + "\n";
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+bool saveRestoreToken(const std::string& path, const std::string& token, std::string* problem) {
+  std::string dirName, name;
+  if (!split(path, &dirName, &name)) return false;
+  if (token.empty()) {
+    bool missing = false;
+    const UniqueFd dir = openPrivateDir(dirName, problem, &missing);
+    if (dir.get() < 0) return missing;  // no directory, no token
+    return ::unlinkat(dir.get(), name.c_str(), 0) == 0 || errno == ENOENT;
+  }
+  if (!makeDirs(dirName)) {
+    note(problem, "restore token not kept: cannot make " + dirName + " (" + std::strerror(errno) + ")");
     return false;
   }
+  const UniqueFd dir = openPrivateDir(dirName, problem);
+  if (dir.get() < 0) return false;
+  const std::string temp = name + ".tmp." + std::to_string(::getpid());
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  UniqueFd fd(::openat(dir.get(), temp.c_str(), flags, 0600));
+  if (fd.get() < 0 && errno == EEXIST) {
+    // Left by an earlier run with this process id, or planted: the directory
+    // is the user's own, so whatever is there goes and a new file is made.
+    ::unlinkat(dir.get(), temp.c_str(), 0);
+    fd = UniqueFd(::openat(dir.get(), temp.c_str(), flags, 0600));
+  }
+  if (fd.get() < 0) {
+    note(problem, "restore token not kept: cannot make " + dirName + "/" + temp + " (" + std::strerror(errno) + ")");
+    return false;
+  }
+  const std::string text = token + "\n";
+  const bool written = ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                       ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
+  if (!written || ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
+    note(problem, "restore token not kept: cannot write " + path + " (" + std::strerror(errno) + ")");
+    ::unlinkat(dir.get(), temp.c_str(), 0);
+    return false;
+  }
+  ::fsync(dir.get());
   return true;
 }
 
