@@ -194,8 +194,9 @@ TEST_F(X11ServerLoss, NoSharedMemoryIsRefusedAKilledServerEndsTheStreamAndNoDama
   EXPECT_TRUE(shows(cropWhenReady(0, probe), probe, 1));
   server_->kill();  // under a stream that waits for drawing on a still screen
   EXPECT_TRUE(err.waitForLine("[zorsck] stream stopped: lost the connection to X display", 10s));
-  EXPECT_EQ(crop(0, probe).status, 1);
-  EXPECT_EQ(cropWhenReady(0, probe).status, -1);  // then the display is found gone
+  const std::int32_t next = crop(0, probe).status;  // 1 until the display is found gone
+  EXPECT_TRUE(next == 1 || next == -1) << next;
+  EXPECT_EQ(cropWhenReady(0, probe).status, -1);
 
   // Without DAMAGE every frame interval brings a grab, still screen or not.
   ASSERT_EQ(replaceServer({"-extension", "DAMAGE"}), "");

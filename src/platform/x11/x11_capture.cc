@@ -18,6 +18,7 @@
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_damage.h"
 #include "platform/x11/x11_frame_pool.h"
+#include "platform/x11/x11_session.h"
 #include "platform/x11/x11_shm_buffer.h"
 
 namespace zorsck::x11 {
@@ -70,6 +71,19 @@ void placeGrab(std::uint8_t* pixels, const CapturePlan& plan) {
 std::string grabFailure(const Connection& conn, const std::string& detail) {
   if (!conn.ok()) return "lost the connection to X display " + displayName() + ": " + conn.failure();
   return detail;
+}
+
+// Lists the displays again over `conn` and keeps the listing for display
+// queries; why `monitor` no longer shows what it showed when the stream was
+// made, or ""; capture thread.
+std::string monitorMoved(const Connection& conn, const Monitor& monitor) {
+  std::vector<Monitor> now;
+  std::string error;
+  if (!listMonitors(conn.get(), conn.defaultScreen(), &now, &error)) {
+    return grabFailure(conn, "cannot list the displays of X display " + displayName() + ": " + error);
+  }
+  keepMonitors(now);
+  return layoutChange(monitor, now);
 }
 
 }  // namespace
@@ -244,8 +258,11 @@ void Capture::run(platform::Completion started) {
 
 std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   xcb_connection_t* c = conn.get();
-  DamageWatch damage(c, monitor_.root);
+  DamageWatch damage(c, monitor_.root, watchLayout(c));
   if (!damage.active()) reportTimedGrabs(displayName());
+  // A change since the displays were listed for this stream ends it at once;
+  // later ones are reported as events, asked for before this listing.
+  if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
   CapturePlan plan;
   Clock::duration interval{};
   Clock::time_point lastGrab{};    // long past: the first grab is at once
@@ -279,6 +296,9 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       drawn = true;
     }
     if (!conn.ok()) return grabFailure(conn, "");
+    if (damage.layoutChanged()) {
+      if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
+    }
     // Missed grabs are not made up: the next is one interval after the last.
     // Until then drawing need not wake the thread: it is read once the time comes.
     const Clock::time_point due = std::max(lastGrab + interval, notBefore);
@@ -330,9 +350,21 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
           &refusal));
       Reply<xcb_generic_error_t> refused(refusal);
       if (!reply) {
+        // A screen that shrank refuses grabs past its new edge.
+        if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
         return grabFailure(conn, "the X server refused to grab display pixels (X error " +
                                      std::to_string(refused ? refused->error_code : 0) + ")");
       }
+    }
+    // A layout change the server made before this grab came ahead of its
+    // reply: the frame may show another place and is not handed out.
+    const RowSpan late = damage.drawnRows(g);
+    if (!late.empty()) {
+      pool.markStale(late);
+      drawn = true;
+    }
+    if (damage.layoutChanged()) {
+      if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
     }
     // A frame reaching off the monitor keeps its size; what lies off it is black.
     if (!inPlace) placeGrab(buffer->memory(), plan);

@@ -12,13 +12,16 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "platform/x11/x11_capture.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_monitors.h"
 
 namespace zorsck::x11 {
 
-DamageWatch::DamageWatch(xcb_connection_t* conn, xcb_window_t root) : conn_(conn) {
+DamageWatch::DamageWatch(xcb_connection_t* conn, xcb_window_t root, std::uint8_t layoutEvents)
+    : conn_(conn), layoutEvents_(layoutEvents) {
   const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, &xcb_damage_id);
   if (ext == nullptr || !ext->present) return;
   // The server takes no other DAMAGE request from a client before this one.
@@ -42,10 +45,10 @@ DamageWatch::~DamageWatch() {
 
 RowSpan DamageWatch::drawnRows(const GrabRect& rect) {
   RowSpan rows;
-  if (damage_ == 0) return rows;  // no events come
   const std::int64_t left = rect.x, top = rect.y;
   const std::int64_t right = left + rect.width, bottom = top + rect.height;
   while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {
+    layoutChanged_ = layoutChanged_ || isLayoutChange(*event, layoutEvents_);
     if (notifyType_ != 0 && (event->response_type & 0x7f) == notifyType_) {
       const xcb_rectangle_t& a = reinterpret_cast<const xcb_damage_notify_event_t*>(event)->area;
       const std::int64_t y0 = std::max<std::int64_t>(a.y, top), y1 = std::min<std::int64_t>(a.y + a.height, bottom);
@@ -57,6 +60,8 @@ RowSpan DamageWatch::drawnRows(const GrabRect& rect) {
   }
   return rows;
 }
+
+bool DamageWatch::layoutChanged() { return std::exchange(layoutChanged_, false); }
 
 void DamageWatch::forget() {
   if (damage_ != 0) xcb_damage_subtract(conn_, damage_, XCB_NONE, XCB_NONE);

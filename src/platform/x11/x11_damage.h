@@ -1,6 +1,6 @@
-// Damage tracking of a root window over a capture thread's X connection: the
-// server reports each newly drawn area, so a stream grabs only after its
-// rectangle was drawn to.
+// What the server reports to a capture thread over its X connection: each
+// newly drawn area of a root window (DAMAGE), so a stream grabs only after its
+// rectangle was drawn to; and changes of the screens' layout (RandR).
 #pragma once
 
 #include <xcb/damage.h>
@@ -18,8 +18,9 @@ struct GrabRect;
 class DamageWatch {
  public:
   // Starts tracking drawing on `root` when the server offers DAMAGE; check
-  // active(); the capture thread.
-  DamageWatch(xcb_connection_t* conn, xcb_window_t root);
+  // active(); layout changes come as events of `layoutEvents` (see
+  // watchLayout); the capture thread.
+  DamageWatch(xcb_connection_t* conn, xcb_window_t root, std::uint8_t layoutEvents);
   // Gives the damage object back to a server still connected; the capture thread.
   ~DamageWatch();
   DamageWatch(const DamageWatch&) = delete;
@@ -31,6 +32,8 @@ class DamageWatch {
   // coordinates; row 0 is its top) that they reported drawing in, none when
   // nothing was drawn inside it (or nothing is tracked); the capture thread.
   RowSpan drawnRows(const GrabRect& rect);
+  // True when an event read since the last call reported a layout change; the capture thread.
+  bool layoutChanged();
   // Forgets the drawing reported so far, so that any drawing after this
   // request is reported anew; sent before a grab; the capture thread.
   void forget();
@@ -39,6 +42,8 @@ class DamageWatch {
   xcb_connection_t* const conn_;
   xcb_damage_damage_t damage_ = 0;
   std::uint8_t notifyType_ = 0;  // response type of DamageNotify events
+  const std::uint8_t layoutEvents_;
+  bool layoutChanged_ = false;
 };
 
 // Says once per process, on standard error, that a server without DAMAGE gets

@@ -4,6 +4,7 @@
 #include <xcb/randr.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/x11/x11_connection.h"
 
@@ -126,6 +127,37 @@ bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor
     for (Monitor& m : *out) m.refreshRate = refreshRate(conn, m);
   }
   return true;
+}
+
+std::uint8_t watchLayout(xcb_connection_t* conn) {
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, &xcb_randr_id);
+  if (ext == nullptr || !ext->present) return 0;
+  constexpr std::uint16_t kChanges = XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                     XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE;
+  for (auto it = xcb_setup_roots_iterator(xcb_get_setup(conn)); it.rem > 0; xcb_screen_next(&it)) {
+    xcb_randr_select_input(conn, it.data->root, kChanges);
+  }
+  xcb_flush(conn);
+  return ext->first_event;
+}
+
+bool isLayoutChange(const xcb_generic_event_t& event, std::uint8_t firstEvent) {
+  if (firstEvent == 0) return false;
+  const int type = event.response_type & 0x7f;
+  return type == firstEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == firstEvent + XCB_RANDR_NOTIFY;
+}
+
+std::string layoutChange(const Monitor& before, const std::vector<Monitor>& now) {
+  const auto place = [](const Monitor& m) {
+    return std::to_string(m.width) + "x" + std::to_string(m.height) + " at " + std::to_string(m.x) + "," +
+           std::to_string(m.y);
+  };
+  for (const Monitor& m : now) {
+    if (m.id != before.id) continue;
+    if (m.x == before.x && m.y == before.y && m.width == before.width && m.height == before.height) return "";
+    return "display " + std::to_string(before.id) + " changed from " + place(before) + " to " + place(m);
+  }
+  return "display " + std::to_string(before.id) + " is no longer listed";
 }
 
 }  // namespace zorsck::x11

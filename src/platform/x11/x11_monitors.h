@@ -34,4 +34,17 @@ platform::DisplayId rootDisplayId(int screen);
 bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor>* out,
                   std::string* error);
 
+// Asks the server to report on `conn` every change of a screen's size and of
+// its monitors' modes and places; the response type of RandR's first event,
+// or 0 when the server has no RandR (no such changes come); any thread.
+std::uint8_t watchLayout(xcb_connection_t* conn);
+
+// True when `event`, read from a connection whose watchLayout answered
+// `firstEvent`, reports a change of the layout; any thread.
+bool isLayoutChange(const xcb_generic_event_t& event, std::uint8_t firstEvent);
+
+// Why `before` no longer shows the same place of its screen in `now` (its
+// size or place changed, or it is gone), or "" when it still does; any thread.
+std::string layoutChange(const Monitor& before, const std::vector<Monitor>& now);
+
 }  // namespace zorsck::x11
