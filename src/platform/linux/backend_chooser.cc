@@ -3,8 +3,8 @@
 // the first call waits for that answer a short while, never a lock others
 // need, and until the answer comes every call answers as while a screen-cast
 // session is pending (capture available, a provisional display, a start that
-// waits and then fails once, so the next crop measures the chosen backend's
-// display). A bus that does not answer is asked again at a later call; after
+// waits and then goes on with the chosen backend's displays, measured afresh).
+// A bus that does not answer is asked again at a later call; after
 // ten seconds without an answer calls answer "unavailable" until one comes.
 #include <atomic>
 #include <chrono>
@@ -127,16 +127,18 @@ class Chooser final : public Backend {
     return chooseBackend(requested_.c_str(), waylandDisplay_.c_str(), sessionType_.c_str(), portal);
   }
 
-  // Makes the backend `choice` names, logs the choice and fails the starts that
-  // measured the provisional display; with the lock held.
+  // Makes the backend `choice` names, logs the choice and hands it the starts
+  // that waited; with the lock held.
   Backend* adopt(const BackendChoice& choice) REQUIRES(mu_) {
     // Never freed: late callbacks at exit still find it.
     Backend* b = (choice.kind == BackendKind::wayland ? makeWaylandBackend() : makeX11Backend()).release();
     chosen_.store(b, std::memory_order_release);
     logLine(choice.reason);
+    // The starts that waited for the choice go on with the chosen backend's
+    // displays, measured afresh there; later, so none runs under this lock.
     for (auto& completion : waiting_) {
-      failLater(std::move(completion),
-                "the backend was chosen after this start measured the display; the next crop starts the stream");
+      common::runOnCallbackThread(
+          [b, completion = std::move(completion)]() mutable { b->getShareableContent(std::move(completion)); });
     }
     waiting_.clear();
     decided_.notifyAll();

@@ -91,11 +91,15 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
     if (phase == Phase::failed) s.failedAt = Clock::now();
     waiting.swap(s.waiting);
   }
-  const std::string error =
-      phase == Phase::ready ? "the screen cast was granted after this start measured the display; the next crop "
-                              "starts the stream"
-                            : message;
-  for (auto& completion : waiting) failLater(std::move(completion), error);
+  // A start that waited for the grant goes on with the monitors now shared;
+  // it measures them afresh, so the provisional display it was asked with does not matter.
+  for (auto& completion : waiting) {
+    if (phase == Phase::ready) {
+      whenSettled(std::move(completion));
+    } else {
+      failLater(std::move(completion), message);
+    }
+  }
   if (waiting.empty() && phase != Phase::ready) glue::logLine(message);
 }
 
