@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     if (ready > 0 && (fds[0].revents & POLLIN) && wl_display_dispatch(display) < 0) return 0;
     if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP))) return 0;
     if (drawn && painted) {  /* the other buffer is no longer read: it gets the picture too */
-      paint_generation(pixels[(k + 1) % 2], painted);
+      paint_generation(pixels[k % 2], painted);
       printf("painted %u\n", painted), fflush(stdout), painted = 0;
     }
     if (painted == 0 && ready > 0 && fds[1].revents) {
