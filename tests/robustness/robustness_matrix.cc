@@ -3,7 +3,7 @@
 //
 // | scenario          | what must hold                                                          |
 // |-------------------|-------------------------------------------------------------------------|
-// | Cycles            | 1,000 crop-to-0 / stop cycles: descriptors grow < 10, threads 0, RSS < 2 MB |
+// | Cycles            | 1,000 crop-to-0 / stop cycles: descriptors < 10, threads 0, private RSS < 2 MB |
 // | Stopped/<dep>     | calls return within 5 ms (the first within 1 s); frames 5 s after SIGCONT |
 // | Killed/<dep>      | crops answer 1 or -1, never 0 with other pixels; then 0 within 10 s      |
 // | Geometry          | never 0 with pixels of another place; new geometry after one restart   |
@@ -118,12 +118,14 @@ int entries(const char* path) {
   return n - (std::string(path) == "/proc/self/fd" ? 1 : 0);  // the directory's own descriptor
 }
 
-// This process's descriptors, threads and resident memory now; test thread.
+// This process's descriptors, threads and private resident memory now: pages
+// of frame buffers that a display server shares are mapped as the server
+// hands them out, and counted apart (RssShmem); test thread.
 Resources resources() {
   Resources r{entries("/proc/self/fd"), entries("/proc/self/task"), 0};
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) r.residentKb = std::atol(line.c_str() + 6);
+    if (line.rfind("RssAnon:", 0) == 0) r.residentKb = std::atol(line.c_str() + 8);
   }
   return r;
 }

@@ -13,4 +13,11 @@ static inline uint32_t patternPixel(uint32_t x, uint32_t y) {
   return ((x ^ (y * 7)) & 255) << 16 | (y & 255) << 8 | (x & 255);
 }
 
+/* Screen pixel (x, y) of numbered picture `generation` as 0x00RRGGBB: within a
+ * 2048x2048 area no two pixels are alike, and every pixel differs between any
+ * two generations (an odd multiplier is one-to-one modulo 2^24); any thread. */
+static inline uint32_t generationPixel(uint32_t x, uint32_t y, uint32_t generation) {
+  return (((x & 0x7FFu) | (y & 0x7FFu) << 11) ^ generation * 0x9E3779B1u) & 0xFFFFFFu;
+}
+
 #endif

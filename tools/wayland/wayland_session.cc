@@ -13,7 +13,7 @@
 
 namespace zorsck::wayland {
 
-Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::move(dir)) {
+Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::move(dir)), windowArgs_(windowArgs) {
   failure_ = run("start");
   if (!failure_.empty()) return;
   std::ifstream env(dir_ + "/env");
@@ -23,41 +23,64 @@ Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::mov
   }
   ::setenv("ZOR_SCK_BACKEND", "wayland", 1);
   ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);  // never the user's own
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    failure_ = "pipe2 failed";
-    return;
-  }
-  const std::string command = "exec " ZORSCK_WAYLAND_PATTERN " " + windowArgs;
+  failure_ = showWindow();
+}
+
+std::string Session::showWindow() {
+  endWindow();
+  int out[2], in[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return "pipe2 failed";
+  if (::pipe2(in, O_CLOEXEC) != 0) return ::close(out[0]), ::close(out[1]), "pipe2 failed";
+  const std::string command = "exec " ZORSCK_WAYLAND_PATTERN " " + windowArgs_;
   const pid_t parent = ::getpid();
   if ((window_ = ::fork()) == 0) {  // the window goes with the thread that started it
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
+    ::dup2(in[0], 0);
     ::dup2(out[1], 1);
     ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
     ::_exit(127);
   }
   ::close(out[1]);
+  ::close(in[0]);
   windowOut_ = out[0];
+  windowIn_ = in[1];
   char shown[7] = {};
-  if (::read(windowOut_, shown, 6) != 6 || std::string(shown) != "shown\n") failure_ = "the test window did not show";
+  return ::read(windowOut_, shown, 6) == 6 && std::string(shown) == "shown\n" ? "" : "the test window did not show";
+}
+
+void Session::endWindow() {
+  if (window_ > 0) ::kill(window_, SIGKILL), ::waitpid(window_, nullptr, 0);
+  if (windowOut_ >= 0) ::close(windowOut_);
+  if (windowIn_ >= 0) ::close(windowIn_);
+  window_ = windowOut_ = windowIn_ = -1;
+}
+
+std::string Session::restart(const std::string& name) {
+  const std::string failure = run("restart " + name);
+  if (!failure.empty() || (name != "sway" && name != "bus")) return failure;
+  return showWindow();  // the window went with the compositor
 }
 
 Session::~Session() {
-  if (window_ > 0) ::kill(window_, SIGKILL), ::waitpid(window_, nullptr, 0);
-  if (windowOut_ >= 0) ::close(windowOut_);
+  endWindow();
   run("stop");
 }
 
 std::string Session::run(const std::string& command) const {
-  const std::string line = ZORSCK_WAYLAND_SESSION " " + command + " " + dir_ + " >" + dir_ + ".log 2>&1";
+  const std::string line = ZORSCK_WAYLAND_SESSION " " + command + " " + dir_ + (command == "start" ? " >" : " >>") + dir_ + ".log 2>&1";
   return std::system(line.c_str()) == 0 ? "" : "session " + command + " failed: see " + dir_ + ".log";
 }
 
 std::string Session::paint(std::uint32_t rgb) const {
-  char command[80];
-  std::snprintf(command, sizeof command, "swaymsg -q output HEADLESS-1 bg '#%06X' solid_color", rgb);
-  return std::system(command) == 0 ? "" : std::string(command) + " failed";
+  char command[40];
+  std::snprintf(command, sizeof command, "bg '#%06X' solid_color", rgb);
+  return output(command);
+}
+
+std::string Session::output(const std::string& command) const {
+  const std::string line = "swaymsg -q output HEADLESS-1 " + command;
+  return std::system(line.c_str()) == 0 ? "" : line + " failed";
 }
 
 int Session::asked() const {
@@ -67,9 +90,9 @@ int Session::asked() const {
   return n;
 }
 
-pid_t Session::compositor() const {
+pid_t Session::pidOf(const std::string& name) const {
   pid_t pid = -1;
-  std::ifstream(dir_ + "/sway.pid") >> pid;
+  std::ifstream(dir_ + "/" + name + ".pid") >> pid;
   return pid;
 }
 
