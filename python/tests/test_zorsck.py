@@ -230,35 +230,28 @@ def test_mss_composes_the_screen_from_its_monitors():
 class OneStream:
     """A stand-in with the library's one stream: a crop with none starts one for its display,
     whose frames come after `delay` more crops; a crop of another display answers 2, and an
-    ensure of another display stops a running stream (not a starting one). In region mode
-    the stream shows the region asked for, widened `delay` crops after a request beyond it.
-    Pixels are filled with the display's id."""
+    ensure of another display stops a running stream (not a starting one). Pixels are filled
+    with the display's id."""
 
-    def __init__(self, sizes, region=False, delay=2):
-        self.sizes, self.region, self.delay = sizes, region, delay
+    def __init__(self, sizes, delay=2):
+        self.sizes, self.delay = sizes, delay
         self.lock = threading.Lock()
-        self.display, self.wait, self.seq, self.shown, self.union = None, 0, 0, None, None
+        self.display, self.wait, self.seq = None, 0, 0
 
     def zor_sck_ensure(self, display, fps):
         with self.lock:
             if not self.wait and display not in (0, self.display):
-                self.display = self.shown = self.union = None
+                self.display = None
         return 0
 
     def zor_sck_crop(self, display, x, y, w, h, out, ts, seq):
         with self.lock:
-            width, height = self.sizes[display or self.display or next(iter(self.sizes))]
-            if x < 0 or y < 0 or x + w > width or y + h > height:
+            if not self.inside(display or self.display or next(iter(self.sizes)), x, y, w, h):
                 return 2
             if self.display is None:
                 self.display, self.wait = display, self.delay
-            u = self.union or (x, y, x + w, y + h)
-            self.union = (min(u[0], x), min(u[1], y), max(u[2], x + w), max(u[3], y + h))
-            if not self.wait and not self.covers(x, y, w, h):
-                self.wait = self.delay
             if self.wait:
                 self.wait -= 1
-                self.shown = self.union if self.region else (0, 0) + self.sizes[self.display]
                 return 1
             if display not in (0, self.display):
                 return 2
@@ -269,11 +262,11 @@ class OneStream:
         with self.lock:
             if seq != self.seq or display not in (0, self.display):
                 return 3
-            return self.fill(out, w, h, seq_out) if self.covers(x, y, w, h) else 2
+            return self.fill(out, w, h, seq_out) if self.inside(self.display, x, y, w, h) else 2
 
-    def covers(self, x, y, w, h):
-        s = self.shown
-        return s is not None and s[0] <= x and s[1] <= y and x + w <= s[2] and y + h <= s[3]
+    def inside(self, display, x, y, w, h):
+        width, height = self.sizes[display]
+        return 0 <= x and 0 <= y and x + w <= width and y + h <= height
 
     def fill(self, out, w, h, seq):
         ctypes.memset(out, self.display, w * h * 4)
@@ -319,16 +312,6 @@ def test_threads_on_two_monitors_each_get_every_picture(one_stream):
     for t in threads:
         t.join()
     assert failures == []
-
-
-def test_region_grab_many_widens_the_region_first(one_stream):
-    one_stream({1: (1920, 1080)}, region=True)
-    s = zorsck.Screen()
-    s.grab(0, 0, 10, 10)
-    far = [(0, 0, 10, 10), (1800, 1000, 20, 20), (900, 500, 5, 5)]
-    assert [a.shape for a in s.grab_many(far)] == [(10, 10, 4), (20, 20, 4), (5, 5, 4)]
-    with pytest.raises(zorsck.NotServable):
-        s.grab_many([(0, 0, 1, 1), (1919, 0, 2, 1)])
 
 
 def test_region_mode_serves_rectangles_across_the_display():
