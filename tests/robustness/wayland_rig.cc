@@ -44,12 +44,14 @@ class WaylandRig : public Rig {
     const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");
     if (skip != nullptr && std::string(skip) == "1") return "skip: ZORSCK_SKIP_WAYLAND=1";
     ::signal(SIGPIPE, SIG_IGN);  // a window that went answers EPIPE
-    // No X server to fall back to: a backend choice that misses Wayland shows as no frames.
-    ::unsetenv("DISPLAY");
     ::setenv("ZORSCK_WAYLAND_SIZE", sizeName(kFirst).c_str(), 1);
     session_ = std::make_unique<wayland::Session>(ZORSCK_WAYLAND_DIR "-matrix",
                                                   "--generations " + sizeName(kFirst) + " --animate 100");
     if (!session_->failure().empty()) return session_->failure();
+    // The library chooses its backend itself, as on a desktop; with no X
+    // server to fall back to, a choice that misses Wayland shows as no frames.
+    ::unsetenv("ZOR_SCK_BACKEND");
+    ::unsetenv("DISPLAY");
     return paint(1);
   }
 
