@@ -234,12 +234,6 @@ TEST_F(Crop, EachStartMeasuresTheDisplayItIsStartedFor) {
   const CropCall main = cropAt(0, 2000, 1200, 8, 8);
   ASSERT_EQ(main.code, ZOR_SCK_OK);
   EXPECT_TRUE(holdsFrame(main.pixels, 2000, 1200, 8, 8, main.seq));
-  // A mode change takes effect at the next start.
-  zor_sck_stop();
-  sim::setDisplays({sim::DisplaySpec{1, 1280, 800, 1280, 800, 60.0, true}, retina});
-  startAndDeliver(1);
-  EXPECT_EQ(sim::streams().back().configuration.width, 1280u);
-  EXPECT_EQ(cropAt(1, 1272, 792, 8, 8).code, ZOR_SCK_OK);
   // A display without a mode is measured from its pixel size at scale 1.
   zor_sck_stop();
   sim::setDisplays({sim::DisplaySpec{1, 800, 600, 400, 300, 60.0, false}});

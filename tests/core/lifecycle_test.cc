@@ -63,46 +63,18 @@ struct FailureCase {
   const char* name;
   sim::Fault fault;
   const char* linePrefix;
+  bool region;
 };
 
 class StartFailure : public CoreTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(StartFailure, LogsOneLineAndStartsAgainOnlyASecondLater) {
-  StderrCapture capture;
-  sim::injectFault(GetParam().fault);
-  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
-  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
-  EXPECT_EQ(snapshot().state, kNoStream);
-  EXPECT_EQ(sim::runningStreamCount(), 0);
-  const std::vector<std::string> lines = capture.lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind(GetParam().linePrefix, 0), 0u) << lines[0];
-  sim::advance(0.9);
-  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
-  EXPECT_EQ(sim::contentQueries(), 1);
-  sim::advance(0.2);
-  startAndDeliver(0);
-  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, StartFailure,
-    ::testing::Values(
-        FailureCase{"content_query", sim::Fault::contentQueryError, "[zorsck] start failed: "},
-        FailureCase{"no_display", sim::Fault::emptyDisplayList, "[zorsck] no display 0"},
-        FailureCase{"add_output", sim::Fault::addOutputError, "[zorsck] start failed: "},
-        FailureCase{"capture_start", sim::Fault::startCaptureError, "[zorsck] start failed: "}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-// A host polls at 200 Hz for 3 s while every start fails: one start, one
+// A host polls at 200 Hz for 3 s while every start fails: one start and one
 // line a second, crops answering 1; in region mode the union still grows.
-class FailingStarts : public CoreTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(FailingStarts, AreTriedOnceASecondWhileCropsAnswerNoFrameYet) {
-  const bool region = GetParam();
-  if (region) setenv("ZOR_SCK_REGION", "1", 1);
+TEST_P(StartFailure, IsTriedOnceASecondWhileCropsAnswerNoFrameYet) {
+  const FailureCase& c = GetParam();
+  if (c.region) setenv("ZOR_SCK_REGION", "1", 1);
   StderrCapture capture;
-  sim::injectFault(sim::Fault::startCaptureError, 1000);
+  sim::injectFault(c.fault, 1000);
   ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);
   for (int i = 0; i < 600; ++i) {
     const std::int32_t x = i < 300 ? 100 : 1500;
@@ -110,8 +82,9 @@ TEST_P(FailingStarts, AreTriedOnceASecondWhileCropsAnswerNoFrameYet) {
     sim::advance(0.005);
   }
   EXPECT_EQ(sim::contentQueries(), 3);
+  EXPECT_EQ(sim::runningStreamCount(), 0);
   EXPECT_EQ(capture.lines().size(), 3u);
-  EXPECT_EQ(countLines(capture.lines(), "[zorsck] start failed: "), 3);
+  EXPECT_EQ(countLines(capture.lines(), c.linePrefix), 3) << capture.text();
   sim::clearFaults();
   sim::advance(1.0);
   EXPECT_EQ(cropAt(0, 1500, 100, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
@@ -124,7 +97,15 @@ TEST_P(FailingStarts, AreTriedOnceASecondWhileCropsAnswerNoFrameYet) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FailingStarts, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(
+    Faults, StartFailure,
+    ::testing::Values(
+        FailureCase{"content_query", sim::Fault::contentQueryError, "[zorsck] start failed: ", false},
+        FailureCase{"no_display", sim::Fault::emptyDisplayList, "[zorsck] no display 0", false},
+        FailureCase{"add_output", sim::Fault::addOutputError, "[zorsck] start failed: ", false},
+        FailureCase{"capture_start", sim::Fault::startCaptureError, "[zorsck] start failed: ", false},
+        FailureCase{"capture_start_region", sim::Fault::startCaptureError, "[zorsck] start failed: ", true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // A display that is not listed is captured on the first listed one, with one
 // start and one line; crops naming it answer 2 once that stream runs, and
