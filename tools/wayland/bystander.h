@@ -1,5 +1,6 @@
 // A bystander on the session bus that forges the desktop portal's signals,
-// for the tests of a library that must listen to the portal alone.
+// for the tests of a library that must listen to the portal alone; beside
+// the session it forges for (wayland_session.h).
 #pragma once
 
 #include <systemd/sd-bus.h>
