@@ -223,6 +223,7 @@ void runSession() {
   // Disconnected first: a stream that attaches from now on fails to start.
   for (const auto& c : capturers) {
     c->disconnect();
+    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
   }
   portal.close();
 }
