@@ -31,7 +31,7 @@ constexpr std::size_t kMaxPool = 8;
 // frame held) waits before it looks again.
 constexpr auto kIdlePause = std::chrono::milliseconds(2);
 // How often a running stream lists the displays although no change was
-// reported: a server reports no event when a client sets or deletes a monitor.
+// reported: the server sends no RandR event when a client sets or deletes a monitor.
 constexpr auto kListingInterval = std::chrono::seconds(1);
 
 // Runs `completion` with `error` (null for success) on the callback thread; any thread.
