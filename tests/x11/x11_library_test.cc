@@ -3,7 +3,8 @@
 // odd-sized screen and on a larger second screen, a 16-bit screen refused,
 // sequenced crops while the screen changes, frames that follow drawing, a
 // server without shared memory, one without DAMAGE and one that dies under a
-// stream. X11Library runs with region mode off and on.
+// stream, and RandR changes under a stream. X11Library runs with region mode
+// off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "screen_mode.h"
 #include "support/stderr_capture.h"
 #include "xvfb_suite.h"
 #include "zorsck.h"
@@ -207,6 +209,46 @@ TEST_F(X11ServerLoss, NoSharedMemoryIsRefusedAKilledServerEndsTheStreamAndNoDama
   EXPECT_TRUE(err.waitForLine("[zorsck] X display " + server_->display() + " has no DAMAGE extension", 10s));
   EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started on display "), 2);
   zor_sck_stop();
+}
+
+// A server whose screen's mode and monitors change under streams.
+class X11Layout : public XvfbSuite {
+ protected:
+  static void SetUpTestSuite() { startServer({xvfb::Screen{}}); }
+  void TearDown() override { zor_sck_stop(); }
+};
+
+// Each change ends the stream before its old frames pass for current ones:
+// a mode just made (whose own notices come first) within 400 ms, though the
+// screen is still; a monitor set or deleted, of which no notice comes, within
+// the 1 s between listings.
+TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
+  const xvfb::Connection conn(server_->display());
+  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+  int width = xvfb::Screen{}.width, height = xvfb::Screen{}.height;
+  for (int round = 1; round <= 40 && !HasFailure(); ++round) {
+    const Rect corner{width - 1, height - 1, 1, 1};
+    ASSERT_TRUE(waitUntil([&] { return bool(shows(crop(0, corner), corner, round)); })) << "round " << round;
+    // From a client of its own each time, as `xrandr` makes them: this misses most often.
+    ASSERT_EQ(xvfb::setScreenMode(xvfb::Connection(server_->display()), 0, --width, --height), "");
+    EXPECT_TRUE(waitUntil([&] { return crop(0, corner).status != 0; }, 400ms)) << "round " << round << ": old frames served";
+    ASSERT_EQ(xvfb::paintPattern(xvfb::Connection(server_->display()), 0, round + 1), "");  // sized anew
+  }
+
+  const Rect r{10, 10, 8, 8};
+  std::string why;
+  const std::uint32_t atom = xvfb::setMonitor(conn, 0, "ZORSCK-PART", 100, 50, 300, 200, &why);
+  ASSERT_NE(atom, 0u) << why;
+  const auto at = [&](int x, int y) {
+    const Crop c = crop(atom, r);
+    return c.status == 0 && xvfb::comparePattern(c.pixels.data(), 32, x + r.x, y + r.y, r.w, r.h, 41, true).empty();
+  };
+  // A stream start lists the displays afresh.
+  ASSERT_TRUE(waitUntil([&] { return zor_sck_ensure(atom, 60) == 0 && at(100, 50); }));
+  ASSERT_NE(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 300, 200, 300, 200, &why), 0u) << why;
+  EXPECT_TRUE(waitUntil([&] { return at(300, 200); }, 3s)) << "a moved monitor";
+  ASSERT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 0, 0, 0, 0, &why), atom) << why;
+  EXPECT_TRUE(waitUntil([&] { return crop(atom, r).status != 0; }, 3s)) << "a deleted monitor";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "screen_mode.h"
 
+#include <sys/uio.h>
 #include <xcb/randr.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -77,6 +79,39 @@ std::string setScreenMode(const Connection& conn, int screen, int width, int hei
       nullptr));
   if (!set || set->status != XCB_RANDR_SET_CONFIG_SUCCESS) return "SetCrtcConfig was refused";
   return resize(width, height);
+}
+
+std::uint32_t setMonitor(const Connection& conn, int screen, const std::string& name, int x, int y, int width,
+                         int height, std::string* why) {
+  const xcb_screen_t* s = conn.screen(screen);
+  xcb_connection_t* c = conn.get();
+  const Reply<xcb_randr_query_version_reply_t> version(
+      xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+  const Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+  if (s == nullptr || !version || !atom) {
+    *why = "no screen " + std::to_string(screen) + " with RandR 1.5";
+    return 0;
+  }
+  xcb_randr_monitor_info_t info{};
+  info.name = atom->atom;
+  info.x = static_cast<std::int16_t>(x);
+  info.y = static_cast<std::int16_t>(y);
+  info.width = static_cast<std::uint16_t>(width);
+  info.height = static_cast<std::uint16_t>(height);
+  info.width_in_millimeters = info.width / 4;
+  info.height_in_millimeters = info.height / 4;
+  // Xvfb refuses to set a monitor over one of the same name: it goes first (when there is one).
+  *why = refusal("DeleteMonitor", xcb_request_check(c, xcb_randr_delete_monitor_checked(c, s->root, atom->atom)));
+  if (width == 0) return why->empty() ? atom->atom : 0;
+  // Sent by hand: this libxcb-randr's packing of the request trips an assertion of libxcb.
+  xcb_randr_set_monitor_request_t head{};
+  head.window = s->root;
+  struct iovec parts[4] = {{nullptr, 0}, {nullptr, 0}, {&head, sizeof head}, {&info, sizeof info}};
+  const xcb_protocol_request_t request{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
+  const xcb_void_cookie_t sent{xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &request)};
+  *why = refusal("SetMonitor", xcb_request_check(c, sent));
+  return why->empty() ? atom->atom : 0;
 }
 
 }  // namespace zorsck::xvfb

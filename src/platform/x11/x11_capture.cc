@@ -30,6 +30,9 @@ constexpr std::size_t kMaxPool = 8;
 // How long a capture with nothing to grab (no output, empty rectangle, every
 // frame held) waits before it looks again.
 constexpr auto kIdlePause = std::chrono::milliseconds(2);
+// How often a running stream lists the displays although no change was
+// reported: the server sends no RandR event when a client sets or deletes a monitor.
+constexpr auto kListingInterval = std::chrono::seconds(1);
 
 // Runs `completion` with `error` (null for success) on the callback thread; any thread.
 void complete(platform::Completion completion, const std::string& error) {
@@ -268,6 +271,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
   Clock::time_point lastGrab{};    // long past: the first grab is at once
   Clock::time_point notBefore{};   // after a grab that had nothing to do
   bool drawn = true;               // the rectangle changed since the last grab
+  Clock::time_point nextListing = Clock::now() + kListingInterval;
   for (;;) {
     platform::StreamOutputRef output;
     std::shared_ptr<common::TaskQueue> queue;
@@ -296,20 +300,25 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
       drawn = true;
     }
     if (!conn.ok()) return grabFailure(conn, "");
-    if (damage.layoutChanged()) {
+    if (damage.layoutChanged() || Clock::now() >= nextListing) {
       if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
+      nextListing = Clock::now() + kListingInterval;
+      // Events that came with the replies wait in xcb's queue, where the
+      // socket no longer shows them: they are read before any wait.
+      continue;
     }
     // Missed grabs are not made up: the next is one interval after the last.
     // Until then drawing need not wake the thread: it is read once the time comes.
     const Clock::time_point due = std::max(lastGrab + interval, notBefore);
     if (Clock::now() < due) {
-      wake_.wait(-1, due);
+      wake_.wait(-1, std::min(due, nextListing));
       continue;
     }
     if (damage.active() && !drawn) {
       // Nothing to grab until the server reports drawing (or the server goes).
+      // No round trip came since the events were read, so none wait unseen.
       xcb_flush(c);
-      wake_.wait(xcb_get_file_descriptor(c), Clock::time_point::max());
+      wake_.wait(xcb_get_file_descriptor(c), nextListing);
       continue;
     }
     lastGrab = Clock::now();
