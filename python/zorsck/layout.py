@@ -56,16 +56,10 @@ def _reply(free, address, size):
     return data
 
 
-def x11_displays():
-    """Every display of the X server in $DISPLAY, the default screen's primary first,
-    then the rest of that screen, then the other screens; None without a server."""
-    found = x11_layout()
-    return found and found[1]
-
-
 def x11_layout():
-    """(root, displays): the default screen's root window as a Display, and x11_displays();
-    None without a server."""
+    """(root, displays): the default screen's root window as a Display, and every display
+    of the X server in $DISPLAY, the default screen's primary first, then the rest of that
+    screen, then the other screens; None without a server."""
     if not os.environ.get("DISPLAY"):
         return None
     try:

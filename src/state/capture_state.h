@@ -31,11 +31,9 @@ struct CaptureState {
   platform::StreamOutputRef outputRef GUARDED_BY(lock);   // its Output, kept alive beside it
   platform::DisplayId streamDisplay GUARDED_BY(lock) = 0;
   std::uint64_t streamOutputId GUARDED_BY(lock) = 0;      // Output::id() of the published stream
-  // Starts are numbered as crops request them. A start's completion acts on
-  // the state only while it is still the newest start, so an overtaken start
-  // can neither reset the state under a newer stream nor replace it.
+  // Starts are numbered as crops request them; a stop cancels those numbered
+  // up to `cancelledThrough` below.
   std::uint64_t startGeneration GUARDED_BY(lock) = 0;     // the newest start requested
-  std::uint64_t streamGeneration GUARDED_BY(lock) = 0;    // the start whose stream is published
   // At most one start runs on the platform at a time; a start asked for
   // meanwhile waits here and is launched when the running one ends (only the
   // newest waits). A stop ends every start asked for before it: a start

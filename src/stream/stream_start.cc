@@ -130,7 +130,6 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
       return;
     }
     replaced = std::exchange(s.streamRef, std::move(stream));
-    s.streamGeneration = request.generation;
     s.dispPx = plan.geometry.px;
     s.dispScale = plan.geometry.scale;
     // An update in flight belonged to an earlier stream; its late completion
