@@ -34,7 +34,11 @@ Control* control() { return gControl.load(std::memory_order_acquire); }
 
 void prepareThisThread(const std::string& name) {
   tBackendThread = true;
+#if defined(__APPLE__)
+  pthread_setname_np(name.substr(0, 63).c_str());  // Darwin names only the calling thread
+#else
   pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+#endif
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
