@@ -33,14 +33,21 @@ extern "C" {
 #define ZOR_SCK_NO_FRAME_YET 1      /* a stream is starting or has no frame yet: call again */
 #define ZOR_SCK_NOT_SERVABLE 2      /* rectangle outside the frame, another display, or too large */
 #define ZOR_SCK_FRAME_GONE 3        /* crop_seq: that frame is no longer the served one */
-#define ZOR_SCK_ERROR (-1)          /* null out, frame memory not accessible, or macOS < 12.3 */
+#define ZOR_SCK_ERROR (-1)          /* null out, frame memory not accessible, capture unavailable
+                                       (macOS < 12.3, no display), refused by the user, or
+                                       stopped by the user (see zor_sck_ensure) */
 
 /*
  * Keeps the stream on `display` (0: any) and arms the idle stop: a stream that
  * nobody has used for more than 5 seconds is stopped. A running stream on
  * another display is stopped; the next crop starts one for its display. Never
  * starts a stream itself. `fps` is accepted and not used.
- * Returns ZOR_SCK_OK, or ZOR_SCK_ERROR on macOS older than 12.3.
+ * After the user stopped the capture from the system's controls, every call
+ * but zor_sck_seq answers ZOR_SCK_ERROR until the host calls zor_sck_ensure or
+ * zor_sck_stop. While the user has not allowed screen recording, ensure and
+ * the crops answer ZOR_SCK_ERROR; the permission is looked at again (never
+ * prompting) every 5 seconds.
+ * Returns ZOR_SCK_OK, or ZOR_SCK_ERROR when capture is unavailable or refused.
  */
 ZORSCK_API int32_t zor_sck_ensure(uint32_t display, int32_t fps);
 

@@ -6,7 +6,9 @@
 #include "crop/frame_copy.h"
 #include "crop/region.h"
 #include "state/capture_state.h"
+#include "state/log.h"
 #include "state/settings.h"
+#include "stream/capture_halt.h"
 #include "stream/display_geometry.h"
 #include "stream/stream_start.h"
 #include "zorsck.h"
@@ -44,6 +46,17 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     MutexLock hold(&s.lock);
     const double now = platform::wallClockNow();
     s.lastAccess = now;
+    const Halt halt = haltOf(s);
+    if (halt != Halt::none) {
+      hold.unlock();
+      if (halt == Halt::lookAgain) lookAtPermissionLater();
+      return ZOR_SCK_ERROR;
+    }
+    if (expireStart(s)) {
+      hold.unlock();
+      log(kStartTimeoutLine);
+      return ZOR_SCK_NO_FRAME_YET;
+    }
     // A crop that may start a stream measures the display it names, so a
     // switch of display or of display mode takes effect at the next start.
     if (s.state == kNoStream || s.dispPx.w == 0) {

@@ -1,6 +1,7 @@
 #include "crop/crop.h"
 #include "crop/frame_copy.h"
 #include "state/capture_state.h"
+#include "stream/capture_halt.h"
 #include "zorsck.h"
 
 namespace zorsck {
@@ -17,6 +18,12 @@ std::int32_t cropSeq(platform::DisplayId display, std::uint64_t seq, std::int32_
   {
     MutexLock hold(&s.lock);
     s.lastAccess = platform::wallClockNow();
+    const Halt halt = haltOf(s);
+    if (halt != Halt::none) {
+      hold.unlock();
+      if (halt == Halt::lookAgain) lookAtPermissionLater();
+      return ZOR_SCK_ERROR;
+    }
     if (s.servedSeq == seq && s.served && (display == 0 || display == s.streamDisplay)) {
       frame = s.served;
       ts = s.servedTs;

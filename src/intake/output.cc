@@ -1,6 +1,7 @@
 #include "intake/output.h"
 
 #include <atomic>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -8,15 +9,27 @@
 #include "state/capture_state.h"
 #include "state/log.h"
 #include "state/settings.h"
+#include "stream/capture_halt.h"
+#include "stream/stream_stop.h"
 
 namespace zorsck {
 namespace {
 
 std::atomic<std::uint64_t> lastOutputId{0};
 
+// True when the frame was made at `scale` and its content fills it, as the
+// stream was configured; a frame that does not say passes. Any thread.
+bool madeAsConfigured(const platform::FrameInfo& info, const platform::Frame& frame, double scale) {
+  if (!(info.scaleFactor > 0.0)) return true;
+  if (std::abs(info.scaleFactor - scale) > 0.01) return false;
+  if (!(info.contentWidth > 0.0) || !(info.contentHeight > 0.0)) return true;
+  return std::abs(info.contentWidth * info.scaleFactor - static_cast<double>(frame.width())) <= 1.0 &&
+         std::abs(info.contentHeight * info.scaleFactor - static_cast<double>(frame.height())) <= 1.0;
+}
+
 }  // namespace
 
-Output::Output() : id_(lastOutputId.fetch_add(1) + 1) {}
+Output::Output(double scale) : id_(lastOutputId.fetch_add(1) + 1), scale_(scale) {}
 
 void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
                                    const platform::SampleBuffer& sample,
@@ -24,6 +37,19 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
   if (type != platform::OutputType::screen) return;
   platform::Frame frame = sample.imageBuffer();
   if (!frame) return;
+  const platform::FrameInfo info = sample.frameInfo();
+  if (!info.showsScreen) return;
+  if (!madeAsConfigured(info, frame, scale_)) {
+    // The display's mode changed under the stream: its frames no longer map
+    // onto the display as measured, so the next crop measures and starts again.
+    platform::StreamRef running =
+        retire("stream stopped: the display's mode changed (frames at " +
+                   std::to_string(info.scaleFactor) + " px per point, stream at " +
+                   std::to_string(scale_) + ")",
+               nullptr);
+    if (running) stopUnpublished(std::move(running));
+    return;
+  }
 
   // Clocks, arithmetic and the size key are read before the lock is taken.
   const FrameTiming timing = frameTiming(sample.presentationTimeStamp());
@@ -54,8 +80,12 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
 }
 
 void Output::didStopWithError(const platform::Stream* /*stream*/, const platform::Error& error) {
-  log("stream stopped: " + error.description);
+  // The platform has stopped it already; the reference goes here.
+  const platform::StreamRef stopped = retire("stream stopped: " + error.description, &error);
+}
 
+platform::StreamRef Output::retire(const std::string& line, const platform::Error* notice) {
+  std::string said = line;
   platform::StreamRef stoppedStream;
   platform::StreamOutputRef stoppedOutput;
   platform::Frame latest;
@@ -68,7 +98,16 @@ void Output::didStopWithError(const platform::Stream* /*stream*/, const platform
     // is pending, must not tear down the stream that runs now or let a second
     // start begin beside the pending one. The platform holds this Output for
     // the call, so no other live Output can share its address.
-    if (s.outputRef.get() != this) return;
+    if (s.outputRef.get() != this) {
+      if (notice == nullptr) return nullptr;
+      if (s.startInFlight != 0 && s.startingOutputId == id_) {
+        s.startingStopped = *notice;  // the start reports it when it would publish
+        return nullptr;
+      }
+      hold.unlock();
+      log(said);
+      return nullptr;
+    }
     s.state = kNoStream;
     stoppedStream = std::move(s.streamRef);
     stoppedOutput = std::move(s.outputRef);
@@ -76,8 +115,14 @@ void Output::didStopWithError(const platform::Stream* /*stream*/, const platform
     served = std::move(s.served);
     s.streamRect.reset();
     s.unionRect.reset();
+    if (notice != nullptr) {
+      HaltRecord halt = recordHalt(s, *notice);
+      if (halt.halted) said = std::move(halt.line);
+    }
   }
-  // References are let go outside the lock; the caller keeps this Output alive.
+  if (!said.empty()) log(said);
+  // The other references are let go outside the lock; the caller keeps this Output alive.
+  return stoppedStream;
 }
 
 }  // namespace zorsck

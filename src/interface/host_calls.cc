@@ -1,6 +1,7 @@
 #include "interface/host_calls.h"
 
 #include "state/capture_state.h"
+#include "stream/capture_halt.h"
 #include "stream/idle_timer.h"
 #include "stream/stream_stop.h"
 #include "zorsck.h"
@@ -14,6 +15,14 @@ std::int32_t ensure(platform::DisplayId display, std::int32_t /*fps: accepted, u
   {
     MutexLock hold(&s.lock);
     s.lastAccess = platform::wallClockNow();
+    // Ensuring a display is the host asking for capture again after the user stopped it.
+    s.userStopped = false;
+    const Halt halt = haltOf(s);
+    if (halt != Halt::none) {
+      hold.unlock();
+      if (halt == Halt::lookAgain) lookAtPermissionLater();
+      return ZOR_SCK_ERROR;
+    }
     // A stream that stands in for a display that was not listed already is
     // the answer to this display: stopping it would only start it again.
     otherDisplay = s.state == kStreamRunning && display != 0 && display != s.streamDisplay &&
@@ -32,6 +41,11 @@ std::uint64_t latestSequence() {
 
 void stop() {
   if (!platform::osAtLeast(12, 3, 0)) return;
+  {
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    s.userStopped = false;
+  }
   stopStream();
 }
 

@@ -27,9 +27,17 @@ namespace zorsck::platform {
 
 // ---- errors -----------------------------------------------------------------
 
+// What the core must know of an error beyond its text.
+enum class ErrorKind {
+  other,
+  declined,     // the user has not allowed this process to record the screen
+  userStopped,  // the user stopped the capture from the system's controls
+};
+
 // A platform error; completions receive a pointer to one, or null on success.
 struct Error {
   std::string description;  // the error's standard textual description
+  ErrorKind kind = ErrorKind::other;
 };
 
 using Completion = std::function<void(const Error* error)>;
@@ -56,6 +64,9 @@ double mediaTimeSeconds(const MediaTime& t);
 
 // The host clock's current time; presentation times lie on its time base; any thread.
 MediaTime hostClockNow();
+
+// The host clock's current time in seconds; any thread.
+inline double hostSeconds() { return mediaTimeSeconds(hostClockNow()); }
 
 // Wall-clock seconds since 1970-01-01 00:00:00 UTC; any thread.
 double wallClockNow();
@@ -106,6 +117,14 @@ class Frame {
 
 // ---- sample buffers -------------------------------------------------------------
 
+// What the platform says of a screen sample's frame beside its pixels.
+struct FrameInfo {
+  bool showsScreen = true;  // false: the display went blank, updates are suspended, the stream stopped
+  double scaleFactor = 0.0;  // the display's pixels per point when the frame was made; 0: not given
+  double contentWidth = 0.0;  // size of the content within the frame, in points; 0: not given
+  double contentHeight = 0.0;
+};
+
 // A delivered media sample, valid only for the duration of the callback.
 class SampleBuffer {
  public:
@@ -113,11 +132,19 @@ class SampleBuffer {
   // The frame's pixel buffer, or an empty Frame when the sample carries none.
   Frame imageBuffer() const;
   MediaTime presentationTimeStamp() const;
+  FrameInfo frameInfo() const;
   const void* native() const { return native_; }
 
  private:
   const void* native_;
 };
+
+// ---- permission -------------------------------------------------------------------
+
+// True when the user allows this process to record the screen, asked without
+// ever prompting (true where the system asks no such thing). May take a
+// moment, so never called on a host's call.
+bool screenCaptureAllowed();
 
 // ---- display queries (CoreGraphics) ---------------------------------------------
 

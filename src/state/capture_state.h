@@ -39,9 +39,16 @@ struct CaptureState {
   // newest waits). A stop ends every start asked for before it: a start
   // numbered at or below `cancelledThrough` publishes nothing and stops
   // whatever stream it brought up.
-  bool startInFlight GUARDED_BY(lock) = false;
+  std::uint64_t startInFlight GUARDED_BY(lock) = 0;        // its number; 0: none
   std::optional<StartRequest> nextStart GUARDED_BY(lock);
   std::uint64_t cancelledThrough GUARDED_BY(lock) = 0;
+  // A start the platform has not answered by this host-clock reading (seconds)
+  // is given up, so a lost completion cannot keep the state starting for ever.
+  double startDeadline GUARDED_BY(lock) = 0.0;
+  // The Output of the start in flight once its stream exists, and the platform's
+  // stop notice for it if one came before the start was published.
+  std::uint64_t startingOutputId GUARDED_BY(lock) = 0;
+  std::optional<platform::Error> startingStopped GUARDED_BY(lock);
   // After a failed start no new one begins before this host-clock reading
   // (seconds), so a start that keeps failing costs one attempt a second.
   double startsResumeAt GUARDED_BY(lock) = 0.0;
@@ -50,6 +57,17 @@ struct CaptureState {
   // not restart the stream.
   platform::DisplayId streamAskedFor GUARDED_BY(lock) = 0;
   double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
+
+  // Set when the user has not allowed screen recording: the host's calls
+  // answer an error and no start is made. The permission is looked at again,
+  // without prompting, once `accessCheckAt` (host clock, seconds) has passed.
+  bool refused GUARDED_BY(lock) = false;
+  bool refusalAnnounced GUARDED_BY(lock) = false;  // said once until a stream runs again
+  bool accessCheckRunning GUARDED_BY(lock) = false;
+  double accessCheckAt GUARDED_BY(lock) = 0.0;
+  // Set when the user stopped the capture: the host's calls answer an error
+  // until the host stops or ensures, so a stream the user ended stays ended.
+  bool userStopped GUARDED_BY(lock) = false;
 
   // Display geometry: measured by the crop that starts a stream, for the
   // display it names, and set again to the published stream's own.

@@ -7,6 +7,7 @@
 
 #include "state/log.h"
 #include "intake/output.h"
+#include "stream/capture_halt.h"
 #include "stream/capture_queue.h"
 #include "stream/display_geometry.h"
 #include "stream/stream_configuration.h"
@@ -22,34 +23,61 @@ struct StartPlan {
   DisplayGeometry geometry;
 };
 
-// The host clock in seconds; any thread.
-double hostSeconds() { return platform::mediaTimeSeconds(platform::hostClockNow()); }
-
 // True when a stop came after `request` was asked for. With the lock held.
 bool cancelled(const CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
   return request.generation <= s.cancelledThrough;
 }
 
-// Ends the start in flight; returns the start asked for meanwhile, which the
-// caller launches once the lock is released. With the lock held.
-std::optional<StartRequest> endStart(CaptureState& s) REQUIRES(s.lock) {
+// Marks `request` as the start in flight, with its deadline. With the lock held.
+void beginStart(CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
+  s.startInFlight = request.generation;
+  s.startDeadline = platform::hostSeconds() + kStartTimeoutSeconds;
+  s.startingOutputId = 0;
+  s.startingStopped.reset();
+}
+
+// Ends `ended` when it is still the start in flight (a start given up on is
+// not), and begins the start asked for meanwhile, which it returns for the
+// caller to launch once the lock is released. With the lock held.
+std::optional<StartRequest> endStart(CaptureState& s, const StartRequest& ended) REQUIRES(s.lock) {
+  if (s.startInFlight != ended.generation) return std::nullopt;
   std::optional<StartRequest> next = std::exchange(s.nextStart, std::nullopt);
-  s.startInFlight = next.has_value();
+  s.startInFlight = 0;
+  s.startingOutputId = 0;
+  s.startingStopped.reset();
+  if (next) beginStart(s, *next);
   return next;
 }
 
-// Logs `line`, returns the state to no stream, drops the start asked for
-// meanwhile and holds starts back, so a start that keeps failing is tried
-// once a second at most. On a task or platform thread.
-void failStart(const std::string& line) {
-  log(line);
-  const double now = hostSeconds();
-  CaptureState& s = captureState();
-  MutexLock hold(&s.lock);
-  s.startsResumeAt = now + kStartRetrySeconds;
+// Ends the start in flight as failed: no stream, no start waiting, and none
+// for a while, so a start that keeps failing is tried once a second at most.
+// With the lock held.
+void abandonStart(CaptureState& s) REQUIRES(s.lock) {
+  s.startsResumeAt = platform::hostSeconds() + kStartRetrySeconds;
   s.nextStart.reset();
-  s.startInFlight = false;
+  s.startInFlight = 0;
+  s.startingOutputId = 0;
+  s.startingStopped.reset();
   if (s.state == kStartRequested) s.state = kNoStream;
+}
+
+// Fails `request` with `line`, or with the line of the refusal or the user's
+// stop that `cause` is. A start already given up on ends quietly. On a task
+// or platform thread.
+void failStart(const StartRequest& request, const std::string& line,
+               const platform::Error* cause = nullptr) {
+  std::string said = line;
+  {
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    if (s.startInFlight != request.generation) return;
+    if (cause != nullptr) {
+      HaltRecord halt = recordHalt(s, *cause);
+      if (halt.halted) said = std::move(halt.line);
+    }
+    abandonStart(s);
+  }
+  if (!said.empty()) log(said);
 }
 
 // Ends `request` quietly when a stop cancelled it, launching the start asked
@@ -60,7 +88,7 @@ bool endIfCancelled(const StartRequest& request) {
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
     if (!cancelled(s, request)) return false;
-    next = endStart(s);
+    next = endStart(s, request);
   }
   if (next) startStream(*next);
   return true;
@@ -122,7 +150,16 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
   {
     MutexLock hold(&s.lock);
     const bool stopped = cancelled(s, request);
-    next = endStart(s);
+    // The platform may end the stream between the start's completion and
+    // this publish; its notice waited here, and the start fails with it.
+    if (!stopped && s.startInFlight == request.generation && s.startingStopped) {
+      const platform::Error ended = *s.startingStopped;
+      hold.unlock();
+      failStart(request, "start failed: the stream stopped as it started: " + ended.description,
+                &ended);
+      return;
+    }
+    next = endStart(s, request);
     if (stopped) {
       hold.unlock();
       stopUnpublished(std::move(stream));
@@ -144,6 +181,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     s.streamDisplay = display;
     s.streamAskedFor = request.display;
     s.state = kStreamRunning;
+    s.refusalAnnounced = false;
   }
   if (replaced) stopCaptureLater(std::move(replaced));
   if (next) startStream(*next);
@@ -157,13 +195,13 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
 void buildAndStart(const StartRequest& request, const platform::ShareableContent& content) {
   const platform::DisplayRef chosen = chooseDisplay(content, request.measured);
   if (!chosen) {
-    failStart("no display " + std::to_string(request.display));
+    failStart(request, "no display " + std::to_string(request.display));
     return;
   }
   const platform::DisplayId display = platform::displayId(*chosen);
   const StartPlan plan = planOnDisplay(request, display);
   if (plan.rect.w <= 0 || plan.rect.h <= 0) {
-    failStart("start failed: the region " + std::to_string(request.rect.w) + "x" +
+    failStart(request, "start failed: the region " + std::to_string(request.rect.w) + "x" +
               std::to_string(request.rect.h) + " px at " + std::to_string(request.rect.x) + "," +
               std::to_string(request.rect.y) + " lies off display " + std::to_string(display) +
               " (" + std::to_string(plan.geometry.px.w) + "x" +
@@ -173,24 +211,30 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
   const platform::StreamConfiguration config =
       streamConfiguration(plan.rect, request.fps, plan.geometry.scale);
-  auto output = std::make_shared<Output>();
+  auto output = std::make_shared<Output>(plan.geometry.scale);
   platform::StreamRef stream = filter ? platform::makeStream(*filter, config, output) : nullptr;
   if (!stream) {
-    failStart("start failed: the stream could not be created");
+    failStart(request, "start failed: the stream could not be created");
     return;
   }
   platform::Error error;
   if (!platform::addStreamOutput(*stream, output, platform::OutputType::screen, captureQueue(),
                                  &error)) {
-    failStart("start failed: " + error.description);
+    failStart(request, "start failed: " + error.description, &error);
     return;
+  }
+  {
+    // A stop notice for this stream that comes before its publish is kept for it.
+    CaptureState& s = captureState();
+    MutexLock hold(&s.lock);
+    if (s.startInFlight == request.generation) s.startingOutputId = output->id();
   }
   platform::Stream& target = *stream;
   platform::startCapture(target, [request, plan, stream = std::move(stream),
                                   output = std::move(output),
                                   display](const platform::Error* startError) mutable {
     if (startError) {
-      failStart("start failed: " + startError->description);
+      failStart(request, "start failed: " + startError->description, startError);
       return;
     }
     publish(request, plan, std::move(stream), std::move(output), display);
@@ -199,16 +243,24 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
 
 }  // namespace
 
-bool startsHeldBack(const CaptureState& s) { return hostSeconds() < s.startsResumeAt; }
+bool startsHeldBack(const CaptureState& s) { return platform::hostSeconds() < s.startsResumeAt; }
 
 std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) {
   request.generation = ++s.startGeneration;
-  if (s.startInFlight) {
+  if (s.startInFlight != 0) {
     s.nextStart = request;
     return std::nullopt;
   }
-  s.startInFlight = true;
+  beginStart(s, request);
   return request;
+}
+
+bool expireStart(CaptureState& s) {
+  if (s.startInFlight == 0 || platform::hostSeconds() < s.startDeadline) return false;
+  // Whatever the lost start still brings up is stopped, never published.
+  s.cancelledThrough = std::max(s.cancelledThrough, s.startInFlight);
+  abandonStart(s);
+  return true;
 }
 
 void startStream(const StartRequest& request) {
@@ -218,9 +270,9 @@ void startStream(const StartRequest& request) {
           // A start that a stop cancelled before the platform answered brings up nothing.
           if (endIfCancelled(request)) return;
           if (error) {
-            failStart("start failed: " + error->description);
+            failStart(request, "start failed: " + error->description, error);
           } else if (!content) {
-            failStart("start failed: no shareable content");
+            failStart(request, "start failed: no shareable content");
           } else {
             buildAndStart(request, *content);
           }

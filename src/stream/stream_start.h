@@ -10,6 +10,10 @@ namespace zorsck {
 
 // How long starts are held back after one failed.
 inline constexpr double kStartRetrySeconds = 1.0;
+// How long the platform has to bring a stream up before the start is given up.
+inline constexpr double kStartTimeoutSeconds = 10.0;
+inline constexpr const char* kStartTimeoutLine =
+    "start failed: the system did not bring the stream up within 10 s";
 
 // True while starts are held back after a failed one. Host thread, with the lock held.
 bool startsHeldBack(const CaptureState& s) REQUIRES(s.lock);
@@ -20,6 +24,11 @@ bool startsHeldBack(const CaptureState& s) REQUIRES(s.lock);
 // returns nothing. Host thread, with the lock held, after the state was set
 // to start requested.
 std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) REQUIRES(s.lock);
+
+// Gives up the start in flight once its deadline has passed, as a failed
+// start; true when it did (the caller logs kStartTimeoutLine after releasing
+// the lock). Host thread, with the lock held.
+bool expireStart(CaptureState& s) REQUIRES(s.lock);
 
 // Launches the asynchronous start of a claimed `request` and returns at once.
 // The task publishes the stream and sets the state to running, or logs the

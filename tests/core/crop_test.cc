@@ -153,7 +153,7 @@ TEST_F(Crop, FramesOfAStreamOtherThanThePublishedOneAreNotServed) {
                                 });
   sim::settle();
   ASSERT_TRUE(content);
-  auto stray = std::make_shared<Output>();
+  auto stray = std::make_shared<Output>(1.0);
   platform::StreamRef other =
       platform::makeStream(*platform::makeContentFilter(*content->displays[0]),
                            streamConfiguration(PixelRect{100, 0, 1920, 1080}, 60, 1.0), stray);

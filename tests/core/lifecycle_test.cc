@@ -203,7 +203,7 @@ TEST_F(Lifecycle, AStopNoticeOnlyEndsTheStreamTheStateHolds) {
     first = s.outputRef;
   }
   StderrCapture capture;
-  Output stranger;  // a stream long gone
+  Output stranger(1.0);  // a stream long gone
   stranger.didStopWithError(nullptr, platform::Error{"gone"});
   EXPECT_EQ(snapshot().state, kStreamRunning);
 

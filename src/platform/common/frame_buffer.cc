@@ -122,4 +122,6 @@ MediaTime SampleBuffer::presentationTimeStamp() const {
   return static_cast<const common::Sample*>(native_)->presentationTime;
 }
 
+FrameInfo SampleBuffer::frameInfo() const { return static_cast<const common::Sample*>(native_)->info; }
+
 }  // namespace zorsck::platform

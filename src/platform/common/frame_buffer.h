@@ -53,6 +53,7 @@ void reclaimLocks(FrameBuffer* buffer);
 struct Sample {
   platform::Frame frame;  // empty: the sample carries no image
   platform::MediaTime presentationTime;
+  platform::FrameInfo info;
 };
 
 }  // namespace zorsck::common

@@ -20,6 +20,8 @@ std::atomic<std::int64_t> gHostNs{0};
 std::atomic<double> gWallBase{0.0};
 std::atomic<std::int64_t> gWallHostBase{0};
 std::atomic<int> gOsVersion{14'000'000};
+std::atomic<bool> gCaptureAllowed{true};
+std::atomic<int> gCaptureChecks{0};
 
 // Packs a version for ordered comparison; any thread.
 int packVersion(int major, int minor, int patch) {
@@ -97,6 +99,10 @@ void setWallClock(double seconds) {
   gWallBase.store(seconds);
 }
 
+void setScreenCaptureAllowed(bool allowed) { gCaptureAllowed.store(allowed); }
+
+int screenCaptureChecks() { return gCaptureChecks.load(); }
+
 void setOsVersion(int major, int minor, int patch) {
   gOsVersion.store(packVersion(major, minor, patch));
 }
@@ -135,6 +141,11 @@ double wallClockNow() {
     return sim::gWallBase.load() + static_cast<double>(since) / 1e9;
   }
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+bool screenCaptureAllowed() {
+  sim::gCaptureChecks.fetch_add(1);
+  return sim::gCaptureAllowed.load();
 }
 
 bool osAtLeast(int major, int minor, int patch) {

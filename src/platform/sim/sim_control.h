@@ -105,6 +105,9 @@ enum class Fault {
   invalidPresentationTime,   // a sample whose presentation time is not valid
   futurePresentationTime,    // a sample presented 1 s after the host clock's reading
   nullBaseAddress,           // a frame whose base address is null
+  contentQueryDeclined,      // the content query fails: the user has not allowed capture
+  frameNotShowingScreen,     // a screen sample marked as not showing the screen (display blank)
+  stoppedAsItStarts,         // the capture starts, but its stop notice comes before the completion
 };
 
 // The next `count` occurrences of the step named by `fault` fail that way.
@@ -114,7 +117,12 @@ void clearFaults();
 
 // The platform ends every running stream: each stops delivering, then its
 // delegate's didStopWithError runs on a platform thread with `description`.
-void stopRunningStreams(const std::string& description);
+void stopRunningStreams(const std::string& description,
+                        platform::ErrorKind kind = platform::ErrorKind::other);
+
+// What screenCaptureAllowed answers (true at first), and how often it was asked.
+void setScreenCaptureAllowed(bool allowed);
+int screenCaptureChecks();
 
 // ---- held completions -----------------------------------------------------------
 

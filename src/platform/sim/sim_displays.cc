@@ -48,10 +48,13 @@ std::size_t displayPixelsHigh(DisplayId display) {
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
                          std::function<void(ShareableContentRef, const Error*)> completion) {
   std::shared_ptr<ShareableContent> content;
+  Error error{"simulated content query error"};
   {
     MutexLock lock(&sim::gSimMu);
     ++sim::state().contentQueries;
-    if (!sim::takeFault(sim::Fault::contentQueryError)) {
+    if (sim::takeFault(sim::Fault::contentQueryDeclined)) {
+      error = Error{"simulated refusal: the user declined screen recording", ErrorKind::declined};
+    } else if (!sim::takeFault(sim::Fault::contentQueryError)) {
       content = std::make_shared<ShareableContent>();
       if (!sim::takeFault(sim::Fault::emptyDisplayList)) {
         for (const sim::DisplaySpec& entry : sim::state().displays) {
@@ -61,8 +64,7 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
     }
   }
   sim::complete(sim::Step::contentQuery,
-                [content = std::move(content), completion = std::move(completion)] {
-                  const Error error{"simulated content query error"};
+                [content = std::move(content), completion = std::move(completion), error] {
                   completion(content, content ? nullptr : &error);
                 });
 }

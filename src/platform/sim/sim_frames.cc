@@ -170,6 +170,7 @@ void deliverSample(const std::shared_ptr<StreamRecord>& record, int generation) 
   std::shared_ptr<FramePool> retired;  // a pool of the old size, freed after the lock
   common::Sample sample;
   bool nullBase = false, invalidTime = false, futureTime = false;
+  double displayScale = 1.0;
   {
     MutexLock lock(&gSimMu);
     if (!record->running || record->generation != generation || !record->output) return;
@@ -190,6 +191,10 @@ void deliverSample(const std::shared_ptr<StreamRecord>& record, int generation) 
         return;
       }
       nullBase = takeFault(Fault::nullBaseAddress);
+      if (const DisplaySpec* shown = findDisplay(record->display)) {
+        displayScale = scale(shown->pixelWidth, shown->pointWidth);
+      }
+      sample.info.showsScreen = !takeFault(Fault::frameNotShowingScreen);
     }
     invalidTime = takeFault(Fault::invalidPresentationTime);
     futureTime = takeFault(Fault::futurePresentationTime);
@@ -199,6 +204,10 @@ void deliverSample(const std::shared_ptr<StreamRecord>& record, int generation) 
   if (invalidTime) sample.presentationTime.flags = 0;
   auto* buffer = static_cast<PixelBuffer*>(common::bufferOf(sample.frame));
   if (buffer != nullptr) {
+    // The content fills the frame, as the library configures its streams.
+    sample.info.scaleFactor = displayScale;
+    sample.info.contentWidth = static_cast<double>(buffer->width) / displayScale;
+    sample.info.contentHeight = static_cast<double>(buffer->height) / displayScale;
     paint(*geometry, gFramesWithImage.fetch_add(1, std::memory_order_relaxed) + 1, *buffer);
     buffer->pixels = nullBase ? nullptr : buffer->memory.get();
   }
@@ -234,7 +243,7 @@ Redelivery::Redelivery(const platform::Frame& frame) : frame_(frame) {
       if (output_) break;
     }
   }
-  sample_ = new common::Sample{frame_, platform::hostClockNow()};
+  sample_ = new common::Sample{frame_, platform::hostClockNow(), platform::FrameInfo{}};
 }
 
 Redelivery::~Redelivery() { delete static_cast<const common::Sample*>(sample_); }

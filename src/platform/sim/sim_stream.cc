@@ -117,7 +117,7 @@ void apply(const std::shared_ptr<StreamRecord>& record,
 
 }  // namespace
 
-void stopRunningStreams(const std::string& description) {
+void stopRunningStreams(const std::string& description, platform::ErrorKind kind) {
   struct Stopped {
     platform::StreamRef selfHold;
     platform::StreamOutputRef delegate;
@@ -134,9 +134,9 @@ void stopRunningStreams(const std::string& description) {
   }
   for (const Stopped& s : stopped) {
     if (!s.delegate) continue;
-    afterQueue(s.queue, [delegate = s.delegate, identity = s.identity, description] {
-      common::runOnCallbackThread([delegate, identity, description] {
-        delegate->didStopWithError(identity, platform::Error{description});
+    afterQueue(s.queue, [delegate = s.delegate, identity = s.identity, description, kind] {
+      common::runOnCallbackThread([delegate, identity, description, kind] {
+        delegate->didStopWithError(identity, platform::Error{description, kind});
       });
     });
   }
@@ -205,6 +205,8 @@ void startCapture(Stream& stream, Completion completion) {
   const std::shared_ptr<sim::StreamRecord>& record = stream.record();
   const char* error = nullptr;
   int generation = 0;
+  bool stopsFirst = false;
+  platform::StreamOutputRef delegate;
   {
     MutexLock lock(&sim::gSimMu);
     if (sim::takeFault(sim::Fault::startCaptureError)) {
@@ -213,9 +215,17 @@ void startCapture(Stream& stream, Completion completion) {
       error = "simulated stream is already running";
     }
     generation = record->generation;
+    stopsFirst = sim::takeFault(sim::Fault::stoppedAsItStarts);
+    delegate = record->delegate;
   }
   sim::finish(sim::Step::startCapture, std::move(completion), error,
-              [record, generation] { sim::activate(record, generation); });
+              [record, generation, stopsFirst, delegate] {
+                if (!stopsFirst) return sim::activate(record, generation);
+                if (delegate) {
+                  delegate->didStopWithError(record->identity,
+                                             Error{"simulated stop as the capture started"});
+                }
+              });
 }
 
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,

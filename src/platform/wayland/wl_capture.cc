@@ -536,7 +536,7 @@ void sendPicture(const Sink& sink, const std::shared_ptr<const Capturer::Picture
   frame->width = static_cast<std::size_t>(view.width);
   frame->height = static_cast<std::size_t>(view.height);
   frame->alphaUndefined = picture->alphaUndefined;
-  common::Sample sample{common::frameOf(frame), picture->presented};
+  common::Sample sample{common::frameOf(frame), picture->presented, {}};
   common::release(frame);  // the sample's reference is the one that counts
   view.queue->post([output = view.output, owner = view.owner, sample = std::move(sample)] {
     // Held for the call, so the stream it names cannot go meanwhile.

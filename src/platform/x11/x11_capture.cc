@@ -380,7 +380,7 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     buffer->width = plan.frameWidth;
     buffer->height = plan.frameHeight;
     buffer->stride = std::size_t{plan.frameWidth} * 4;
-    queue->post([output, owner, sample = common::Sample{common::frameOf(buffer), presentation}] {
+    queue->post([output, owner, sample = common::Sample{common::frameOf(buffer), presentation, {}}] {
       // Held for the call, so the stream it names cannot go meanwhile.
       const std::shared_ptr<const platform::Stream> stream = owner.lock();
       output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);

@@ -1,0 +1,50 @@
+#include "stream/capture_halt.h"
+
+#include <utility>
+
+#include "state/log.h"
+
+namespace zorsck {
+
+HaltRecord recordHalt(CaptureState& s, const platform::Error& error) {
+  switch (error.kind) {
+    case platform::ErrorKind::declined:
+      s.refused = true;
+      s.accessCheckAt = platform::hostSeconds() + kAccessCheckSeconds;
+      if (std::exchange(s.refusalAnnounced, true)) return {true, ""};
+      return {true, "screen capture refused: " + error.description + "; looking again every 5 s"};
+    case platform::ErrorKind::userStopped:
+      s.userStopped = true;
+      return {true, "stream stopped by the user: " + error.description +
+                        "; no capture until zor_sck_stop or zor_sck_ensure"};
+    case platform::ErrorKind::other:
+      break;
+  }
+  return {};
+}
+
+Halt haltOf(CaptureState& s) {
+  if (s.userStopped) return Halt::halted;
+  if (!s.refused) return Halt::none;
+  if (s.accessCheckRunning || platform::hostSeconds() < s.accessCheckAt) return Halt::halted;
+  s.accessCheckRunning = true;
+  return Halt::lookAgain;
+}
+
+void lookAtPermissionLater() {
+  platform::runAsync([] {
+    const bool allowed = platform::screenCaptureAllowed();
+    CaptureState& s = captureState();
+    {
+      MutexLock hold(&s.lock);
+      s.accessCheckRunning = false;
+      s.accessCheckAt = platform::hostSeconds() + kAccessCheckSeconds;
+      if (!allowed || !s.refused) return;
+      s.refused = false;
+      s.startsResumeAt = 0.0;
+    }
+    log("screen capture allowed: starting again at the next call");
+  });
+}
+
+}  // namespace zorsck

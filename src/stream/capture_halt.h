@@ -1,0 +1,41 @@
+// Capture halted by the user: a screen-recording permission that was not
+// given, or a capture the user stopped from the system's controls. Either
+// way no stream is started behind the user's back; the host's calls answer
+// an error instead.
+#pragma once
+
+#include <string>
+
+#include "state/capture_state.h"
+
+namespace zorsck {
+
+// How often a refused permission is looked at again.
+inline constexpr double kAccessCheckSeconds = 5.0;
+
+// What recording an error found: whether it halts capture, and the line to
+// log for it (empty when it was said already).
+struct HaltRecord {
+  bool halted = false;
+  std::string line;
+};
+
+// Records `error` when it is a refusal or the user's stop. With the lock held.
+HaltRecord recordHalt(CaptureState& s, const platform::Error& error) REQUIRES(s.lock);
+
+// What a host call finds before it does anything else.
+enum class Halt {
+  none,       // go on
+  halted,     // answer an error
+  lookAgain,  // answer an error, and call lookAtPermissionLater() once the lock is released
+};
+
+// Whether capture is halted; a refusal due for another look is marked as
+// looked at. Host thread, with the lock held.
+Halt haltOf(CaptureState& s) REQUIRES(s.lock);
+
+// Asks the platform, in an asynchronous task, whether the user now allows
+// capture, and lifts the refusal if so. Any thread, without the lock.
+void lookAtPermissionLater();
+
+}  // namespace zorsck
