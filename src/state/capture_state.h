@@ -42,8 +42,9 @@ struct CaptureState {
   std::uint64_t startInFlight GUARDED_BY(lock) = 0;        // its number; 0: none
   std::optional<StartRequest> nextStart GUARDED_BY(lock);
   std::uint64_t cancelledThrough GUARDED_BY(lock) = 0;
-  // A start the platform has not answered by this host-clock reading (seconds)
-  // is given up, so a lost completion cannot keep the state starting for ever.
+  // A capture start the platform has not answered by this host-clock reading
+  // (seconds) is given up, so a lost completion cannot keep the state
+  // starting for ever.
   double startDeadline GUARDED_BY(lock) = 0.0;
   // The Output of the start in flight once its stream exists, and the platform's
   // stop notice for it if one came before the start was published.

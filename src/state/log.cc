@@ -22,8 +22,10 @@ constexpr std::string_view kTag = "[zorsck] ";
 constexpr int kWritableWaitMs = 20;
 
 // Lines from several threads go out one at a time, so they never interleave
-// and `lineCut` stays true to what standard error last received.
-Mutex writeLock;
+// and `lineCut` stays true to what standard error last received. Never
+// destroyed: a platform thread may log after the host's main has returned,
+// and on Apple a destroyed mutex aborts the process when it is taken.
+Mutex& writeLock = *new Mutex;
 // True when the last bytes the library wrote end inside a line whose rest was
 // dropped; the next line then starts with a line feed of its own.
 bool lineCut GUARDED_BY(writeLock) = false;

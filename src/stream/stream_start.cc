@@ -1,6 +1,7 @@
 #include "stream/stream_start.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,10 +29,11 @@ bool cancelled(const CaptureState& s, const StartRequest& request) REQUIRES(s.lo
   return request.generation <= s.cancelledThrough;
 }
 
-// Marks `request` as the start in flight, with its deadline. With the lock held.
+// Marks `request` as the start in flight, with no deadline yet: listing the
+// displays may wait for the user to answer a permission dialog. With the lock held.
 void beginStart(CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
   s.startInFlight = request.generation;
-  s.startDeadline = platform::hostSeconds() + kStartTimeoutSeconds;
+  s.startDeadline = std::numeric_limits<double>::infinity();
   s.startingOutputId = 0;
   s.startingStopped.reset();
 }
@@ -224,10 +226,14 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
     return;
   }
   {
-    // A stop notice for this stream that comes before its publish is kept for it.
+    // A stop notice for this stream that comes before its publish is kept
+    // for it, and the platform has a deadline to bring it up.
     CaptureState& s = captureState();
     MutexLock hold(&s.lock);
-    if (s.startInFlight == request.generation) s.startingOutputId = output->id();
+    if (s.startInFlight == request.generation) {
+      s.startingOutputId = output->id();
+      s.startDeadline = platform::hostSeconds() + kStartTimeoutSeconds;
+    }
   }
   platform::Stream& target = *stream;
   platform::startCapture(target, [request, plan, stream = std::move(stream),

@@ -10,7 +10,7 @@ namespace zorsck {
 
 // How long starts are held back after one failed.
 inline constexpr double kStartRetrySeconds = 1.0;
-// How long the platform has to bring a stream up before the start is given up.
+// How long the platform has to start a capture before the start is given up.
 inline constexpr double kStartTimeoutSeconds = 10.0;
 inline constexpr const char* kStartTimeoutLine =
     "start failed: the system did not bring the stream up within 10 s";

@@ -96,11 +96,11 @@ TEST_F(StartOutcome, AStopNoticeBeforeThePublishFailsTheStart) {
   EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
 }
 
-// A start the platform does not answer is given up after 10 s; its late
-// answer brings up nothing, and the next start runs.
+// A capture start the platform does not answer is given up after 10 s; its
+// late answer brings up nothing, and the next start runs.
 TEST_F(StartOutcome, AStartUnansweredFor10SecondsFails) {
   StderrCapture capture;
-  sim::holdCompletions(sim::Step::contentQuery, true);
+  sim::holdCompletions(sim::Step::startCapture, true);
   for (int i = 0; i < 999; ++i) {
     ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
     sim::advance(0.01);
@@ -114,8 +114,9 @@ TEST_F(StartOutcome, AStartUnansweredFor10SecondsFails) {
   EXPECT_EQ(snapshot().state, kNoStream);
   sim::advance(1.0);
   ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
   EXPECT_EQ(sim::contentQueries(), 2);
-  sim::holdCompletions(sim::Step::contentQuery, false);
+  sim::holdCompletions(sim::Step::startCapture, false);
   sim::settle();
   EXPECT_EQ(sim::runningStreamCount(), 1);
   EXPECT_EQ(countLines(capture.lines(), "[zorsck] stream started"), 1);

@@ -7,7 +7,7 @@
 
 namespace zorsck::platform {
 
-// The core's Error for `error`: its description as UTF-8; any thread.
+// The core's Error for `error`: its description as UTF-8, and its kind; any thread.
 Error errorFrom(NSError* error);
 
 // Calls `completion` with `error` (none when nil) from the global queue, so it

@@ -1,5 +1,6 @@
 #import "platform/apple/apple_completion.h"
 
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
 #include <dispatch/dispatch.h>
 
 #include <functional>
@@ -12,16 +13,26 @@ namespace {
 // Runs `completion` with `error` or none on the default global queue; any thread.
 void completeOnGlobalQueue(Completion completion, std::optional<Error> error) {
   dispatch_async(dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
-    completion(error ? &*error : nullptr);
+    @autoreleasepool {
+      completion(error ? &*error : nullptr);
+    }
   });
 }
 
 }  // namespace
 
-// The NSError's description as UTF-8, with a fallback for a missing text; any thread.
+// The NSError's description as UTF-8, with a fallback for a missing text, and
+// whether it is the user's refusal or stop; any thread.
 Error errorFrom(NSError* error) {
   const char* text = error.description.UTF8String;
-  return Error{text ? text : "unknown error"};
+  Error out{text ? text : "unknown error"};
+  if (@available(macOS 12.3, *)) {
+    if ([error.domain isEqualToString:SCStreamErrorDomain]) {
+      if (error.code == SCStreamErrorUserDeclined) out.kind = ErrorKind::declined;
+      if (error.code == SCStreamErrorUserStopped) out.kind = ErrorKind::userStopped;
+    }
+  }
+  return out;
 }
 
 // Converts the NSError now and completes on the global queue; any thread.

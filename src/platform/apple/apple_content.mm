@@ -30,7 +30,9 @@ ShareableContentRef contentFrom(SCShareableContent* content) {
 void completeContentLater(ContentCompletion completion, ShareableContentRef content,
                           std::optional<Error> error) {
   dispatch_async(dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
-    completion(content, error ? &*error : nullptr);
+    @autoreleasepool {
+      completion(content, error ? &*error : nullptr);
+    }
   });
 }
 
@@ -45,11 +47,13 @@ void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
         getShareableContentExcludingDesktopWindows:excludingDesktopWindows
                                onScreenWindowsOnly:onScreenWindowsOnly
                                  completionHandler:^(SCShareableContent* content, NSError* error) {
-                                   std::optional<Error> failure;
-                                   if (error) failure = errorFrom(error);
-                                   ShareableContentRef result =
-                                       (content && !error) ? contentFrom(content) : nullptr;
-                                   completeContentLater(completion, result, failure);
+                                   @autoreleasepool {
+                                     std::optional<Error> failure;
+                                     if (error) failure = errorFrom(error);
+                                     ShareableContentRef result =
+                                         (content && !error) ? contentFrom(content) : nullptr;
+                                     completeContentLater(completion, result, failure);
+                                   }
                                  }];
     return;
   }
@@ -68,7 +72,7 @@ ContentFilterRef makeContentFilter(const Display& display) {
     SCContentFilter* filter = [[SCContentFilter alloc] initWithDisplay:display.display
                                                       excludingWindows:@[]];
     if (!filter) return nullptr;
-    return std::make_shared<ContentFilter>(filter);
+    return std::make_shared<ContentFilter>(filter, display.display.displayID);
   }
   return nullptr;
 }

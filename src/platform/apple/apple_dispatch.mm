@@ -48,7 +48,9 @@ void scheduleTimer(TimerSource& timer, double startSeconds, double intervalSecon
 // Installs `handler` as the event handler, called on the timer's queue; any thread.
 void setTimerHandler(TimerSource& timer, std::function<void()> handler) {
   dispatch_source_set_event_handler(timer.source, ^{
-    handler();
+    @autoreleasepool {
+      handler();
+    }
   });
 }
 
@@ -62,7 +64,9 @@ void resumeTimer(TimerSource& timer) {
 // dispatch_async onto the default-priority global queue; any thread.
 void runAsync(std::function<void()> task) {
   dispatch_async(dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
-    task();
+    @autoreleasepool {
+      task();
+    }
   });
 }
 

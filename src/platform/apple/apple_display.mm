@@ -1,7 +1,11 @@
-// Display queries over CoreGraphics.
+// Display queries and the screen-recording permission over CoreGraphics.
 #include <CoreGraphics/CoreGraphics.h>
 
 #include "platform/platform.h"
+
+// Weakly imported: macOS 10.15's first releases lack it. Every system with
+// ScreenCaptureKit has it, and no call reaches it on one without.
+extern "C" bool CGPreflightScreenCaptureAccess(void) __attribute__((weak_import));
 
 namespace zorsck::platform {
 namespace {
@@ -40,6 +44,11 @@ bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
 // CGDisplayPixelsWide; any thread.
 std::size_t displayPixelsWide(DisplayId display) {
   return CGDisplayPixelsWide(display);
+}
+
+// CGPreflightScreenCaptureAccess, which never prompts; any thread.
+bool screenCaptureAllowed() {
+  return CGPreflightScreenCaptureAccess == nullptr || CGPreflightScreenCaptureAccess();
 }
 
 // CGDisplayPixelsHigh; any thread.

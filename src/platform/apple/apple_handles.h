@@ -46,15 +46,17 @@ class Display {
 // A content filter over one display.
 class ContentFilter {
  public:
-  // Holds `f`; any thread.
-  API_AVAILABLE(macos(12.3)) explicit ContentFilter(SCContentFilter* f) : filter(f) {}
+  // Holds `f`, a filter of display `d`; any thread.
+  API_AVAILABLE(macos(12.3)) ContentFilter(SCContentFilter* f, DisplayId d) : filter(f), display(d) {}
   SCContentFilter* filter API_AVAILABLE(macos(12.3));
+  DisplayId display;
 };
 
 // A capture stream and the bridge objects that receive its callbacks. The
 // stream keeps its bridges alive for as long as it exists.
 class Stream {
  public:
+  DisplayId display = 0;  // the display its filter shows
   SCStream* stream API_AVAILABLE(macos(12.3)) = nil;
   ZORSCKStreamBridge* delegateBridge API_AVAILABLE(macos(12.3)) = nil;
   ZORSCKStreamBridge* outputBridge API_AVAILABLE(macos(12.3)) = nil;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #import "platform/apple/apple_completion.h"
+#import "platform/apple/apple_display_changes.h"
 #import "platform/apple/apple_handles.h"
 #include "platform/apple/apple_media_time.h"
 #import "platform/apple/apple_stream_bridge.h"
@@ -46,12 +47,14 @@ StreamRef makeStream(const ContentFilter& filter, const StreamConfiguration& con
                      StreamOutputRef delegate) {
   if (@available(macOS 12.3, *)) {
     auto stream = std::make_shared<Stream>();
+    stream->display = filter.display;
     stream->delegateBridge = [[ZORSCKStreamBridge alloc] initWithOutput:std::move(delegate)
                                                                  stream:stream.get()];
     stream->stream = [[SCStream alloc] initWithFilter:filter.filter
                                         configuration:configurationFrom(configuration)
                                              delegate:stream->delegateBridge];
     if (!stream->stream) return nullptr;
+    endOnDisplayChange(stream);
     return stream;
   }
   return nullptr;
@@ -80,8 +83,10 @@ bool addStreamOutput(Stream& stream, StreamOutputRef output, OutputType type, Se
 API_AVAILABLE(macos(12.3))
 static void (^holding(SCStream* held, Completion completion))(NSError*) {
   return ^(NSError* error) {
-    (void)held;
-    completeLater(completion, error);
+    @autoreleasepool {
+      (void)held;
+      completeLater(completion, error);
+    }
   };
 }
 

@@ -6,6 +6,8 @@
 #import <Foundation/Foundation.h>
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
+#include <string>
+
 #include "platform/platform.h"
 
 API_AVAILABLE(macos(12.3))
@@ -18,5 +20,8 @@ API_AVAILABLE(macos(12.3))
 
 // The core object this bridge forwards to; any thread.
 - (const zorsck::platform::StreamOutput*)output;
+
+// Tells the output that the stream ended, for `why`, as the platform would; any thread.
+- (void)endWithDescription:(const std::string&)why;
 
 @end

@@ -33,9 +33,11 @@ using zorsck::platform::StreamOutputRef;
     didOutputSampleBuffer:(CMSampleBufferRef)sampleBuffer
                    ofType:(SCStreamOutputType)type {
   (void)stream;
-  const StreamOutputRef output = _output;  // see stream:didStopWithError:
-  if (!output) return;
-  output->didOutputSampleBuffer(_stream, SampleBuffer(sampleBuffer), static_cast<OutputType>(type));
+  @autoreleasepool {
+    const StreamOutputRef output = _output;  // see stream:didStopWithError:
+    if (!output) return;
+    output->didOutputSampleBuffer(_stream, SampleBuffer(sampleBuffer), static_cast<OutputType>(type));
+  }
 }
 
 // Forwards the platform's end of the stream with the error's description; on a
@@ -44,9 +46,18 @@ using zorsck::platform::StreamOutputRef;
 // own keeps the receiver alive until it returns, and nothing of self is read after.
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error {
   (void)stream;
+  @autoreleasepool {
+    const StreamOutputRef output = _output;
+    if (!output) return;
+    output->didStopWithError(_stream, zorsck::platform::errorFrom(error));
+  }
+}
+
+// Forwards an end the backend decided, as a stop notice; on the global queue.
+- (void)endWithDescription:(const std::string&)why {
   const StreamOutputRef output = _output;
   if (!output) return;
-  output->didStopWithError(_stream, zorsck::platform::errorFrom(error));
+  output->didStopWithError(_stream, zorsck::platform::Error{why});
 }
 
 @end
