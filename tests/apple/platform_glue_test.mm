@@ -8,7 +8,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#import <Foundation/Foundation.h>
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
 #import "platform/apple/apple_completion.h"
@@ -23,103 +22,71 @@ namespace zp = platform;
 
 TEST(AppleErrors, TheUsersRefusalAndStopAreToldApart) {
   if (@available(macOS 12.3, *)) {
-    const struct {
-      NSString* domain;
-      NSInteger code;
-      zp::ErrorKind kind;
-    } cases[] = {{SCStreamErrorDomain, SCStreamErrorUserDeclined, zp::ErrorKind::declined},
-                 {SCStreamErrorDomain, SCStreamErrorUserStopped, zp::ErrorKind::userStopped},
-                 {SCStreamErrorDomain, SCStreamErrorFailedToStart, zp::ErrorKind::other},
-                 {NSPOSIXErrorDomain, SCStreamErrorUserDeclined, zp::ErrorKind::other}};
-    for (const auto& c : cases) {
-      const zp::Error e = zp::errorFrom([NSError errorWithDomain:c.domain code:c.code userInfo:nil]);
-      EXPECT_EQ(e.kind, c.kind) << c.code;
-      EXPECT_FALSE(e.description.empty());
+    const std::tuple<NSString*, NSInteger, zp::ErrorKind> cases[] = {
+        {SCStreamErrorDomain, SCStreamErrorUserDeclined, zp::ErrorKind::declined},
+        {SCStreamErrorDomain, SCStreamErrorUserStopped, zp::ErrorKind::userStopped},
+        {SCStreamErrorDomain, SCStreamErrorFailedToStart, zp::ErrorKind::other},
+        {NSPOSIXErrorDomain, SCStreamErrorUserDeclined, zp::ErrorKind::other}};
+    for (const auto& [domain, code, kind] : cases) {
+      EXPECT_EQ(zp::errorFrom([NSError errorWithDomain:domain code:code userInfo:nil]).kind, kind) << code;
     }
   }
 }
 
-// An IOSurface-backed 64x32 BGRA buffer, retained once; the caller releases it.
-CVPixelBufferRef surfaceBuffer() {
-  CVPixelBufferRef buffer = nullptr;
-  NSDictionary* attributes = @{(id)kCVPixelBufferIOSurfacePropertiesKey : @{}};
-  CVPixelBufferCreate(kCFAllocatorDefault, 64, 32, kCVPixelFormatType_32BGRA,
-                      (__bridge CFDictionaryRef)attributes, &buffer);
-  return buffer;
-}
-
-// A sample over `buffer` with `attachments` as its frame info; the caller releases it.
-CMSampleBufferRef sampleWith(CVPixelBufferRef buffer, NSDictionary* attachments) {
-  CMVideoFormatDescriptionRef format = nullptr;
-  CMVideoFormatDescriptionCreateForImageBuffer(kCFAllocatorDefault, buffer, &format);
-  CMSampleTimingInfo timing{CMTimeMake(1, 60), CMClockGetTime(CMClockGetHostTimeClock()), kCMTimeInvalid};
-  CMSampleBufferRef sample = nullptr;
-  CMSampleBufferCreateReadyWithImageBuffer(kCFAllocatorDefault, buffer, format, &timing, &sample);
-  CFRelease(format);
-  CFArrayRef all = CMSampleBufferGetSampleAttachmentsArray(sample, true);
-  auto info = (CFMutableDictionaryRef)CFArrayGetValueAtIndex(all, 0);
-  for (id key in attachments) CFDictionarySetValue(info, (__bridge CFTypeRef)key, (__bridge CFTypeRef)attachments[key]);
-  return sample;
-}
-
-TEST(AppleFrames, AttachmentsSayWhetherAndHowAFrameShowsTheDisplay) {
+// A sample of a 64x32 surface-backed frame carrying `info`, its status, scale
+// and content rectangle checked as the core reads them; then the surface
+// stays in use while a Frame holds it, and only then.
+TEST(AppleFrames, AttachmentsAndSurfaceUseOfAFrame) {
   if (@available(macOS 12.3, *)) {
-    CVPixelBufferRef buffer = surfaceBuffer();
-    ASSERT_NE(buffer, nullptr);
+    CVPixelBufferRef buffer = nullptr;
+    NSDictionary* surfaced = @{(id)kCVPixelBufferIOSurfacePropertiesKey : @{}};
+    ASSERT_EQ(CVPixelBufferCreate(nullptr, 64, 32, kCVPixelFormatType_32BGRA, (__bridge CFDictionaryRef)surfaced, &buffer), 0);
+    CMVideoFormatDescriptionRef format = nullptr;
+    CMVideoFormatDescriptionCreateForImageBuffer(nullptr, buffer, &format);
     NSDictionary* content = CFBridgingRelease(CGRectCreateDictionaryRepresentation(CGRectMake(0, 0, 32, 16)));
-    const struct {
-      SCFrameStatus status;
-      bool shows;
-    } cases[] = {{SCFrameStatusComplete, true}, {SCFrameStatusStarted, true},  {SCFrameStatusIdle, false},
-                 {SCFrameStatusBlank, false},   {SCFrameStatusSuspended, false}, {SCFrameStatusStopped, false}};
-    for (const auto& c : cases) {
-      CMSampleBufferRef sample = sampleWith(buffer, @{
-        SCStreamFrameInfoStatus : @(c.status),
-        SCStreamFrameInfoScaleFactor : @2.0,
-        SCStreamFrameInfoContentRect : content
-      });
-      const zp::FrameInfo info = zp::SampleBuffer(sample).frameInfo();
-      EXPECT_EQ(info.showsScreen, c.shows) << c.status;
-      EXPECT_EQ(info.scaleFactor, 2.0);
-      EXPECT_EQ(info.contentWidth * info.scaleFactor, 64.0);
-      EXPECT_EQ(info.contentHeight * info.scaleFactor, 32.0);
+    for (const SCFrameStatus status : {SCFrameStatusComplete, SCFrameStatusStarted, SCFrameStatusIdle,
+                                       SCFrameStatusBlank, SCFrameStatusSuspended, SCFrameStatusStopped}) {
+      CMSampleTimingInfo timing{CMTimeMake(1, 60), CMClockGetTime(CMClockGetHostTimeClock()), kCMTimeInvalid};
+      CMSampleBufferRef sample = nullptr;
+      CMSampleBufferCreateReadyWithImageBuffer(nullptr, buffer, format, &timing, &sample);
+      auto info = (CFMutableDictionaryRef)CFArrayGetValueAtIndex(CMSampleBufferGetSampleAttachmentsArray(sample, true), 0);
+      EXPECT_TRUE(zp::SampleBuffer(sample).frameInfo().showsScreen) << "a frame that says nothing";
+      CFDictionarySetValue(info, (__bridge CFStringRef)SCStreamFrameInfoStatus, (__bridge CFNumberRef)@(status));
+      CFDictionarySetValue(info, (__bridge CFStringRef)SCStreamFrameInfoScaleFactor, (__bridge CFNumberRef)@2.0);
+      CFDictionarySetValue(info, (__bridge CFStringRef)SCStreamFrameInfoContentRect, (__bridge CFDictionaryRef)content);
+      const zp::FrameInfo read = zp::SampleBuffer(sample).frameInfo();
+      EXPECT_EQ(read.showsScreen, status == SCFrameStatusComplete || status == SCFrameStatusStarted) << status;
+      EXPECT_EQ(std::make_tuple(read.scaleFactor, read.contentWidth, read.contentHeight), std::make_tuple(2.0, 32.0, 16.0));
       CFRelease(sample);
     }
-    CMSampleBufferRef bare = sampleWith(buffer, @{});
-    EXPECT_TRUE(zp::SampleBuffer(bare).frameInfo().showsScreen) << "a frame that says nothing";
-    CFRelease(bare);
+    CFRelease(format);
+    IOSurfaceRef surface = CVPixelBufferGetIOSurface(buffer);
+    {
+      zp::Frame held(buffer);
+      const zp::Frame copy = held;
+      const zp::Frame moved = std::move(held);
+      EXPECT_TRUE(surface && IOSurfaceIsInUse(surface));
+    }
+    EXPECT_FALSE(surface && IOSurfaceIsInUse(surface)) << "every use ended with the frames";
     CVPixelBufferRelease(buffer);
   }
 }
 
-TEST(AppleFrames, AHeldFrameKeepsItsSurfaceInUse) {
-  CVPixelBufferRef buffer = surfaceBuffer();
-  ASSERT_NE(buffer, nullptr);
-  IOSurfaceRef surface = CVPixelBufferGetIOSurface(buffer);
-  ASSERT_NE(surface, nullptr);
-  {
-    zp::Frame held(buffer);
-    const zp::Frame copy = held;
-    zp::Frame moved = std::move(held);
-    EXPECT_TRUE(IOSurfaceIsInUse(surface));
-  }
-  EXPECT_FALSE(IOSurfaceIsInUse(surface)) << "every use ended with the frames";
-  CVPixelBufferRelease(buffer);
-}
-
-// The example's run: crop until a frame comes, stop, return from main, with
-// the stop's line written while the process exits. No run may abort.
+#ifdef ZORSCK_EXAMPLE
+// The example 200 times: crop until a frame comes, stop, return from main
+// while the stop's line may still be written. No run may abort.
 TEST(AppleExit, CropStopReturnNeverAborts) {
   if (!CGPreflightScreenCaptureAccess()) GTEST_SKIP() << "no screen-recording permission";
-  char* argv[] = {const_cast<char*>(ZORSCK_EXIT_PROBE), nullptr};
+  const char* argv[] = {ZORSCK_EXAMPLE, "0", "0", "8", "8", "/dev/null", nullptr};
   for (int run = 0; run < 200; ++run) {
     pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, ZORSCK_EXIT_PROBE, nullptr, nullptr, argv, environ), 0);
     int status = 0;
+    ASSERT_EQ(posix_spawn(&child, ZORSCK_EXAMPLE, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << run << ": status " << status;
   }
 }
+#endif
 
 }  // namespace
 }  // namespace zorsck

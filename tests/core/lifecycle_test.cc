@@ -135,7 +135,8 @@ TEST_F(Lifecycle, AnUnlistedDisplayIsStoodInForByTheFirstListed) {
 struct OrderCase {
   const char* name;
   sim::Step held;     // the step of the start whose completions wait
-  const char* calls;  // c: crop, s: stop, f: the next capture start fails, r: release what waits
+  const char* calls;  // c: crop, s: stop, f: the next capture start fails, r: release what waits,
+                      // n: the next stream's stop notice comes before its start completes
   int queries;        // content queries made in all
   bool runs;          // a stream runs at the end
 };
@@ -150,6 +151,7 @@ TEST_P(StopDuringAStart, EndsItAndOneStartAtMostIsInFlight) {
     if (*call == 'c') ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
     if (*call == 's') zor_sck_stop();
     if (*call == 'f') sim::injectFault(sim::Fault::startCaptureError);
+    if (*call == 'n') sim::injectFault(sim::Fault::stoppedAsItStarts);
     if (*call == 'r') sim::releaseHeld(c.held);
     sim::settle();
     EXPECT_LE(sim::heldCount(c.held), 1) << "after call " << call - c.calls;
@@ -177,6 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"crop_after_stop_while_capture_starts", sim::Step::startCapture, "cscr", 2, true},
         OrderCase{"stop_after_the_next_started", sim::Step::startCapture, "cscrs", 2, false},
         OrderCase{"failure_drops_the_next", sim::Step::startCapture, "fcscr", 1, false},
+        OrderCase{"stop_notice_before_the_publish", sim::Step::startCapture, "ncr", 1, false},
         OrderCase{"pairs_ending_in_stop", sim::Step::startCapture, "cscscscscsr", 1, false},
         OrderCase{"pairs_ending_in_crop", sim::Step::contentQuery, "cscscscscr", 2, true}),
     [](const auto& p) { return std::string(p.param.name); });
