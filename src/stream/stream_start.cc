@@ -213,7 +213,8 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
   const platform::StreamConfiguration config =
       streamConfiguration(plan.rect, request.fps, plan.geometry.scale);
-  auto output = std::make_shared<Output>(plan.geometry.scale);
+  // An assumed scale says nothing of the frames' own, so it is not checked against them.
+  auto output = std::make_shared<Output>(plan.geometry.scaleRead ? plan.geometry.scale : 0.0);
   platform::StreamRef stream = filter ? platform::makeStream(*filter, config, output) : nullptr;
   if (!stream) {
     failStart(request, "start failed: the stream could not be created");
