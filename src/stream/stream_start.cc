@@ -184,6 +184,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     s.streamAskedFor = request.display;
     s.state = kStreamRunning;
     s.refusalAnnounced = false;
+    s.allowanceAnnounced = false;
   }
   if (replaced) stopCaptureLater(std::move(replaced));
   if (next) startStream(*next);
