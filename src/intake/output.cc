@@ -17,11 +17,11 @@ namespace {
 
 std::atomic<std::uint64_t> lastOutputId{0};
 
-// True when the frame was made at `scale` and its content fills it, as the
-// stream was configured; a frame that does not say passes. Any thread.
+// True when the frame was made at `scale` (any, when 0) and its content fills
+// it, as the stream was configured; a frame that does not say passes. Any thread.
 bool madeAsConfigured(const platform::FrameInfo& info, const platform::Frame& frame, double scale) {
   if (!(info.scaleFactor > 0.0)) return true;
-  if (std::abs(info.scaleFactor - scale) > 0.01) return false;
+  if (scale > 0.0 && std::abs(info.scaleFactor - scale) > 0.01) return false;
   if (!(info.contentWidth > 0.0) || !(info.contentHeight > 0.0)) return true;
   return std::abs(info.contentWidth * info.scaleFactor - static_cast<double>(frame.width())) <= 1.0 &&
          std::abs(info.contentHeight * info.scaleFactor - static_cast<double>(frame.height())) <= 1.0;

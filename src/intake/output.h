@@ -13,7 +13,7 @@ namespace zorsck {
 class Output final : public platform::StreamOutput {
  public:
   // Takes the next stream number (from 1), for a stream of a display with
-  // `scale` pixels per point. Any thread.
+  // `scale` pixels per point (0: not known). Any thread.
   explicit Output(double scale);
 
   // The number of the stream this Output receives for.
@@ -41,7 +41,7 @@ class Output final : public platform::StreamOutput {
   platform::StreamRef retire(const std::string& line, const platform::Error* notice);
 
   const std::uint64_t id_;
-  const double scale_;  // pixels per point of the display the stream shows
+  const double scale_;  // pixels per point of the display the stream shows; 0: not known
 };
 
 }  // namespace zorsck

@@ -64,6 +64,7 @@ struct CaptureState {
   // without prompting, once `accessCheckAt` (host clock, seconds) has passed.
   bool refused GUARDED_BY(lock) = false;
   bool refusalAnnounced GUARDED_BY(lock) = false;  // said once until a stream runs again
+  bool allowanceAnnounced GUARDED_BY(lock) = false;  // likewise its lifting
   bool accessCheckRunning GUARDED_BY(lock) = false;
   double accessCheckAt GUARDED_BY(lock) = 0.0;
   // Set when the user stopped the capture: the host's calls answer an error

@@ -42,6 +42,9 @@ void lookAtPermissionLater() {
       if (!allowed || !s.refused) return;
       s.refused = false;
       s.startsResumeAt = 0.0;
+      // A system that says capture is allowed and still declines the start
+      // would otherwise have this said every 5 s.
+      if (std::exchange(s.allowanceAnnounced, true)) return;
     }
     log("screen capture allowed: starting again at the next call");
   });

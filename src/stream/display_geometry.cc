@@ -26,7 +26,8 @@ DisplayGeometry measureDisplay(platform::DisplayId display) {
   }
   return {{static_cast<std::int64_t>(platform::displayPixelsWide(d)),
            static_cast<std::int64_t>(platform::displayPixelsHigh(d))},
-          1.0};
+          1.0,
+          false};
 }
 
 std::int32_t streamFrameRate(platform::DisplayId display) {

@@ -11,7 +11,11 @@ namespace zorsck {
 struct DisplayGeometry {
   PixelSize px;        // the current mode's size in pixels
   double scale = 1.0;  // pixels per point
-  friend bool operator==(const DisplayGeometry&, const DisplayGeometry&) = default;
+  bool scaleRead = true;  // false: the display had no usable mode, so `scale` is assumed
+  // Two measurements agree when they find the same size and scale.
+  friend bool operator==(const DisplayGeometry& a, const DisplayGeometry& b) {
+    return a.px == b.px && a.scale == b.scale;
+  }
 };
 
 // `display`, or the main display for 0. Any thread.

@@ -184,6 +184,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     s.streamAskedFor = request.display;
     s.state = kStreamRunning;
     s.refusalAnnounced = false;
+    s.allowanceAnnounced = false;
   }
   if (replaced) stopCaptureLater(std::move(replaced));
   if (next) startStream(*next);
@@ -213,7 +214,8 @@ void buildAndStart(const StartRequest& request, const platform::ShareableContent
   const platform::ContentFilterRef filter = platform::makeContentFilter(*chosen);
   const platform::StreamConfiguration config =
       streamConfiguration(plan.rect, request.fps, plan.geometry.scale);
-  auto output = std::make_shared<Output>(plan.geometry.scale);
+  // An assumed scale says nothing of the frames' own, so it is not checked against them.
+  auto output = std::make_shared<Output>(plan.geometry.scaleRead ? plan.geometry.scale : 0.0);
   platform::StreamRef stream = filter ? platform::makeStream(*filter, config, output) : nullptr;
   if (!stream) {
     failStart(request, "start failed: the stream could not be created");

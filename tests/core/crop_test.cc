@@ -239,6 +239,7 @@ TEST_F(Crop, EachStartMeasuresTheDisplayItIsStartedFor) {
   sim::setDisplays({sim::DisplaySpec{1, 800, 600, 400, 300, 60.0, false}});
   startAndDeliver(1);
   EXPECT_EQ(sim::streams().back().configuration.sourceRect.width, 800.0);
+  EXPECT_EQ(cropAt(1, 0, 0, 1, 1).code, ZOR_SCK_OK);  // frames at their own scale still serve
 }
 
 // The display a crop measured may have changed by the time the start looks at

@@ -87,6 +87,15 @@ TEST_F(StartOutcome, AStartUnansweredFor10SecondsFails) {
   EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
 }
 
+// A system that says capture is allowed yet declines every start: one line
+// each way and a start every 5 s, however fast the host polls.
+TEST_F(StartOutcome, AnAllowanceThatStartsDenyIsSaidOnce) {
+  StderrCapture capture;
+  sim::injectFault(sim::Fault::contentQueryDeclined, 1000);
+  for (int i = 0; i < 6000; ++i, sim::advance(0.01)) cropAt(0, 0, 0, 1, 1);
+  EXPECT_EQ(capture.lines().size(), 2u) << capture.text();
+}
+
 // A frame marked as not showing the display (it went blank) is skipped and
 // takes no sequence number; a display that changes scale under a running
 // stream ends it with a line, and the next start measures the display again.
