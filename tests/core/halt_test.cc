@@ -37,8 +37,7 @@ TEST_P(HaltedCapture, AnswersErrorsWithOneLineUntilItsWayOut) {
     ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code + cropSeqAt(0, seq, 0, 0, 1, 1).code, 2 * ZOR_SCK_ERROR) << i;
     if (c.wayOut == 'a') ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_ERROR) << i;
   }
-  EXPECT_EQ(sim::contentQueries(), queries);
-  EXPECT_EQ(zor_sck_seq(), seq);
+  EXPECT_EQ(std::make_pair(sim::contentQueries(), zor_sck_seq()), std::make_pair(queries, seq));
   EXPECT_EQ(sim::screenCaptureChecks(), c.wayOut == 'a' ? 3 : 0);
   EXPECT_EQ(capture.lines().size(), c.cause == 'd' ? 1u : 2u) << capture.text();
   EXPECT_EQ(countLines(capture.lines(), c.line), 1) << capture.text();
@@ -81,8 +80,7 @@ TEST_F(StartOutcome, AStartUnansweredFor10SecondsFails) {
   ASSERT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
   sim::holdCompletions(sim::Step::startCapture, false);
   sim::settle();
-  EXPECT_EQ(sim::contentQueries(), 2);
-  EXPECT_EQ(sim::runningStreamCount(), 1);
+  EXPECT_EQ(std::make_pair(sim::contentQueries(), sim::runningStreamCount()), std::make_pair(2, 1));
   sim::deliverFrame();
   EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_OK);
 }
