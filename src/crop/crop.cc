@@ -46,12 +46,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     MutexLock hold(&s.lock);
     const double now = platform::wallClockNow();
     s.lastAccess = now;
-    const Halt halt = haltOf(s);
-    if (halt != Halt::none) {
-      hold.unlock();
-      if (halt == Halt::lookAgain) lookAtPermissionLater();
-      return ZOR_SCK_ERROR;
-    }
+    if (halted(s)) return ZOR_SCK_ERROR;
     if (expireStart(s)) {
       hold.unlock();
       log(kStartTimeoutLine);

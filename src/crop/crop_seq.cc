@@ -18,12 +18,7 @@ std::int32_t cropSeq(platform::DisplayId display, std::uint64_t seq, std::int32_
   {
     MutexLock hold(&s.lock);
     s.lastAccess = platform::wallClockNow();
-    const Halt halt = haltOf(s);
-    if (halt != Halt::none) {
-      hold.unlock();
-      if (halt == Halt::lookAgain) lookAtPermissionLater();
-      return ZOR_SCK_ERROR;
-    }
+    if (halted(s)) return ZOR_SCK_ERROR;
     if (s.servedSeq == seq && s.served && (display == 0 || display == s.streamDisplay)) {
       frame = s.served;
       ts = s.servedTs;

@@ -17,12 +17,7 @@ std::int32_t ensure(platform::DisplayId display, std::int32_t /*fps: accepted, u
     s.lastAccess = platform::wallClockNow();
     // Ensuring a display is the host asking for capture again after the user stopped it.
     s.userStopped = false;
-    const Halt halt = haltOf(s);
-    if (halt != Halt::none) {
-      hold.unlock();
-      if (halt == Halt::lookAgain) lookAtPermissionLater();
-      return ZOR_SCK_ERROR;
-    }
+    if (halted(s)) return ZOR_SCK_ERROR;
     // A stream that stands in for a display that was not listed already is
     // the answer to this display: stopping it would only start it again.
     otherDisplay = s.state == kStreamRunning && display != 0 && display != s.streamDisplay &&

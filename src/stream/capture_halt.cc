@@ -23,14 +23,10 @@ HaltRecord recordHalt(CaptureState& s, const platform::Error& error) {
   return {};
 }
 
-Halt haltOf(CaptureState& s) {
-  if (s.userStopped) return Halt::halted;
-  if (!s.refused) return Halt::none;
-  if (s.accessCheckRunning || platform::hostSeconds() < s.accessCheckAt) return Halt::halted;
-  s.accessCheckRunning = true;
-  return Halt::lookAgain;
-}
+namespace {
 
+// Asks the platform whether the user now allows capture, in an asynchronous
+// task that lifts the refusal if so. Any thread.
 void lookAtPermissionLater() {
   platform::runAsync([] {
     const bool allowed = platform::screenCaptureAllowed();
@@ -48,6 +44,17 @@ void lookAtPermissionLater() {
     }
     log("screen capture allowed: starting again at the next call");
   });
+}
+
+}  // namespace
+
+bool halted(CaptureState& s) {
+  if (s.userStopped) return true;
+  if (!s.refused) return false;
+  if (s.accessCheckRunning || platform::hostSeconds() < s.accessCheckAt) return true;
+  s.accessCheckRunning = true;
+  lookAtPermissionLater();  // a task queue takes it; nothing there waits for this lock
+  return true;
 }
 
 }  // namespace zorsck

@@ -23,19 +23,10 @@ struct HaltRecord {
 // Records `error` when it is a refusal or the user's stop. With the lock held.
 HaltRecord recordHalt(CaptureState& s, const platform::Error& error) REQUIRES(s.lock);
 
-// What a host call finds before it does anything else.
-enum class Halt {
-  none,       // go on
-  halted,     // answer an error
-  lookAgain,  // answer an error, and call lookAtPermissionLater() once the lock is released
-};
-
-// Whether capture is halted; a refusal due for another look is marked as
-// looked at. Host thread, with the lock held.
-Halt haltOf(CaptureState& s) REQUIRES(s.lock);
-
-// Asks the platform, in an asynchronous task, whether the user now allows
-// capture, and lifts the refusal if so. Any thread, without the lock.
-void lookAtPermissionLater();
+// True when capture is halted, so a host's call answers an error. A refusal
+// due for another look gets one: an asynchronous task asks the platform
+// whether the user now allows capture, and lifts the refusal if so. Host
+// thread, with the lock held.
+bool halted(CaptureState& s) REQUIRES(s.lock);
 
 }  // namespace zorsck
