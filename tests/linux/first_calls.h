@@ -21,6 +21,7 @@ struct FirstCalls {
   std::string answers;               // the racing first crops' answers, " / ", the last crop's
   std::vector<std::uint8_t> pixels;  // the last crop's BGRA rows (zeros when it did not say)
   std::string log;                   // the host's standard error
+  int status = -1;                   // the host's exit status (pclose's): 0 when it ran clean
 };
 
 // Runs the host with `environment` (env(1)'s "-u NAME" and "NAME=value") and
@@ -34,11 +35,11 @@ inline FirstCalls firstCalls(const std::string& soname, bool asOther, const std:
   std::ostringstream command;
   command << "timeout -s KILL 60 env " << environment << " LD_LIBRARY_PATH=" << dir << " " << ZORSCK_FIRST_CALLS_HOST
           << " " << x << " " << y << " " << w << " " << h << " 2>" << dir << "/log";
-  FirstCalls calls{"", std::vector<std::uint8_t>(std::size_t(w) * h * 4), ""};
+  FirstCalls calls{"", std::vector<std::uint8_t>(std::size_t(w) * h * 4), "", -1};
   FILE* out = ::popen(command.str().c_str(), "r");
   for (int c; (c = std::fgetc(out)) != EOF && c != '\n';) calls.answers += static_cast<char>(c);
   [[maybe_unused]] const std::size_t read = std::fread(calls.pixels.data(), 1, calls.pixels.size(), out);
-  ::pclose(out);
+  calls.status = ::pclose(out);
   calls.log = (std::ostringstream() << std::ifstream(dir + "/log").rdbuf()).str();
   std::filesystem::remove_all(dir);
   return calls;

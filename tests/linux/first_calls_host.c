@@ -39,5 +39,6 @@ int main(int argc, char** argv) {
   }
   printf("/ %d\n", last);
   fwrite(pixels, 4, (size_t)w * h, stdout);
+  free(pixels);
   return 0;
 }

@@ -134,6 +134,7 @@ TEST_F(WaylandCapture, WithoutPipeWireOrSdBusTheSessionFallsBackToX11SayingWhy) 
     const FirstCalls calls = firstCalls(c.soname, c.asOther, backend + " DISPLAY=" + x.display(), 600, 400, 40, 80);
     EXPECT_EQ(timesIn(calls.log, c.line + std::string(c.soname)), 1) << calls.log;
     EXPECT_TRUE(calls.answers.ends_with(c.overridden ? "/ -1" : "/ 0")) << calls.answers;
+    EXPECT_EQ(calls.status, 0) << calls.log;
     if (!c.overridden) { EXPECT_EQ(xvfb::comparePattern(calls.pixels.data(), 160, 600, 400, 40, 80, 1, true), ""); }
   }
 }
