@@ -9,7 +9,9 @@
 // is checked against the real prototype and costs one indirect call. The
 // backend's loader sets every pointer once, before any thread can read them
 // (see ZORSCK_LOAD_LIBRARY); they never change after, and a library that
-// loaded is never unloaded.
+// loaded is never unloaded. A call from outside the backend's namespace, or
+// of a function missing from the list, names the real function instead: the
+// link fails (--no-undefined), or the linkage test finds the library needed.
 #pragma once
 
 #include <cstddef>
