@@ -19,6 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZORSCK_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libzorsck${ZORSCK_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+# What the backends load when they are first used: not needed to load the library.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS
+  "libxcb1, libxcb-shm0, libxcb-randr0, libxcb-damage0, libsystemd0, libpipewire-0.3-0")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)  # a shlibs file, and the ldconfig trigger
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION

@@ -10,8 +10,9 @@ class LibraryNotFound(ZorsckError, OSError):
 
 
 class CaptureUnavailable(ZorsckError):
-    """The library answered -1: no screen capture here (no X display with MIT-SHM,
-    macOS older than 12.3) or the frame's memory could not be read."""
+    """The library answered -1: no screen capture here (no X display with MIT-SHM, a
+    desktop library that cannot be loaded, macOS older than 12.3) or the frame's
+    memory could not be read."""
 
 
 class NotServable(ZorsckError, ValueError):

@@ -17,7 +17,8 @@ OK, NO_FRAME_YET, NOT_SERVABLE, FRAME_GONE, ERROR = 0, 1, 2, 3, -1
 I32 = (-(1 << 31), (1 << 31) - 1)
 U32_MAX = (1 << 32) - 1
 FRESH_WAIT = 2 / 60  # fresh=True: two frame intervals of a 60 Hz stream
-_UNAVAILABLE = ("no screen capture here (no X display with MIT-SHM, macOS older than 12.3), "
+_UNAVAILABLE = ("no screen capture here (no X display with MIT-SHM, a desktop library that cannot be loaded: "
+                "the library's line on standard error names it, macOS older than 12.3), "
                 "or the frame's memory could not be read")
 
 

@@ -32,25 +32,25 @@ TEST(BackendChoice, FollowsTheOverrideElseTheSessionAndItsPortal) {
     const char* waylandDisplay;
     const char* sessionType;
     BackendKind unasked;     // before the portal is asked
-    BackendKind byProbe[6];  // after each answer, in PortalProbe's order
+    BackendKind byProbe[7];  // after each answer, in PortalProbe's order
   };
-  // offered, slow, lacking, absent, noBus, busSilent
+  // offered, slow, lacking, absent, noBus, busSilent, noLibrary
   const Case cases[] = {
-      {"x11", "wayland-0", "wayland", x11, {x11, x11, x11, x11, x11, x11}},
-      {"wayland", nullptr, nullptr, wl, {wl, wl, wl, wl, wl, wl}},
-      {nullptr, "wayland-0", nullptr, open, {wl, wl, x11, x11, x11, open}},
-      {"", nullptr, "wayland", open, {wl, wl, x11, x11, x11, open}},
-      {"Wayland", "wayland-0", nullptr, open, {wl, wl, x11, x11, x11, open}},
-      {"bogus", "", "x11", x11, {x11, x11, x11, x11, x11, x11}},
-      {nullptr, nullptr, "tty", x11, {x11, x11, x11, x11, x11, x11}},
+      {"x11", "wayland-0", "wayland", x11, {x11, x11, x11, x11, x11, x11, x11}},
+      {"wayland", nullptr, nullptr, wl, {wl, wl, wl, wl, wl, wl, wl}},
+      {nullptr, "wayland-0", nullptr, open, {wl, wl, x11, x11, x11, open, x11}},
+      {"", nullptr, "wayland", open, {wl, wl, x11, x11, x11, open, x11}},
+      {"Wayland", "wayland-0", nullptr, open, {wl, wl, x11, x11, x11, open, x11}},
+      {"bogus", "", "x11", x11, {x11, x11, x11, x11, x11, x11, x11}},
+      {nullptr, nullptr, "tty", x11, {x11, x11, x11, x11, x11, x11, x11}},
   };
-  const PortalProbe probes[] = {PortalProbe::offered, PortalProbe::slow,  PortalProbe::lacking,
-                                PortalProbe::absent,  PortalProbe::noBus, PortalProbe::busSilent};
+  const PortalProbe probes[] = {PortalProbe::offered, PortalProbe::slow,  PortalProbe::lacking,  PortalProbe::absent,
+                                PortalProbe::noBus,   PortalProbe::busSilent, PortalProbe::noLibrary};
   for (const Case& c : cases) {
     const std::string label = std::string(c.requested ? c.requested : "(unset)") + " / " +
                               (c.waylandDisplay ? c.waylandDisplay : "(unset)");
     EXPECT_EQ(glue::chooseBackend(c.requested, c.waylandDisplay, c.sessionType, nullptr).kind, c.unasked) << label;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
       const glue::PortalAnswer answer{probes[i], "portal detail " + std::to_string(i)};
       const glue::BackendChoice choice = glue::chooseBackend(c.requested, c.waylandDisplay, c.sessionType, &answer);
       EXPECT_EQ(choice.kind, c.byProbe[i]) << label << ", answer " << i << ": " << choice.reason;

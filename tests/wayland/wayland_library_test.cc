@@ -2,7 +2,8 @@
 // on a headless sway behind the ScreenCast portal that the suite starts: exact
 // pixels of the background and of the test window in both modes, sequenced
 // crops, frames only after a change, the idle stop, a saved permission reused
-// by the next process and a declined request not asked again. (Fast cycles,
+// by the next process and a declined request not asked again; without
+// PipeWire or sd-bus the session falls back to X11, saying why. (Fast cycles,
 // stopped and killed dependencies: the robustness matrix.)
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,8 +11,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "first_calls.h"
 #include "support/stderr_capture.h"
 #include "wayland_suite.h"
+#include "xvfb/pattern.h"
+#include "xvfb_server.h"
 
 namespace zorsck::test {
 namespace {
@@ -116,6 +120,23 @@ TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
   }, "XDG_STATE_HOME=" + session_->dir() + "/declined");
   std::filesystem::remove(session_->dir() + "/decline");
   EXPECT_EQ(session_->asked(), before + 1);
+}
+
+TEST_F(WaylandCapture, WithoutPipeWireOrSdBusTheSessionFallsBackToX11SayingWhy) {
+  const xvfb::Server x({{640, 480}});
+  ASSERT_EQ(x.paintScreens(), "");
+  const struct { const char* soname; bool asOther, overridden; const char* line; } cases[] = {
+      {"libpipewire-0.3.so.0", false, false, "using X11: WAYLAND_DISPLAY is set but "},
+      {"libsystemd.so.0", true, false, "using X11: WAYLAND_DISPLAY is set but "},
+      {"libpipewire-0.3.so.0", true, true, "Wayland capture is unavailable: "}};
+  for (const auto& c : cases) {
+    const std::string backend = c.overridden ? "ZOR_SCK_BACKEND=wayland" : "-u ZOR_SCK_BACKEND";
+    const FirstCalls calls = firstCalls(c.soname, c.asOther, backend + " DISPLAY=" + x.display(), 600, 400, 40, 80);
+    EXPECT_EQ(timesIn(calls.log, c.line + std::string(c.soname)), 1) << calls.log;
+    EXPECT_TRUE(calls.answers.ends_with(c.overridden ? "/ -1" : "/ 0")) << calls.answers;
+    EXPECT_EQ(calls.status, 0) << calls.log;
+    if (!c.overridden) { EXPECT_EQ(xvfb::comparePattern(calls.pixels.data(), 160, 600, 400, 40, 80, 1, true), ""); }
+  }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // odd-sized screen and on a larger second screen, a 16-bit screen refused,
 // sequenced crops while the screen changes, frames that follow drawing, a
 // server without shared memory, one without DAMAGE and one that dies under a
-// stream, and RandR changes under a stream. X11Library runs with region mode
-// off and on.
+// stream, RandR changes under a stream, and one of XCB's libraries missing.
+// X11Library runs with region mode off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "first_calls.h"
 #include "screen_mode.h"
 #include "support/stderr_capture.h"
 #include "xvfb_suite.h"
@@ -169,6 +170,18 @@ TEST_F(X11Library, AFrameFollowsEachPaintOfTheStreamsRectangleOnly) {
     }
   }
   EXPECT_LE(fastest, 2 * 1000 / 60) << "ms from the paint to the grab that showed it";
+}
+
+// Every first call, however many race, answers -1 as with no display, and one line names the library.
+TEST_F(X11Library, OneLibraryMissingLeavesX11UnavailableWithOneLineNamingIt) {
+  const struct { const char* soname; bool asOther; } cases[] = {
+      {"libxcb.so.1", false}, {"libxcb-shm.so.0", true}, {"libxcb-damage.so.0", false}};
+  for (const auto& c : cases) {
+    const FirstCalls calls = firstCalls(c.soname, c.asOther, "ZOR_SCK_BACKEND=x11", 0, 0, 8, 8);
+    EXPECT_EQ(calls.answers, "-1 -1 -1 -1 -1 -1 -1 -1 / -1") << c.soname;
+    EXPECT_EQ(calls.status, 0) << calls.log;
+    EXPECT_EQ(timesIn(calls.log, std::string("X11 capture is unavailable: ") + c.soname), 1) << calls.log;
+  }
 }
 
 // One server on a display number well above those servers take for themselves,

@@ -41,6 +41,7 @@ BackendChoice chooseBackend(const char* requested, const char* waylandDisplay, c
     case PortalProbe::lacking:
     case PortalProbe::absent:
     case PortalProbe::noBus:
+    case PortalProbe::noLibrary:
       break;
   }
   return {BackendKind::x11, prefix + "using X11: " + session + " but " + portal->detail};

@@ -26,8 +26,8 @@ struct PortalAnswer {
 // and XDG_SESSION_TYPE: an override of x11 or wayland wins; outside a Wayland
 // session X11. In one, `portal` decides (undecided while it is null): Wayland
 // when the portal offers ScreenCast or owns its name but was slow, X11 when
-// there is no bus, no portal or one without ScreenCast, undecided when the
-// bus did not answer. Any thread.
+// the backend's libraries cannot be loaded or there is no bus, no portal or
+// one without ScreenCast, undecided when the bus did not answer. Any thread.
 BackendChoice chooseBackend(const char* requested, const char* waylandDisplay, const char* sessionType,
                             const PortalAnswer* portal);
 

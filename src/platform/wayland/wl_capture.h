@@ -9,8 +9,6 @@
 // leave the producer without a free buffer.
 #pragma once
 
-#include <pipewire/pipewire.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -26,6 +24,7 @@
 #include "platform/common/frame_buffer.h"
 #include "platform/common/threads.h"
 #include "platform/platform.h"
+#include "platform/wayland/libpipewire.h"
 #include "platform/wayland/wl_dbus.h"
 
 namespace zorsck::wayland {

@@ -2,12 +2,12 @@
 // calls need.
 #pragma once
 
-#include <systemd/sd-bus.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/wayland/libsystemd.h"
 
 namespace zorsck::wayland {
 

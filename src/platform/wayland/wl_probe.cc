@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/wayland/wl_dbus.h"
+#include "platform/wayland/wl_libraries.h"
 #include "platform/wayland/wl_portal.h"
 
 namespace zorsck::wayland {
@@ -40,6 +41,10 @@ bool busAbsent(int failure) {
 }  // namespace
 
 PortalProbe probePortal(std::string* detail) {
+  if (const std::string& missing = waylandLoadFailure(); !missing.empty()) {
+    *detail = missing;
+    return PortalProbe::noLibrary;
+  }
   int failure = 0;
   Bus bus = openSessionBus(kProbeTimeoutUs, detail, &failure);
   if (!bus) return busAbsent(failure) ? PortalProbe::noBus : PortalProbe::busSilent;

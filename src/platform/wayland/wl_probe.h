@@ -13,10 +13,12 @@ enum class PortalProbe {
   absent,     // no portal, and none the bus can start
   noBus,      // there is no session bus to ask
   busSilent,  // the session bus did not answer in time, or went away meanwhile
+  noLibrary,  // the backend's libraries (sd-bus, PipeWire) cannot be loaded
 };
 
-// Asks the session bus about org.freedesktop.portal.Desktop and fills
-// `detail` with what was found, for every answer but `offered`. Each step
+// Loads the backend's libraries, then asks the session bus about
+// org.freedesktop.portal.Desktop and fills `detail` with what was found, for
+// every answer but `offered`. Each step
 // (connecting, each call) is bounded by a short timeout; never waits for a
 // user; any thread.
 PortalProbe probePortal(std::string* detail);

@@ -2,12 +2,12 @@
 // streams of the shared monitors, then watching until the session ends.
 #include "platform/wayland/wl_session.h"
 
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "base/mutex.h"
+#include "platform/wayland/wl_libraries.h"
 #include "platform/wayland/wl_portal.h"
 #include "platform/wayland/wl_token.h"
 
@@ -228,8 +228,15 @@ void runSession() {
   portal.close();
 }
 
-// Starts the session thread; with the state's lock held.
+// Starts the session thread, or refuses for good when the backend's
+// libraries cannot be loaded (saying so once); with the state's lock held.
 void launch(State& s) REQUIRES(s.mu) {
+  if (const std::string& missing = waylandLoadFailure(); !missing.empty()) {
+    s.phase = Phase::refused;
+    s.message = "Wayland capture is unavailable: " + missing;
+    glue::logLine(s.message);
+    return;
+  }
   s.phase = Phase::pending;
   try {
     std::thread(runSession).detach();
@@ -248,7 +255,7 @@ bool sessionAvailable() {
   switch (s.phase) {
     case Phase::idle:
       launch(s);
-      return s.phase != Phase::failed;
+      return s.phase == Phase::pending;
     case Phase::pending:
     case Phase::ready:
       return true;
@@ -257,7 +264,7 @@ bool sessionAvailable() {
     case Phase::failed:
       if (Clock::now() - s.failedAt < kRetryAfterFailure) return false;
       launch(s);
-      return s.phase != Phase::failed;
+      return s.phase == Phase::pending;
   }
   return false;
 }
@@ -275,7 +282,7 @@ void whenSettled(glue::ContentCompletion completion) {
   switch (s.phase) {
     case Phase::idle:
       launch(s);
-      if (s.phase == Phase::failed) {
+      if (s.phase != Phase::pending) {
         failLater(std::move(completion), s.message);
       } else {
         s.waiting.push_back(std::move(completion));

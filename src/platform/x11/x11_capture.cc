@@ -5,8 +5,6 @@
 // Frame::alphaUndefined).
 #include "platform/x11/x11_capture.h"
 
-#include <xcb/shm.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/x11/libxcb_shm.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_damage.h"
 #include "platform/x11/x11_frame_pool.h"

@@ -1,15 +1,16 @@
 // XCB connections: opening, health and MIT-SHM presence.
 #include "platform/x11/x11_connection.h"
 
-#include <xcb/shm.h>
-
 #include <cstdlib>
 
 #include "base/mutex.h"
+#include "platform/x11/libxcb_shm.h"
+#include "platform/x11/x11_libraries.h"
 
 namespace zorsck::x11 {
 
 Connection::Connection() {
+  if (!xcbLoadFailure().empty()) return;
   // xcb_connect reads the authority file through libXau, whose file-name
   // buffer is shared by the whole process: one connect at a time.
   static Mutex* connecting = new Mutex;
@@ -25,7 +26,7 @@ Connection::~Connection() {
 bool Connection::ok() const { return conn_ != nullptr && xcb_connection_has_error(conn_) == 0; }
 
 std::string Connection::failure() const {
-  if (conn_ == nullptr) return "no connection";
+  if (conn_ == nullptr) return xcbLoadFailure().empty() ? "no connection" : xcbLoadFailure();
   const int code = xcb_connection_has_error(conn_);
   return code == 0 ? std::string() : connectionErrorText(code);
 }
@@ -41,7 +42,7 @@ xcb_screen_t* Connection::screen(int index) const {
 
 bool Connection::hasShm() const {
   if (!ok()) return false;
-  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, &xcb_shm_id);
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, xcb_shm_id);
   if (ext == nullptr || !ext->present) return false;
   Reply<xcb_shm_query_version_reply_t> version(
       xcb_shm_query_version_reply(conn_, xcb_shm_query_version(conn_), nullptr));

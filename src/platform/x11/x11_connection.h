@@ -1,18 +1,19 @@
 // An owned XCB connection and the readable reasons for its failures.
 #pragma once
 
-#include <xcb/xcb.h>
-
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+#include "platform/x11/libxcb.h"
 
 namespace zorsck::x11 {
 
 // One connection to the X server named by $DISPLAY, closed on destruction.
 class Connection {
  public:
-  // Connects to $DISPLAY; check ok() before use; any thread.
+  // Connects to $DISPLAY, loading XCB's libraries at the first connection of
+  // the process; check ok() before use; any thread.
   Connection();
   ~Connection();
   Connection(const Connection&) = delete;

@@ -22,7 +22,7 @@ namespace zorsck::x11 {
 
 DamageWatch::DamageWatch(xcb_connection_t* conn, xcb_window_t root, std::uint8_t layoutEvents)
     : conn_(conn), layoutEvents_(layoutEvents) {
-  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, &xcb_damage_id);
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, xcb_damage_id);
   if (ext == nullptr || !ext->present) return;
   // The server takes no other DAMAGE request from a client before this one.
   Reply<xcb_damage_query_version_reply_t> version(xcb_damage_query_version_reply(

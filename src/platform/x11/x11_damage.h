@@ -3,12 +3,11 @@
 // rectangle was drawn to; and changes of the screens' layout (RandR).
 #pragma once
 
-#include <xcb/damage.h>
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <string>
 
+#include "platform/x11/libxcb.h"
+#include "platform/x11/libxcb_damage.h"
 #include "platform/x11/x11_frame_pool.h"
 
 namespace zorsck::x11 {

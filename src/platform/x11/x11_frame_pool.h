@@ -1,15 +1,14 @@
 // A stream's fixed set of shared-memory frames, attached to its X connection.
 #pragma once
 
-#include <xcb/shm.h>
-#include <xcb/xcb.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/x11/libxcb.h"
+#include "platform/x11/libxcb_shm.h"
 #include "platform/x11/x11_shm_buffer.h"
 
 namespace zorsck::x11 {

@@ -1,11 +1,10 @@
 // Monitor enumeration over RandR 1.5, with the root window as fallback.
 #include "platform/x11/x11_monitors.h"
 
-#include <xcb/randr.h>
-
 #include <algorithm>
 #include <string>
 
+#include "platform/x11/libxcb_randr.h"
 #include "platform/x11/x11_connection.h"
 
 namespace zorsck::x11 {
@@ -16,7 +15,7 @@ constexpr std::uint32_t kAtomMask = (1u << kScreenShift) - 1;
 
 // True when the server speaks RandR 1.5 or later (monitors); any thread.
 bool hasMonitors(xcb_connection_t* conn) {
-  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, &xcb_randr_id);
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, xcb_randr_id);
   if (ext == nullptr || !ext->present) return false;
   Reply<xcb_randr_query_version_reply_t> version(xcb_randr_query_version_reply(
       conn, xcb_randr_query_version(conn, 1, 5), nullptr));
@@ -130,7 +129,7 @@ bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor
 }
 
 std::uint8_t watchLayout(xcb_connection_t* conn) {
-  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, &xcb_randr_id);
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, xcb_randr_id);
   if (ext == nullptr || !ext->present) return 0;
   constexpr std::uint16_t kChanges = XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                      XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE;

@@ -2,14 +2,13 @@
 // screen's root window when RandR lists none.
 #pragma once
 
-#include <xcb/randr.h>
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/x11/libxcb.h"
+#include "platform/x11/libxcb_randr.h"
 
 namespace zorsck::x11 {
 
