@@ -70,6 +70,7 @@ NO_X = {"ZORSCK_LIBRARY": os.path.join(LIBRARY_DIR, "libzorsck.so"), "DISPLAY": 
     ("zorsck.mss", ["-l", "10"], {}, 2, r"invalid choice: 10"),
     ("zorsck.mss", ["-o", "x{nope}.png"], {}, 2, r"cannot be filled in"),
     ("zorsck.mss", ["-o", "missing/{mon}.png"], {}, 1, r"cannot write missing/1.png"),
+    ("zorsck.mss", ["-o", "/dev/full"], {}, 1, r"cannot write /dev/full: No space left"),
     ("zorsck.mss", [], NO_X, 1, r"no screen capture here"),
 ])
 def test_mistakes_get_one_line_and_their_status(tmp_path, module, args, env, status, said):
@@ -77,6 +78,12 @@ def test_mistakes_get_one_line_and_their_status(tmp_path, module, args, env, sta
     assert got == status and re.search(said, err[-1]), err
     assert not any("Traceback" in line for line in err) and (len(err) == 1 or err[0].startswith("usage:"))
     assert not any(f.endswith(".png") for f in os.listdir(tmp_path))
+
+
+def test_errors_stay_off_standard_output_when_standard_error_is_closed(tmp_path):
+    done = subprocess.run(["sh", "-c", f'exec 2>&-; "{sys.executable}" -m zorsck shot -o missing/x.png'],
+                          cwd=tmp_path, stdout=subprocess.PIPE, env=dict(os.environ, PYTHONPATH=PYTHON))
+    assert (done.returncode, done.stdout) == (1, b"")
 
 
 def test_displays_and_quiet_mss_list_what_they_should(tmp_path):

@@ -34,6 +34,12 @@ class Failure(Exception):
         self.status = status
 
 
+def complain(message):
+    """Prints one line on standard error; nothing when it is closed (never on standard output)."""
+    if sys.stderr is not None:
+        print(message, file=sys.stderr)
+
+
 def rectangle(text):
     """X,Y,W,H as four integers, W and H at least 1; an argparse type."""
     try:
@@ -48,7 +54,7 @@ def rectangle(text):
 def display_id(text):
     """A display id: an integer from 0 (the main display) to 2**32 - 1; an argparse type."""
     try:
-        value = int(text, 0)
+        value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"{text!r} is not a display id (an integer)") from None
     if not 0 <= value <= U32_MAX:
@@ -188,7 +194,7 @@ def main(argv=None):
             sys.stdout.flush()
         return status
     except Failure as e:
-        print(f"zorsck: {e}", file=sys.stderr)
+        complain(f"zorsck: {e}")
         return e.status
     except KeyboardInterrupt:
         if sys.stdout is not None and sys.stdout.isatty():
@@ -200,5 +206,5 @@ def main(argv=None):
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except OSError as e:  # standard output full or closed
-        print(f"zorsck: cannot write to standard output: {e.strerror or e}", file=sys.stderr)
+        complain(f"zorsck: cannot write to standard output: {e.strerror or e}")
         return UNAVAILABLE

@@ -9,6 +9,7 @@ import os
 import sys
 
 from .._version import version
+from ..cli import complain
 from .base import MSS
 from .exception import ScreenShotError
 from .tools import to_png
@@ -43,15 +44,16 @@ def parser():
     return p
 
 
-def shots(sct, options, usage):
+def shots(sct, options, usage, writing):
     """Grabs and writes what the options ask for, yielding each file's name; calls
-    usage(message) for a monitor or region that the screen does not have."""
+    writing(name) before each file is written, usage(message) for a monitor or region that
+    the screen does not have."""
     monitors = sct.monitors
     region = options.coordinates
     if region is None:
         if not -1 <= options.monitor < len(monitors):
             usage(f"monitor {options.monitor} does not exist ({len(monitors) - 1} monitors)")
-        yield from sct.save(mon=options.monitor, output=options.output)
+        yield from sct.save(mon=options.monitor, output=options.output, callback=writing)
         return
     screen = monitors[0]
     if region["left"] < screen["left"] or region["top"] < screen["top"] or \
@@ -62,6 +64,7 @@ def shots(sct, options, usage):
     output = REGION_OUTPUT if options.output == OUTPUT else options.output
     name = output.format(mon=options.monitor, date=datetime.datetime.now(), **region)
     shot = sct.grab(region)
+    writing(name)
     to_png(shot.rgb, shot.size, level=options.level, output=name)
     yield name
 
@@ -74,19 +77,24 @@ def main(argv=None):
         options.output.format(mon=0, top=0, left=0, width=1, height=1, date=datetime.datetime.now())
     except (KeyError, IndexError, ValueError, AttributeError) as e:
         p.error(f"the output name {options.output!r} cannot be filled in: {e!r}")
+    target = []  # the file being written; empty while a name is printed
+
+    def writing(name):
+        target[:] = [name]
     try:
         with MSS(compression_level=options.level, with_cursor=options.with_cursor) as sct:
-            for name in shots(sct, options, p.error):
+            for name in shots(sct, options, p.error, writing):
+                target.clear()
                 if not options.quiet:
                     print(name, flush=True)
     except ScreenShotError as e:
-        print(f"{PROG}: {e}", file=sys.stderr)
+        complain(f"{PROG}: {e}")
         return 1
     except BrokenPipeError:  # the reader of the names went away
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except OSError as e:
-        print(f"{PROG}: cannot write {e.filename or 'the file'}: {e.strerror or e}", file=sys.stderr)
+        complain(f"{PROG}: cannot write {target[0] if target else 'to standard output'}: {e.strerror or e}")
         return 1
     except KeyboardInterrupt:
         return 130
