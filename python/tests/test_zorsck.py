@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import zorsck
-from zorsck import _lib, mss, screen as screen_module
+from zorsck import _lib, layout, mss, screen as screen_module
 from zorsck.layout import Display
 
 W, H = 1920, 1080  # the simulated library's default display
@@ -189,6 +189,14 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
 
+
+def test_only_a_linux_library_reads_the_x_layout(monkeypatch):
+    monkeypatch.setenv("DISPLAY", ":0")
+    for unset in ("WAYLAND_DISPLAY", "ZOR_SCK_BACKEND"):
+        monkeypatch.delenv(unset, raising=False)
+    assert not layout.backend_is_x11("/x/libzorsck-sim.so.0") and layout.backend_is_x11("/x/libzorsck.so.0")
+    monkeypatch.setattr("sys.platform", "darwin")  # an XQuartz server sets DISPLAY on a Mac
+    assert not layout.backend_is_x11("/x/libzorsck.dylib")
 
 
 def test_mss_drop_in_shape(tmp_path):
