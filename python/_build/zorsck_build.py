@@ -148,7 +148,8 @@ def _libraries(tmp):
     jobs = [] if "CMAKE_BUILD_PARALLEL_LEVEL" in os.environ else ["--parallel", str(os.cpu_count() or 1)]
     _run(["cmake", "--build", build, "--target", *targets, *jobs])
     stage = os.path.join(tmp, "stage")
-    _run(["cmake", "--install", build, "--prefix", stage, "--component", "runtime"] + ([] if apple else ["--strip"]))
+    strip = [] if apple else ["--strip"]
+    _run(["cmake", "--install", build, "--prefix", stage, "--component", "runtime", *strip])
     # By the name the loader knows them by: the SONAME link on Linux, the file on macOS.
     pattern = re.compile(r"^libzorsck(-sim)?\.dylib$" if apple else r"^libzorsck(-sim)?\.so\.[0-9]+$")
     found = sorted((f"{NAME}/{f}", os.path.join(d, f)) for d, _, files in os.walk(stage) for f in files

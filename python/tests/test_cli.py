@@ -95,8 +95,8 @@ def test_displays_and_quiet_mss_list_what_they_should(tmp_path):
 
 @pytest.mark.parametrize("end", ["reader leaves", "ctrl-c"])
 def test_watch_prints_lines_until_its_reader_leaves_or_ctrl_c(end):
-    watch = subprocess.Popen([sys.executable, "-m", "zorsck", "watch", "-r", "10,10,64,64"], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, env=dict(os.environ, PYTHONPATH=PYTHON))
+    watch = subprocess.Popen([sys.executable, "-m", "zorsck", "watch", "-r", "10,10,64,64"], text=True,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, PYTHONPATH=PYTHON))
     try:
         line = watch.stdout.readline()
         assert re.fullmatch(r" *[0-9.]+ fps  frame age +-?[0-9.]+ ms  seq [1-9][0-9]*\n", line), line

@@ -44,7 +44,7 @@ def x_pattern(x, y, w, h):
 
 def tree(top):
     """Every path under `top`."""
-    return sorted(os.path.relpath(os.path.join(d, n), top) for d, dirs, files in os.walk(top) for n in dirs + files)
+    return sorted(os.path.relpath(os.path.join(d, n), top) for d, ds, fs in os.walk(top) for n in ds + fs)
 
 
 @pytest.mark.skipif(not os.path.exists(XVFB), reason="needs build/default with zorsck-xvfb")

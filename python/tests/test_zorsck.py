@@ -185,7 +185,8 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
     assert _lib.candidates()[:3] == [str(tmp_path / p) for p in
                                      ("own/libzorsck.so.0", "lib/libzorsck.so.0", "lib/libzorsck.so")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "sim")
-    assert _lib.candidates()[:2] == [str(tmp_path / p) for p in ("own/libzorsck-sim.so.0", "lib/libzorsck-sim.so.0")]
+    assert _lib.candidates()[:2] == [str(tmp_path / p)
+                                     for p in ("own/libzorsck-sim.so.0", "lib/libzorsck-sim.so.0")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
 
