@@ -12,7 +12,9 @@ import numpy as np
 import pytest
 
 import zorsck
-from test_zorsck import expected
+from test_zorsck import Stub, expected
+from zorsck import _lib, cli
+from zorsck.layout import Display
 
 PYTHON = os.path.dirname(zorsck.__path__[0])
 LIBRARY_DIR = os.path.dirname(os.environ["ZORSCK_LIBRARY"])
@@ -109,3 +111,24 @@ def test_watch_prints_lines_until_its_reader_leaves_or_ctrl_c(end):
     finally:
         watch.kill()
         watch.wait()
+
+
+def test_watch_keeps_a_still_screens_stream_from_its_idle_stop(monkeypatch, capsys):
+    crops, clock, lib = [], [0.0], Stub(seq=7)  # the frame never changes
+    crop = lib.zor_sck_crop
+    lib.zor_sck_crop = lambda *a: crops.append(clock[0]) or crop(*a)
+
+    def sleep(seconds):  # a manual clock that stops the watch after 30 s
+        clock[0] += 0.25
+        if clock[0] > 30:
+            raise KeyboardInterrupt
+    monkeypatch.setattr(cli, "find_display", lambda ident: Display(0, 0, 0, 0, 10, 10, True))
+    monkeypatch.setattr(cli.time, "monotonic", lambda: clock[0])
+    monkeypatch.setattr(cli.time, "sleep", sleep)
+    previous = _lib.use(lib)
+    try:
+        assert cli.main(["watch"]) == 0
+    finally:
+        _lib.use(previous)
+    assert max(b - a for a, b in zip(crops, crops[1:] + [30])) < 5  # the library stops after 5 idle seconds
+    assert len(capsys.readouterr().out.splitlines()) == 30  # piped: a line a second

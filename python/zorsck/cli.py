@@ -112,7 +112,7 @@ def grab(screen, x, y, w, h, out=None):
     try:
         screen.grab_into(out, x, y)
     except NotServable as e:
-        raise Failure(f"{w}x{h} at ({x}, {y}) cannot be served: {e}", USAGE) from None
+        raise Failure(str(e), USAGE) from None
     except ZorsckError as e:
         raise Failure(str(e), UNAVAILABLE) from None
     return out
