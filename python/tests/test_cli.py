@@ -65,6 +65,7 @@ NO_X = {"ZORSCK_LIBRARY": os.path.join(LIBRARY_DIR, "libzorsck.so"), "DISPLAY": 
     ("zorsck", ["shot", "-o", "."], {}, 1, r"cannot write \.: Is a directory"),
     ("zorsck", [], {}, 2, r"required: COMMAND"),
     ("zorsck", ["displays"], {"ZORSCK_LIBRARY": "/nowhere/libzorsck.so"}, 1, r"libzorsck not found"),
+    ("zorsck", ["shot"], {"ZORSCK_LIBRARY": "sim"}, 1, r"zorsck: libzorsck-sim not found"),
     ("zorsck", ["shot"], NO_X, 1, r"no screen capture here"),
     ("zorsck", ["watch"], NO_X, 1, r"no screen capture here"),
     ("zorsck.mss", ["-m", "2"], {}, 2, r"monitor 2 does not exist"),

@@ -60,7 +60,8 @@ def load():
                 except (OSError, AttributeError) as e:
                     tried.append(f"{path}: {e}")
             else:
-                raise LibraryNotFound("libzorsck not found; set ZORSCK_LIBRARY to its path"
+                name = "libzorsck-sim" if os.environ.get("ZORSCK_LIBRARY") == "sim" else "libzorsck"
+                raise LibraryNotFound(f"{name} not found; set ZORSCK_LIBRARY to its path"
                                       + ("; tried " + "; ".join(tried) if tried else ""))
     return _lib
 
