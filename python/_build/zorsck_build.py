@@ -42,9 +42,9 @@ MACOS_DEPLOYMENT_TARGET = "10.15"
 
 def _load_version_module():
     """The package's _version module, loaded from its file (the package is not importable here)."""
-    spec = importlib.util.spec_from_file_location("_zorsck_version", os.path.join(HERE, NAME, "_version.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("_zorsck_version", os.path.join(HERE, NAME, "_version.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
