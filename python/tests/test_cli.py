@@ -83,10 +83,11 @@ def test_mistakes_get_one_line_and_their_status(tmp_path, module, args, env, sta
     assert not any(f.endswith(".png") for f in os.listdir(tmp_path))
 
 
-def test_errors_stay_off_standard_output_when_standard_error_is_closed(tmp_path):
-    done = subprocess.run(["sh", "-c", f'exec 2>&-; "{sys.executable}" -m zorsck shot -o missing/x.png'],
-                          cwd=tmp_path, stdout=subprocess.PIPE, env=dict(os.environ, PYTHONPATH=PYTHON))
-    assert (done.returncode, done.stdout) == (1, b"")
+@pytest.mark.parametrize("closed, command", [(2, "shot -o missing/x.png"), (1, "watch"), (1, "shot -o -")])
+def test_a_closed_standard_stream_gets_status_1_and_errors_stay_off_standard_output(tmp_path, closed, command):
+    done = subprocess.run(["sh", "-c", f'exec {closed}>&-; "{sys.executable}" -m zorsck {command}'],
+                          cwd=tmp_path, capture_output=True, env=dict(os.environ, PYTHONPATH=PYTHON), timeout=60)
+    assert done.returncode == 1 and b"Traceback" not in done.stderr and done.stdout == b""
 
 
 def test_displays_and_quiet_mss_list_what_they_should(tmp_path):

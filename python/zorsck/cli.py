@@ -188,6 +188,9 @@ def watch(options):
 def main(argv=None):
     """Runs the command line `argv` (default sys.argv[1:]); returns the exit status."""
     options = parser().parse_args(argv)
+    if sys.stdout is None and (options.command == "watch" or getattr(options, "output", "") == "-"):
+        complain("zorsck: standard output is closed")
+        return UNAVAILABLE
     try:
         status = {"shot": shot, "displays": displays, "watch": watch}[options.command](options)
         if sys.stdout is not None:
