@@ -28,8 +28,8 @@ import zipfile
 NAME = "zorsck"
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # What an sdist carries of the project under native/: what configuring and building the
-# libraries reads (the Apple build also reads tests/ and fuzz/, tools/xvfb the Linux one).
-NATIVE = ["CMakeLists.txt", "cmake", "include", "src", "tests", "fuzz", "tools/xvfb"]
+# libraries without tests reads.
+NATIVE = ["CMakeLists.txt", "cmake", "include", "src", "tools/xvfb"]
 # The newest libstdc++ and libgcc_s symbol versions each glibc release has beside it
 # on every mainstream distribution that ships that glibc (CentOS 7, Debian 9, Ubuntu
 # 18.04, Debian 11 / Ubuntu 20.04, RHEL 9, Ubuntu 22.04, Ubuntu 24.04):
