@@ -93,8 +93,8 @@ def test_a_closed_standard_stream_gets_status_1_and_errors_stay_off_standard_out
 def test_displays_and_quiet_mss_list_what_they_should(tmp_path):
     assert run(tmp_path, "zorsck", "displays")[:2] == (0, "id  size       place  screen  primary\n"
                                                           "0   1920x1080  +0+0   0       yes\n")
-    assert run(tmp_path, "zorsck.mss", "-q")[:2] == (0, "")
-    assert os.listdir(tmp_path) == ["monitor-1.png"]
+    assert run(tmp_path, "zorsck.mss", "-q", "-c", "1,2,3,4")[:2] == (0, "")
+    assert os.listdir(tmp_path) == ["sct-1x2_3x4.png"]
 
 
 @pytest.mark.parametrize("end", ["reader leaves", "ctrl-c"])
