@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import zorsck
-from zorsck import _lib, mss, screen as screen_module
+from zorsck import _lib, layout, mss, screen as screen_module
 from zorsck.layout import Display
 
 W, H = 1920, 1080  # the simulated library's default display
@@ -174,15 +174,30 @@ def test_bad_input_raises_before_any_call(stub, call, error):
     assert lib.calls == ["ensure"]
 
 
-def test_library_search_prefers_the_versioned_name(tmp_path, monkeypatch):
-    (tmp_path / "lib").mkdir()
-    for name in ("libzorsck.so", "libzorsck.so.0"):
-        (tmp_path / "lib" / name).touch()
+def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, monkeypatch):
+    for folder, name in [("lib", "libzorsck.so"), ("lib", "libzorsck.so.0"), ("lib", "libzorsck-sim.so.0"),
+                         ("own", "libzorsck.so.0"), ("own", "libzorsck-sim.so.0")]:
+        (tmp_path / folder).mkdir(exist_ok=True)
+        (tmp_path / folder / name).touch()
     monkeypatch.setattr("sys.prefix", str(tmp_path))
+    monkeypatch.setattr(_lib, "__file__", str(tmp_path / "own" / "_lib.py"))
     monkeypatch.delenv("ZORSCK_LIBRARY")
-    assert _lib.candidates()[:2] == [str(tmp_path / "lib" / n) for n in ("libzorsck.so.0", "libzorsck.so")]
+    assert _lib.candidates()[:3] == [str(tmp_path / p) for p in
+                                     ("own/libzorsck.so.0", "lib/libzorsck.so.0", "lib/libzorsck.so")]
+    monkeypatch.setenv("ZORSCK_LIBRARY", "sim")
+    assert _lib.candidates()[:2] == [str(tmp_path / p)
+                                     for p in ("own/libzorsck-sim.so.0", "lib/libzorsck-sim.so.0")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
+
+
+def test_only_a_linux_library_reads_the_x_layout(monkeypatch):
+    monkeypatch.setenv("DISPLAY", ":0")
+    for unset in ("WAYLAND_DISPLAY", "ZOR_SCK_BACKEND"):
+        monkeypatch.delenv(unset, raising=False)
+    assert not layout.backend_is_x11("/x/libzorsck-sim.so.0") and layout.backend_is_x11("/x/libzorsck.so.0")
+    monkeypatch.setattr("sys.platform", "darwin")  # an XQuartz server sets DISPLAY on a Mac
+    assert not layout.backend_is_x11("/x/libzorsck.dylib")
 
 
 def test_mss_drop_in_shape(tmp_path):

@@ -13,19 +13,21 @@ _lib = None  # guarded by _lock once set; read freely afterwards
 
 
 def candidates():
-    """Paths to try in order: $ZORSCK_LIBRARY alone when set, else the installed prefixes."""
+    """Paths to try in order: $ZORSCK_LIBRARY alone when set (the name "sim": the simulated
+    library, found as below), else the package's own copy, then the installed prefixes."""
     chosen = os.environ.get("ZORSCK_LIBRARY")
-    if chosen:
+    if chosen and chosen != "sim":
         return [chosen]
-    names = ["libzorsck.dylib"] if sys.platform == "darwin" else ["libzorsck.so.0", "libzorsck.so"]
+    base = "libzorsck-sim" if chosen else "libzorsck"
+    names = [base + ".dylib"] if sys.platform == "darwin" else [base + ".so.0", base + ".so"]
     multiarch = sysconfig.get_config_var("MULTIARCH") or ""
-    dirs = []
+    dirs = [os.path.dirname(os.path.abspath(__file__))]
     for prefix in dict.fromkeys((sys.prefix, sys.base_prefix, "/usr/local", "/usr")):
         dirs.append(os.path.join(prefix, "lib"))
         if multiarch:
             dirs.append(os.path.join(prefix, "lib", multiarch))
     paths = [os.path.join(d, n) for d in dirs for n in names]
-    found = ctypes.util.find_library("zorsck")
+    found = ctypes.util.find_library(base[3:])
     return [p for p in paths if os.path.exists(p)] + ([found] if found else [])
 
 
@@ -58,7 +60,8 @@ def load():
                 except (OSError, AttributeError) as e:
                     tried.append(f"{path}: {e}")
             else:
-                raise LibraryNotFound("libzorsck not found; set ZORSCK_LIBRARY to its path"
+                name = "libzorsck-sim" if os.environ.get("ZORSCK_LIBRARY") == "sim" else "libzorsck"
+                raise LibraryNotFound(f"{name} not found; set ZORSCK_LIBRARY to its path"
                                       + ("; tried " + "; ".join(tried) if tried else ""))
     return _lib
 

@@ -12,6 +12,7 @@ import ctypes
 import ctypes.util
 import os
 import struct
+import sys
 
 Display = collections.namedtuple("Display", "id screen x y width height primary")
 SCREEN_SHIFT = 29
@@ -155,8 +156,9 @@ def probed_display(screen):
 
 
 def backend_is_x11(path):
-    """Whether the library at `path` reads X11 (not the simulated display, not Wayland)."""
-    if "zorsck-sim" in os.path.basename(path or ""):
+    """Whether the library at `path` reads X11 (not the simulated display, not Wayland, not
+    macOS, where an XQuartz server may set DISPLAY)."""
+    if "zorsck-sim" in os.path.basename(path or "") or sys.platform == "darwin":
         return False
     chosen = os.environ.get("ZOR_SCK_BACKEND", "")
     if chosen:
