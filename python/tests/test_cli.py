@@ -42,15 +42,17 @@ def run(tmp_path, module, *args, **env):
     ("zorsck", ["shot", "-d", "0", "-r", "0,0,1,1", "-o", "one.png"], "one.png", (0, 0, 1, 1)),
     ("zorsck.mss", ["-c", "500, 250, 20, 10", "-l", "1"], "sct-500x250_20x10.png", (250, 500, 20, 10)),
     ("zorsck.mss", ["-m", "1", "-o", "m-{mon}-{width}.png"], "m-1-1920.png", (0, 0, 1920, 1080)),
+    ("zorsck.mss", ["-q", "-c", "1,2,3,4"], "sct-1x2_3x4.png", (2, 1, 3, 4)),
 ])
 def test_commands_write_exact_pixels(tmp_path, module, args, name, rect):
-    status, out, err = run(tmp_path, module, *args)
-    assert (status, err) == (0, [])
-    assert os.path.basename(out.strip()) == name
+    assert run(tmp_path, module, *args) == (0, "" if "-q" in args else name + "\n", [])
+    assert os.listdir(tmp_path) == [name]
     np.testing.assert_array_equal(png_pixels(tmp_path / name)[:, :, ::-1], expected(*rect, 0)[:, :, :3])
 
 
 NO_X = {"ZORSCK_LIBRARY": os.path.join(LIBRARY_DIR, "libzorsck.so"), "DISPLAY": "", "WAYLAND_DISPLAY": ""}
+# XCB's RandR library shadowed by another library: neither the layout nor the library may trip on it.
+OTHER_RANDR = dict(NO_X, DISPLAY=":99999", LD_LIBRARY_PATH="shadow")
 
 
 @pytest.mark.parametrize("module, args, env, status, said", [
@@ -62,21 +64,21 @@ NO_X = {"ZORSCK_LIBRARY": os.path.join(LIBRARY_DIR, "libzorsck.so"), "DISPLAY": 
     ("zorsck", ["shot", "-d", "7"], {}, 2, r"no display 7 "),
     ("zorsck", ["shot", "-d", "4294967296"], {}, 2, r"outside"),
     ("zorsck", ["shot", "-o", "missing/x.png"], {}, 1, r"cannot write missing/x.png: No such file"),
-    ("zorsck", ["shot", "-o", "."], {}, 1, r"cannot write \.: Is a directory"),
     ("zorsck", [], {}, 2, r"required: COMMAND"),
     ("zorsck", ["displays"], {"ZORSCK_LIBRARY": "/nowhere/libzorsck.so"}, 1, r"libzorsck not found"),
     ("zorsck", ["shot"], {"ZORSCK_LIBRARY": "sim"}, 1, r"zorsck: libzorsck-sim not found"),
     ("zorsck", ["shot"], NO_X, 1, r"no screen capture here"),
-    ("zorsck", ["watch"], NO_X, 1, r"no screen capture here"),
+    ("zorsck", ["displays"], OTHER_RANDR, 1, r"no screen capture here"),
     ("zorsck.mss", ["-m", "2"], {}, 2, r"monitor 2 does not exist"),
     ("zorsck.mss", ["-c", "0,1,1920,1"], {}, 2, r"1920x1 at \(1, 0\) reaches past the 1920x1080 screen"),
     ("zorsck.mss", ["-l", "10"], {}, 2, r"invalid choice: 10"),
     ("zorsck.mss", ["-o", "x{nope}.png"], {}, 2, r"cannot be filled in"),
-    ("zorsck.mss", ["-o", "missing/{mon}.png"], {}, 1, r"cannot write missing/1.png"),
     ("zorsck.mss", ["-o", "/dev/full"], {}, 1, r"cannot write /dev/full: No space left"),
     ("zorsck.mss", [], NO_X, 1, r"no screen capture here"),
 ])
 def test_mistakes_get_one_line_and_their_status(tmp_path, module, args, env, status, said):
+    (tmp_path / "shadow").mkdir()
+    (tmp_path / "shadow" / "libxcb-randr.so.0").symlink_to(os.environ["ZORSCK_LIBRARY"])
     got, out, err = run(tmp_path, module, *args, **env)
     assert got == status and re.search(said, err[-1]), err
     assert not any("Traceback" in line for line in err) and (len(err) == 1 or err[0].startswith("usage:"))
@@ -90,11 +92,9 @@ def test_a_closed_standard_stream_gets_status_1_and_errors_stay_off_standard_out
     assert done.returncode == 1 and b"Traceback" not in done.stderr and done.stdout == b""
 
 
-def test_displays_and_quiet_mss_list_what_they_should(tmp_path):
-    assert run(tmp_path, "zorsck", "displays")[:2] == (0, "id  size       place  screen  primary\n"
-                                                          "0   1920x1080  +0+0   0       yes\n")
-    assert run(tmp_path, "zorsck.mss", "-q", "-c", "1,2,3,4")[:2] == (0, "")
-    assert os.listdir(tmp_path) == ["sct-1x2_3x4.png"]
+def test_displays_lists_the_simulated_one(tmp_path):
+    assert run(tmp_path, "zorsck", "displays") == (0, "id  size       place  screen  primary\n"
+                                                      "0   1920x1080  +0+0   0       yes\n", [])
 
 
 @pytest.mark.parametrize("end", ["reader leaves", "ctrl-c"])

@@ -28,7 +28,8 @@ class _Cookie(ctypes.Structure):
 
 
 def _xcb():
-    """(libxcb, libxcb-randr, free) with the prototypes used here; OSError when missing."""
+    """(libxcb, libxcb-randr, free) with the prototypes used here; OSError when one is missing,
+    AttributeError when a library of that name lacks a function."""
     xcb, randr = ctypes.CDLL("libxcb.so.1"), ctypes.CDLL("libxcb-randr.so.0")
     vp = ctypes.c_void_p
     xcb.xcb_connect.argtypes, xcb.xcb_connect.restype = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int)], vp
@@ -65,7 +66,7 @@ def x11_layout():
         return None
     try:
         xcb, randr, free = _xcb()
-    except OSError:
+    except (OSError, AttributeError):  # missing, or another library under the name
         return None
     default = ctypes.c_int(0)
     conn = xcb.xcb_connect(None, ctypes.byref(default))
