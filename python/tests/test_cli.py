@@ -12,12 +12,11 @@ import numpy as np
 import pytest
 
 import zorsck
-from test_zorsck import Stub, expected
-from zorsck import _lib, cli
+from test_zorsck import expected, stub  # noqa: F401 (a fixture)
+from zorsck import cli
 from zorsck.layout import Display
 
 PYTHON = os.path.dirname(zorsck.__path__[0])
-LIBRARY_DIR = os.path.dirname(os.environ["ZORSCK_LIBRARY"])
 
 
 def png_pixels(path):
@@ -50,7 +49,7 @@ def test_commands_write_exact_pixels(tmp_path, module, args, name, rect):
     np.testing.assert_array_equal(png_pixels(tmp_path / name)[:, :, ::-1], expected(*rect, 0)[:, :, :3])
 
 
-NO_X = {"ZORSCK_LIBRARY": os.path.join(LIBRARY_DIR, "libzorsck.so"), "DISPLAY": "", "WAYLAND_DISPLAY": ""}
+NO_X = {"ZORSCK_LIBRARY": os.path.join(os.path.dirname(os.environ["ZORSCK_LIBRARY"]), "libzorsck.so"), "DISPLAY": "", "WAYLAND_DISPLAY": ""}
 # XCB's RandR library shadowed by another library: neither the layout nor the library may trip on it.
 OTHER_RANDR = dict(NO_X, DISPLAY=":99999", LD_LIBRARY_PATH="shadow")
 
@@ -104,19 +103,15 @@ def test_watch_prints_lines_until_its_reader_leaves_or_ctrl_c(end):
     try:
         line = watch.stdout.readline()
         assert re.fullmatch(r" *[0-9.]+ fps  frame age +-?[0-9.]+ ms  seq [1-9][0-9]*\n", line), line
-        if end == "ctrl-c":
-            watch.send_signal(signal.SIGINT)
-        else:
-            watch.stdout.close()
-        assert watch.wait(timeout=10) == 0
-        assert "Traceback" not in watch.stderr.read()
+        watch.send_signal(signal.SIGINT) if end == "ctrl-c" else watch.stdout.close()
+        assert watch.wait(timeout=10) == 0 and "Traceback" not in watch.stderr.read()
     finally:
         watch.kill()
         watch.wait()
 
 
-def test_watch_keeps_a_still_screens_stream_from_its_idle_stop(monkeypatch, capsys):
-    crops, clock, lib = [], [0.0], Stub(seq=7)  # the frame never changes
+def test_watch_keeps_a_still_screens_stream_from_its_idle_stop(monkeypatch, capsys, stub):
+    crops, clock, lib = [], [0.0], stub(seq=7)  # the frame never changes
     crop = lib.zor_sck_crop
     lib.zor_sck_crop = lambda *a: crops.append(clock[0]) or crop(*a)
 
@@ -127,10 +122,6 @@ def test_watch_keeps_a_still_screens_stream_from_its_idle_stop(monkeypatch, caps
     monkeypatch.setattr(cli, "find_display", lambda ident: Display(0, 0, 0, 0, 10, 10, True))
     monkeypatch.setattr(cli.time, "monotonic", lambda: clock[0])
     monkeypatch.setattr(cli.time, "sleep", sleep)
-    previous = _lib.use(lib)
-    try:
-        assert cli.main(["watch"]) == 0
-    finally:
-        _lib.use(previous)
+    assert cli.main(["watch"]) == 0
     assert max(b - a for a, b in zip(crops, crops[1:] + [30])) < 5  # the library stops after 5 idle seconds
     assert len(capsys.readouterr().out.splitlines()) == 30  # piped: a line a second
