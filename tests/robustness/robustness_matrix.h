@@ -58,7 +58,7 @@ struct Forgery {
 class Rig {
  public:
   virtual ~Rig() = default;
-  // The backend's name as the README's table shows it ("X11").
+  // The backend's name as docs/reliability.md's table shows it ("X11").
   virtual std::string name() const = 0;
   // Starts the servers, with the display at sizes().front() (or its only
   // size) painted with generation 1, and points the library at them through
