@@ -25,8 +25,9 @@ std::string loadAll() {
 
 const std::string& xcbLoadFailure() {
   // The pointers are set before the first caller goes on, and never again.
-  static const std::string failure = loadAll();
-  return failure;
+  // Never destroyed: a library thread may ask while the process exits.
+  static const std::string* const failure = new std::string(loadAll());
+  return *failure;
 }
 
 }  // namespace zorsck::x11
