@@ -292,11 +292,12 @@ void geometry(Rig& rig, const Dependency*) {
   EXPECT_EQ(cropUntilSettled(rig, far, 4, 5s).status, 2) << "shrunk between streams";
   EXPECT_TRUE(servedWithin(rig, near, 4, 5s));
 
-  // Between streams, larger again: the first start serves the corner, no 2 on the way.
+  // Between streams, larger again: the first start serves the corner (a crop
+  // that comes before the library has heard of the change may answer 2).
   zor_sck_stop();
   before = starts();
   ASSERT_EQ(rig.resize(big, 5), "");
-  EXPECT_TRUE(shows(rig, cropUntilSettled(rig, far, 5, 5s), far, 5)) << "grown between streams";
+  EXPECT_TRUE(shows(rig, cropUntilSettled(rig, far, 5, 5s, {2}), far, 5)) << "grown between streams";
   EXPECT_EQ(starts(), before + 1);
 }
 
