@@ -81,14 +81,20 @@ def parser():
     return top
 
 
-def find_display(ident):
-    """The Display `ident` names (0: the main one, listed first); Failure when there is none."""
+def listed_displays():
+    """The displays to capture, main one first; Failure when capture is unavailable or there is none."""
     try:
         found = layout.displays()
     except ZorsckError as e:
         raise Failure(str(e), UNAVAILABLE) from None
     if not found:
         raise Failure("no display to capture", UNAVAILABLE)
+    return found
+
+
+def find_display(ident):
+    """The Display `ident` names (0: the main one, listed first); Failure when there is none."""
+    found = listed_displays()
     if ident == 0:
         return found[0]
     for d in found:
@@ -146,12 +152,7 @@ def shot(options):
 
 def displays(_options):
     """Prints the displays, one a line."""
-    try:
-        found = layout.displays()
-    except ZorsckError as e:
-        raise Failure(str(e), UNAVAILABLE) from None
-    if not found:
-        raise Failure("no display to capture", UNAVAILABLE)
+    found = listed_displays()
     rows = [("id", "size", "place", "screen", "primary")] + [
         (str(d.id), f"{d.width}x{d.height}", f"{d.x:+d}{d.y:+d}", str(d.screen), "yes" if d.primary else "")
         for d in found]
