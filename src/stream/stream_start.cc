@@ -29,13 +29,19 @@ bool cancelled(const CaptureState& s, const StartRequest& request) REQUIRES(s.lo
   return request.generation <= s.cancelledThrough;
 }
 
+// Leaves no start in flight, and nothing kept for one. With the lock held.
+void clearStart(CaptureState& s) REQUIRES(s.lock) {
+  s.startInFlight = 0;
+  s.startingOutputId = 0;
+  s.startingStopped.reset();
+}
+
 // Marks `request` as the start in flight, with no deadline yet: listing the
 // displays may wait for the user to answer a permission dialog. With the lock held.
 void beginStart(CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
+  clearStart(s);
   s.startInFlight = request.generation;
   s.startDeadline = std::numeric_limits<double>::infinity();
-  s.startingOutputId = 0;
-  s.startingStopped.reset();
 }
 
 // Ends `ended` when it is still the start in flight (a start given up on is
@@ -44,9 +50,7 @@ void beginStart(CaptureState& s, const StartRequest& request) REQUIRES(s.lock) {
 std::optional<StartRequest> endStart(CaptureState& s, const StartRequest& ended) REQUIRES(s.lock) {
   if (s.startInFlight != ended.generation) return std::nullopt;
   std::optional<StartRequest> next = std::exchange(s.nextStart, std::nullopt);
-  s.startInFlight = 0;
-  s.startingOutputId = 0;
-  s.startingStopped.reset();
+  clearStart(s);
   if (next) beginStart(s, *next);
   return next;
 }
@@ -57,9 +61,7 @@ std::optional<StartRequest> endStart(CaptureState& s, const StartRequest& ended)
 void abandonStart(CaptureState& s) REQUIRES(s.lock) {
   s.startsResumeAt = platform::hostSeconds() + kStartRetrySeconds;
   s.nextStart.reset();
-  s.startInFlight = 0;
-  s.startingOutputId = 0;
-  s.startingStopped.reset();
+  clearStart(s);
   if (s.state == kStartRequested) s.state = kNoStream;
 }
 
