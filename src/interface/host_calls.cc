@@ -33,6 +33,8 @@ std::uint64_t latestSequence() {
 void stop() {
   if (!platform::osAtLeast(12, 3, 0)) return;
   stopStream();
+  // A start that waits for the user's answer is cancelled: the question goes too.
+  platform::withdrawContentQueries();
 }
 
 }  // namespace zorsck

@@ -83,13 +83,19 @@ bool PortalSession::waitFor(const bool& done, std::uint64_t deadlineUs, std::str
       return false;
     }
     if (r > 0) continue;
+    if (withdrawn_ && withdrawn_()) return false;
     const std::uint64_t now = nowUs();
     if (now >= deadlineUs) return false;
-    const int w = sd_bus_wait(bus_.get(), deadlineUs - now);
-    if (w < 0 && w != -EINTR) {
-      *error = std::string("the session bus connection broke (") + std::strerror(-w) + ")";
+    std::uint64_t until = deadlineUs;
+    std::uint64_t busTimeout = UINT64_MAX;
+    if (sd_bus_get_timeout(bus_.get(), &busTimeout) >= 0) until = std::min(until, std::max(busTimeout, now));
+    const int events = sd_bus_get_events(bus_.get());
+    if (events < 0) {
+      *error = std::string("the session bus connection broke (") + std::strerror(-events) + ")";
       return false;
     }
+    wake_->wait(sd_bus_get_fd(bus_.get()), std::chrono::steady_clock::now() + std::chrono::microseconds(until - now),
+                static_cast<short>(events));
   }
   return true;
 }
@@ -133,13 +139,14 @@ int PortalSession::request(const char* method,
                 &otherWatch);
   }
   if (!waitFor(answer.done, nowUs() + timeoutUs, error)) {
-    if (error->empty()) {
+    const bool withdrawn = error->empty() && withdrawn_ && withdrawn_();
+    if (error->empty() && !withdrawn) {
       *error = std::string(method) + ": no answer within " + std::to_string(timeoutUs / 1'000'000) + " s";
     }
     // Withdraws the request, so a dialog still showing goes away.
     sd_bus_call_method(bus_.get(), kPortalBusName, handle != nullptr ? handle : path.c_str(),
                        "org.freedesktop.portal.Request", "Close", nullptr, nullptr, "");
-    return -1;
+    return withdrawn ? kWithdrawn : -1;
   }
   *results = std::move(answer.results);
   return static_cast<int>(answer.code);
@@ -155,7 +162,9 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
   while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "ua{sv}")) > 0) {
     SharedMonitor monitor;
     if (sd_bus_message_read(m, "u", &monitor.node) < 0) return false;
-    r = readVardict(m, [](const std::string&) { return false; });  // sizes come from PipeWire
+    r = readVardict(m, [&](const std::string& key) {  // sizes come from PipeWire
+      return key == "position" && (monitor.placed = readVariantPair(m, &monitor.x, &monitor.y));
+    });
     if (r < 0 || sd_bus_message_exit_container(m) < 0) return false;
     out->push_back(monitor);
   }
@@ -165,7 +174,10 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
 // The answer for a response code other than 0.
 PortalGrant notGranted(const char* step, int code, const std::string& error) {
   PortalGrant grant;
-  if (code == 1) {
+  if (code == PortalSession::kWithdrawn) {
+    grant.outcome = PortalOutcome::withdrawn;
+    grant.message = std::string("the screen-cast request was withdrawn (") + step + ")";
+  } else if (code == 1) {
     grant.outcome = PortalOutcome::refused;
     grant.message = std::string("the screen-cast request was cancelled (") + step + ")";
   } else {
@@ -178,7 +190,17 @@ PortalGrant notGranted(const char* step, int code, const std::string& error) {
 
 }  // namespace
 
-PortalGrant PortalSession::open(const std::string& restoreToken) {
+PortalGrant PortalSession::open(const std::string& restoreToken, const glue::Wakeup& wake,
+                                const std::function<bool()>& withdrawn) {
+  wake_ = &wake;
+  withdrawn_ = withdrawn;
+  PortalGrant grant = steps(restoreToken);
+  wake_ = nullptr;
+  withdrawn_ = nullptr;
+  return grant;
+}
+
+PortalGrant PortalSession::steps(const std::string& restoreToken) {
   PortalGrant grant;
   std::string error;
   bus_ = openSessionBus(kCallTimeoutUs, &error);
