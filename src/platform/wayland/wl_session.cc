@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "base/mutex.h"
@@ -21,6 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
+constexpr auto kAskAgainAfterWithdrawal = std::chrono::seconds(1);  // a stop and start loop asks once a second
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
 constexpr auto kUnreadLinger = std::chrono::seconds(3);
 constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
@@ -33,6 +35,7 @@ struct State {
   Phase phase GUARDED_BY(mu) = Phase::idle;
   std::string message GUARDED_BY(mu);  // why, when refused or failed
   Clock::time_point failedAt GUARDED_BY(mu);
+  std::optional<Clock::time_point> withdrawnAt GUARDED_BY(mu);
   std::vector<SharedDisplay> displays GUARDED_BY(mu);  // the main display first
   std::vector<glue::ContentCompletion> waiting GUARDED_BY(mu);
   std::shared_ptr<Watch> asking GUARDED_BY(mu);  // the session waiting for the portal's answer
@@ -101,6 +104,7 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
     s.message = message;
     s.displays = std::move(displays);
     if (phase == Phase::failed) s.failedAt = Clock::now();
+    if (phase == Phase::idle) s.withdrawnAt = Clock::now();  // settled idle: withdrawn
     waiting.swap(s.waiting);
   }
   // A start that waited for the grant goes on with the monitors now shared;
@@ -318,6 +322,10 @@ void whenSettled(glue::ContentCompletion completion) {
       }
       [[fallthrough]];  // due to be tried again
     case Phase::idle:
+      if (s.withdrawnAt && Clock::now() - *s.withdrawnAt < kAskAgainAfterWithdrawal) {
+        failLater(std::move(completion), "the screen-cast request was withdrawn a moment ago; asking again shortly");
+        return;
+      }
       launch(s);
       if (s.phase == Phase::failed) {
         failLater(std::move(completion), s.message);
