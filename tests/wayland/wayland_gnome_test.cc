@@ -8,6 +8,7 @@
 
 #include <fstream>
 
+#include "support/stderr_capture.h"
 #include "wayland_suite.h"
 
 namespace zorsck::test {
@@ -89,20 +90,26 @@ TEST_F(WaylandGnome, AStopWithdrawsTheDialogOfAForgottenPermissionAndNoCallWaits
     EXPECT_EQ(answersAtOnce("ensure", [] { return zor_sck_ensure(0, 60); }), 0);
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(session_->asked(), before) << "a stop or an ensure asked the portal";
-    Clock::time_point stopped;
-    for (int ask = 1; ask <= 2; ++ask) {  // asked again after the stop, a second later
+    // Asked again after the stop, not at once: the first start after it
+    // fails with one line, and the next comes a second later. The stop ends
+    // xdg-desktop-portal-gnome 43 (it crashes when a client withdraws a
+    // request whose dialog shows), and the bus starts it again for the next
+    // request, which may come before it offers ScreenCast: that request
+    // fails (-1), and the next is made 5 s later.
+    StderrCapture err;
+    for (int ask = 1; ask <= 2; ++ask) {
       const auto shown = [&] { return session_->asked() == before + ask && session_->dialogs() == 1; };
       ASSERT_TRUE(waitUntil([&] {
-        EXPECT_EQ(answersAtOnce("crop", [] { return crop(kWindow).status; }), 1);
+        const std::int32_t status = answersAtOnce("crop", [] { return crop(kWindow).status; });
+        EXPECT_TRUE(status == 1 || (ask == 2 && status == -1)) << status;
         return shown();
-      }, 10s, 20ms)) << "dialog " << ask;
-      EXPECT_TRUE(ask == 1 || Clock::now() - stopped >= 900ms) << "asked again at once after the stop";
+      }, 15s, 20ms)) << "dialog " << ask;
+      EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed: the screen-cast request was withdrawn"), ask - 1);
       for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(10ms)) {
         EXPECT_EQ(answersAtOnce("crop", [] { return crop(kWindow).status; }), 1);
         EXPECT_EQ(answersAtOnce("crop_seq", [] { return crop(kWindow, 1).status; }), 3);
       }
       answersAtOnce("the stop", [] { return zor_sck_stop(), 0; });
-      stopped = Clock::now();
       EXPECT_TRUE(waitUntil([] { return session_->dialogs() == 0; }, 5s)) << "the dialog stays after the stop";
     }
   }, "XDG_STATE_HOME=" + state);
