@@ -4,9 +4,10 @@
 // notification banners, the test windows at fixed places; and it tells the
 // session what the portal's chooser dialog does. It writes to the session's
 // directory, $ZORSCK_WAYLAND_DIR: `shell-ready` once the desktop is set up,
-// `asked` (one line per chooser dialog shown) and `dialogs` (how many show now).
+// `asked` (one more line per chooser dialog shown, also across restarts of
+// the shell) and `dialogs` (how many show now).
 /* exported init */
-const { GLib } = imports.gi;
+const { Gio, GLib } = imports.gi;
 const Main = imports.ui.main;
 
 // Where the windows of the test clients go, by their Wayland app_id.
@@ -16,7 +17,6 @@ const kChooser = 'xdg-desktop-portal-gnome';
 class TestDesktop {
     constructor() {
         this._dir = GLib.getenv('ZORSCK_WAYLAND_DIR');
-        this._asked = 0;
         this._open = new Set();
         this._handlers = [];
     }
@@ -28,6 +28,7 @@ class TestDesktop {
         layout.panelBox.hide();
         Main.messageTray.bannerBlocked = true;
         this._connect(global.window_manager, 'map', (wm, actor) => this._mapped(actor.meta_window));
+        this._write('dialogs', '0\n');
         if (layout._startingUp)
             this._connect(layout, 'startup-complete', () => this._write('shell-ready', 'ready\n'));
         else
@@ -52,8 +53,7 @@ class TestDesktop {
             window.move_frame(false, ...kPlaces[app]);
         } else if (app === kChooser && !this._open.has(window)) {
             this._open.add(window);
-            this._asked += 1;
-            this._write('asked', 'asked\n'.repeat(this._asked));
+            this._append('asked', 'asked\n');
             this._write('dialogs', `${this._open.size}\n`);
             window.connect('unmanaged', () => {
                 this._open.delete(window);
@@ -66,6 +66,15 @@ class TestDesktop {
     _write(name, text) {
         if (this._dir)
             GLib.file_set_contents(`${this._dir}/${name}`, text);
+    }
+
+    // Adds `text` to the end of the session's file `name`; on the shell's main loop.
+    _append(name, text) {
+        if (!this._dir)
+            return;
+        const stream = Gio.File.new_for_path(`${this._dir}/${name}`).append_to(Gio.FileCreateFlags.NONE, null);
+        stream.write_all(new TextEncoder().encode(text), null);
+        stream.close(null);
     }
 }
 
