@@ -106,6 +106,33 @@ TEST_F(WaylandCapture, APermissionIsSavedAndTheNextProcessIsNotAskedAgain) {
   }
 }
 
+TEST_F(WaylandCapture, APortalThatDiesWhileItAsksIsAskedAgainOnceItIsBack) {
+  // No permission kept: sway's chooser waits (until the portal goes), GNOME shows its dialog.
+  const std::string state = session_->dir() + "/portal-gone", hold = session_->dir() + "/hold";
+  std::ofstream(hold).close();
+  const int before = session_->asked();
+  inChild([before, hold] {
+    ASSERT_TRUE(waitUntil([&] {
+      EXPECT_EQ(crop(kWindow).status, 1);
+      return session_->asked() == before + 1;
+    }, 10s, 20ms));
+    ASSERT_EQ(::kill(session_->pidOf("portal"), SIGKILL), 0);
+    std::filesystem::remove(hold);  // sway's portal backend answers the chooser before a new portal asks it
+    ASSERT_EQ(session_->restart("portal"), "");
+    EXPECT_TRUE(waitUntil([&] {
+      const std::int32_t status = crop(kWindow).status;
+      EXPECT_NE(status, 2);
+      return session_->asked() == before + 2;
+    }, 15s, 20ms)) << "not asked again";
+    zor_sck_stop();
+  }, "XDG_STATE_HOME=" + state);
+  std::filesystem::remove(hold);
+  // xdg-desktop-portal-gnome keeps showing the dialog of the portal that died.
+  if (session_->gnome()) {
+    EXPECT_EQ(session_->restart("backend"), "");
+  }
+}
+
 TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
   if (session_->gnome()) GTEST_SKIP() << "GNOME's chooser is a dialog that only a person can decline";
   std::ofstream(session_->dir() + "/decline").close();

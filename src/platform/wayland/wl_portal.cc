@@ -71,6 +71,18 @@ int PortalSession::onClosed(sd_bus_message* m, void* userdata, sd_bus_error* /*e
   return 0;
 }
 
+int PortalSession::onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  const char* sender = sd_bus_message_get_sender(m);
+  const char *name = nullptr, *before = nullptr, *after = nullptr;
+  if (sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") == 0 &&
+      sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && name != nullptr && self->portal_ == name &&
+      after != nullptr && after[0] == '\0') {
+    self->portalGone_ = true;
+  }
+  return 0;
+}
+
 std::string PortalSession::nextToken() {
   return "zorsck" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
 }
@@ -84,6 +96,10 @@ bool PortalSession::waitFor(const bool& done, std::uint64_t deadlineUs, std::str
     }
     if (r > 0) continue;
     if (withdrawn_ && withdrawn_()) return false;
+    if (portalGone_) {
+      *error = "the desktop portal left the session bus";
+      return false;
+    }
     const std::uint64_t now = nowUs();
     if (now >= deadlineUs) return false;
     std::uint64_t until = deadlineUs;
@@ -222,6 +238,12 @@ PortalGrant PortalSession::steps(const std::string& restoreToken) {
     return grant;
   }
   portal_ = portal;
+  // A portal that leaves the bus answers none of its requests: their waits end then.
+  const std::string ownerRule = "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" + portal_ + "'";
+  sd_bus_slot* ownerSlot = nullptr;
+  sd_bus_add_match(bus_.get(), &ownerSlot, ownerRule.c_str(), onOwnerChanged, this);
+  ownerWatch_.reset(ownerSlot);
 
   Message results;
   const std::string sessionToken = nextToken();
@@ -319,6 +341,7 @@ void PortalSession::close() {
   }
   closed_ = true;
   closedWatch_.reset();
+  ownerWatch_.reset();
   bus_.reset();
 }
 

@@ -79,6 +79,8 @@ class PortalSession {
   std::string nextToken();
   // The portal's Session.Closed for this session; the bus's dispatch, session thread.
   static int onClosed(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  // The bus's NameOwnerChanged for the portal's connection; the bus's dispatch, session thread.
+  static int onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* error);
 
   Bus bus_;
   const glue::Wakeup* wake_ = nullptr;  // rung when `withdrawn_` may hold; during open()
@@ -87,7 +89,9 @@ class PortalSession {
   std::string sender_;  // the unique name with '.' as '_' and no ':'
   std::string sessionPath_;
   Slot closedWatch_;
+  Slot ownerWatch_;
   bool closed_ = false;
+  bool portalGone_ = false;  // the portal's connection left the bus: no answer can come
   int tokens_ = 0;
 };
 
