@@ -75,8 +75,7 @@ class WaylandRig : public Rig {
   }
 
   std::vector<Size> sizes() const override {
-    if (session_ && session_->gnome()) return {kFirst};
-    return {kFirst, kSecond};
+    return session_ && session_->gnome() ? std::vector{kFirst} : std::vector{kFirst, kSecond};
   }
 
   std::string resize(const Size& size, int generation) override {

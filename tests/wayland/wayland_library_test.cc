@@ -24,8 +24,7 @@ std::uint64_t nowMs() {
 using WaylandCapture = WaylandSuite;
 
 TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) {
-  const auto [w, h] = mainSize();
-  const std::int32_t right = static_cast<std::int32_t>(w), bottom = static_cast<std::int32_t>(h);
+  const auto right = static_cast<std::int32_t>(session_->mainWidth()), bottom = static_cast<std::int32_t>(session_->mainHeight());
   for (const char* mode : {"", "ZOR_SCK_REGION=1"}) {
     ASSERT_EQ(session_->paint(0x2A6F3C), "");
     inChild([right, bottom] {

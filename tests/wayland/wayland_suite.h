@@ -29,19 +29,10 @@
 
 namespace zorsck::test {
 
-struct Size { std::uint32_t w, h; };
-
 class WaylandSuite : public ::testing::Test {
  public:
   // Paints the background again in `rgb`: a change on screen that shows the same; any thread.
   static std::string paintAgain(std::uint32_t rgb) { return session_->paint(rgb); }
-  // True on GNOME; any thread.
-  static bool gnome() {
-    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
-    return desktop != nullptr && std::string(desktop) == "gnome";
-  }
-  // The main display's size (display 0); any thread.
-  static Size mainSize() { return gnome() ? Size{2560, 1440} : Size{1920, 1080}; }
 
  protected:
   // True when $ZORSCK_SKIP_WAYLAND is 1: the suite starts nothing and skips; any thread.
@@ -52,8 +43,10 @@ class WaylandSuite : public ::testing::Test {
   // Starts the process's session unless it runs or the suite is skipped; from SetUpTestSuite.
   static void SetUpTestSuite() {
     if (skipped() || session_) return;
-    if (gnome()) ::setenv("ZORSCK_WAYLAND_SIZE", "2560x1440,1280x720", 1);
-    session_ = std::make_unique<wayland::Session>(std::string(ZORSCK_WAYLAND_DIR) + (gnome() ? "-gnome" : "-sway"));
+    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
+    const bool gnome = desktop != nullptr && std::string(desktop) == "gnome";
+    ::setenv("ZORSCK_WAYLAND_SIZE", gnome ? "2560x1440,1280x720" : "1920x1080", 1);
+    session_ = std::make_unique<wayland::Session>(std::string(ZORSCK_WAYLAND_DIR) + (gnome ? "-gnome" : "-sway"));
   }
   // Skips as above, else requires the session; test thread.
   void SetUp() override {

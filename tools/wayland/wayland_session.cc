@@ -16,6 +16,7 @@ namespace zorsck::wayland {
 Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::move(dir)), windowArgs_(windowArgs) {
   const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
   gnome_ = desktop != nullptr && std::string(desktop) == "gnome";
+  if (const char* sizes = std::getenv("ZORSCK_WAYLAND_SIZE")) std::sscanf(sizes, "%ux%u", &mainWidth_, &mainHeight_);
   failure_ = run("start");
   if (!failure_.empty()) return;
   std::ifstream env(dir_ + "/env");

@@ -29,6 +29,9 @@ class Session {
   const std::string& dir() const { return dir_; }
   // True on GNOME, false on sway; any thread.
   bool gnome() const { return gnome_; }
+  // The first monitor's width and height in pixels: the one at the origin; any thread.
+  std::uint32_t mainWidth() const { return mainWidth_; }
+  std::uint32_t mainHeight() const { return mainHeight_; }
   // The test window's standard output (what it prints after "shown") and input; any thread.
   int windowOutput() const { return windowOut_; }
   int windowInput() const { return windowIn_; }
@@ -66,6 +69,7 @@ class Session {
   const std::string dir_;
   const std::string windowArgs_;
   bool gnome_ = false;
+  std::uint32_t mainWidth_ = 1920, mainHeight_ = 1080;
   std::string failure_;
   pid_t window_ = -1;
   int windowOut_ = -1, windowIn_ = -1;
