@@ -48,7 +48,8 @@ class WaylandRig : public Rig {
     if (skip != nullptr && std::string(skip) == "1") return "skip: ZORSCK_SKIP_WAYLAND=1";
     ::signal(SIGPIPE, SIG_IGN);  // a window that went answers EPIPE
     ::setenv("ZORSCK_WAYLAND_SIZE", sizeName(kFirst).c_str(), 1);
-    session_ = std::make_unique<wayland::Session>(ZORSCK_WAYLAND_DIR "-matrix",
+    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");  // a directory each: they may run side by side
+    session_ = std::make_unique<wayland::Session>(ZORSCK_WAYLAND_DIR "-matrix-" + std::string(desktop ? desktop : "sway"),
                                                   "--generations " + sizeName(kFirst) + " --animate 100");
     if (!session_->failure().empty()) return session_->failure();
     // The library chooses its backend itself, as on a desktop; with no X
