@@ -42,6 +42,8 @@ void stop() {
     s.userStopped = false;
   }
   stopStream();
+  // A start that waits for the user's answer is cancelled: the question goes too.
+  platform::withdrawContentQueries();
 }
 
 }  // namespace zorsck

@@ -199,6 +199,10 @@ using ShareableContentRef = std::shared_ptr<const ShareableContent>;
 void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                          std::function<void(ShareableContentRef content, const Error* error)> completion);
 
+// Withdraws the content queries still waiting for the user's answer to a
+// permission dialog, which goes: they complete with an error. Returns at once.
+void withdrawContentQueries();
+
 class ContentFilter;  // backend-defined (an SCContentFilter)
 using ContentFilterRef = std::shared_ptr<ContentFilter>;
 // A filter that shows the whole display, excluding no window.

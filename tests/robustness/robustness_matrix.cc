@@ -417,6 +417,9 @@ class RobustnessMatrix : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
     rig_ = makeRig();
+    // Before the servers start: a known fault costs no start of them.
+    const std::string fault = rig_->knownFault(GetParam().row->name);
+    if (!fault.empty()) GTEST_SKIP() << "known fault, not mended: " << fault;
     const std::string failure = rig_->start();
     if (failure.rfind("skip: ", 0) == 0) GTEST_SKIP() << failure.substr(6);
     ASSERT_EQ(failure, "");
@@ -430,8 +433,6 @@ class RobustnessMatrix : public ::testing::TestWithParam<Case> {
 
 TEST_P(RobustnessMatrix, Holds) {
   const Case& c = GetParam();
-  const std::string fault = rig_->knownFault(c.row->name);
-  if (!fault.empty()) GTEST_SKIP() << "known fault, not mended: " << fault;
   std::vector<Dependency> dependencies = rig_->dependencies();
   const Dependency* dependency = c.dependency >= 0 ? &dependencies.at(static_cast<std::size_t>(c.dependency)) : nullptr;
   c.row->run(*rig_, dependency);

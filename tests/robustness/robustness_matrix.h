@@ -88,7 +88,7 @@ class Rig {
   virtual std::vector<Forgery> forgeries() = 0;
   // Why the backend is known to fail `scenario` (a row's name), not mended
   // yet; "" when it is expected to hold. The case is then reported skipped
-  // with that reason, never passed.
+  // with that reason, never passed. Before start().
   virtual std::string knownFault(const std::string& /*scenario*/) const { return ""; }
 };
 

@@ -15,12 +15,10 @@
 namespace zorsck::test {
 namespace {
 
-class WaylandHostile : public WaylandSuite {
- protected:
-  static void SetUpTestSuite() { startSession(ZORSCK_WAYLAND_DIR "-hostile"); }
-};
+using WaylandHostile = WaylandSuite;
 
 TEST_F(WaylandHostile, SignalsForgedByABystanderNeitherRefuseNorEndTheCast) {
+  if (session_->gnome()) GTEST_SKIP() << "GNOME's chooser is a dialog that only a person can answer after the forgeries";
   ASSERT_EQ(session_->paint(0x3C2A6F), "");
   std::ofstream(session_->dir() + "/hold").close();  // the chooser waits: Start stays pending
   const int before = session_->asked();

@@ -1,9 +1,12 @@
-// A suite-wide headless Wayland session with the test window shown
-// (tools/wayland), its environment set in the test process: started before
-// the suite's first test, stopped after its last. Each case runs in a child
-// process of its own (inChild), since the library reads its environment and
-// keeps its state once per process. Below, what the cases share: crops and
-// checks of their pixels.
+// A headless Wayland session with the test window shown (tools/wayland), its
+// environment set in the test process: started before the first test that
+// needs it, stopped when the process ends, so that every suite of the process
+// shares it. The desktop is $ZORSCK_WAYLAND_DESKTOP's: sway (one 1920x1080
+// output) unless "gnome" (GNOME Shell with a 2560x1440 monitor at the origin
+// and a 1280x720 one to its right). Each case runs in a child process of its
+// own (inChild), since the library reads its environment and keeps its state
+// once per process. Below, what the cases share: crops and checks of their
+// pixels.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,11 +40,14 @@ class WaylandSuite : public ::testing::Test {
     const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");
     return skip != nullptr && std::string(skip) == "1";
   }
-  // Starts the suite's session in `dir`, unless skipped; from SetUpTestSuite.
-  static void startSession(const std::string& dir) {
-    if (!skipped()) session_ = std::make_unique<wayland::Session>(dir);
+  // Starts the process's session unless it runs or the suite is skipped; from SetUpTestSuite.
+  static void SetUpTestSuite() {
+    if (skipped() || session_) return;
+    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
+    const bool gnome = desktop != nullptr && std::string(desktop) == "gnome";
+    ::setenv("ZORSCK_WAYLAND_SIZE", gnome ? "2560x1440,1280x720" : "1920x1080", 1);
+    session_ = std::make_unique<wayland::Session>(std::string(ZORSCK_WAYLAND_DIR) + (gnome ? "-gnome" : "-sway"));
   }
-  static void TearDownTestSuite() { session_.reset(); }
   // Skips as above, else requires the session; test thread.
   void SetUp() override {
     if (skipped()) GTEST_SKIP() << "ZORSCK_SKIP_WAYLAND=1";
@@ -81,22 +87,23 @@ struct Rect { std::int32_t x, y; std::uint32_t w, h; };
 struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
 inline const Rect kWindow{kPatternX - 1, kPatternY - 1, kPatternW + 2, kPatternH + 2};  // with a frame of background
 
-// One zor_sck_crop of `r`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
-inline Crop crop(const Rect& r, std::uint64_t seq = 0) {
+// One zor_sck_crop of `r` on `display`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
+inline Crop crop(const Rect& r, std::uint64_t seq = 0, std::uint32_t display = 0) {
   Crop c;
   c.pixels.resize(std::size_t{r.w} * r.h * 4);
-  c.status = seq == 0 ? zor_sck_crop(0, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
-                      : zor_sck_crop_seq(0, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
+  c.status = seq == 0 ? zor_sck_crop(display, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
+                      : zor_sck_crop_seq(display, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
   return c;
 }
 
-// Checks that `c` shows the screen at `r`: the test window on background `rgb`, opaque; test thread.
-inline ::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint32_t rgb) {
+// Checks that `c` shows the screen at `r`: the test window on background
+// `rgb`, opaque; with `window` false, the background alone; test thread.
+inline ::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint32_t rgb, bool window = true) {
   if (c.status != 0) return ::testing::AssertionFailure() << "the crop answered " << c.status;
   for (std::uint32_t row = 0; row < r.h; ++row) {
     for (std::uint32_t col = 0; col < r.w; ++col) {
       const std::uint32_t x = r.x + col - kPatternX, y = r.y + row - kPatternY;  // window pixel, wrapping below 0
-      const std::uint32_t want = x < kPatternW && y < kPatternH ? patternPixel(x, y) : rgb;
+      const std::uint32_t want = window && x < kPatternW && y < kPatternH ? patternPixel(x, y) : rgb;
       const std::uint8_t* p = &c.pixels[(std::size_t{row} * r.w + col) * 4];
       const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
       if (got != (want | 0xFF000000u)) {
@@ -118,16 +125,17 @@ bool waitUntil(Done done, Clock::duration limit = 10s, Clock::duration interval 
   return true;
 }
 
-// Crops `r` until it shows background `rgb` (a stream starts, a repaint passes
-// through grey), for at most 10 s; the last answer. The portal sends a new
-// session's first frame only after a change on screen: while there is no frame,
-// the background is painted again, once a second; test thread.
-inline Crop cropShowing(const Rect& r, std::uint32_t rgb) {
+// Crops `r` on `display` until it shows background `rgb` (and the window
+// when `window`: a stream starts, a repaint passes through grey), for at most
+// 10 s; the last answer. xdg-desktop-portal-wlr sends a new session's first
+// frame only after a change on screen: while there is no frame, the
+// background is painted again, once a second; test thread.
+inline Crop cropShowing(const Rect& r, std::uint32_t rgb, std::uint32_t display = 0, bool window = true) {
   Crop c;
   auto nudge = Clock::now() + 1s;
   waitUntil([&] {
     if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
-    return shows(c = crop(r), r, rgb);
+    return shows(c = crop(r, 0, display), r, rgb, window);
   });
   return c;
 }

@@ -14,6 +14,9 @@
 namespace zorsck::wayland {
 
 Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::move(dir)), windowArgs_(windowArgs) {
+  const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
+  gnome_ = desktop != nullptr && std::string(desktop) == "gnome";
+  if (const char* sizes = std::getenv("ZORSCK_WAYLAND_SIZE")) std::sscanf(sizes, "%ux%u", &mainWidth_, &mainHeight_);
   failure_ = run("start");
   if (!failure_.empty()) return;
   std::ifstream env(dir_ + "/env");
@@ -23,7 +26,8 @@ Session::Session(std::string dir, const std::string& windowArgs) : dir_(std::mov
   }
   ::setenv("ZOR_SCK_BACKEND", "wayland", 1);
   ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);  // never the user's own
-  failure_ = showWindow();
+  failure_ = seed(dir_ + "/state");
+  if (failure_.empty()) failure_ = showWindow();
 }
 
 std::string Session::showWindow() {
@@ -58,9 +62,16 @@ void Session::endWindow() {
 
 std::string Session::restart(const std::string& name) {
   const std::string failure = run("restart " + name);
-  if (!failure.empty() || (name != "sway" && name != "bus")) return failure;
+  if (!failure.empty() || (name != "compositor" && name != "bus")) return failure;
   return showWindow();  // the window went with the compositor
 }
+
+std::string Session::scale(double factor) {
+  const std::string failure = run("scale " + std::to_string(factor));
+  return failure.empty() ? showWindow() : failure;
+}
+
+std::string Session::seed(const std::string& state) const { return run("seed " + state); }
 
 Session::~Session() {
   endWindow();
@@ -73,9 +84,9 @@ std::string Session::run(const std::string& command) const {
 }
 
 std::string Session::paint(std::uint32_t rgb) const {
-  char command[40];
-  std::snprintf(command, sizeof command, "bg '#%06X' solid_color", rgb);
-  return output(command);
+  char command[16];
+  std::snprintf(command, sizeof command, "paint %06X", rgb & 0xFFFFFFu);
+  return run(command);
 }
 
 std::string Session::output(const std::string& command) const {
@@ -87,6 +98,12 @@ int Session::asked() const {
   std::ifstream in(dir_ + "/asked");
   int n = 0;
   for (std::string line; std::getline(in, line);) ++n;
+  return n;
+}
+
+int Session::dialogs() const {
+  int n = 0;
+  std::ifstream(dir_ + "/dialogs") >> n;
   return n;
 }
 

@@ -60,6 +60,9 @@ void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
   completeContentLater(std::move(completion), nullptr, Error{unavailableDescription()});
 }
 
+// The system's own permission prompt cannot be withdrawn; any thread.
+void withdrawContentQueries() {}
+
 // The SCDisplay's displayID, the same value CoreGraphics uses; any thread.
 DisplayId displayId(const Display& display) {
   if (@available(macOS 12.3, *)) return display.display.displayID;

@@ -61,6 +61,9 @@ class Backend {
   virtual bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) = 0;
   // Lists the displays; the completion runs later on a platform thread; any thread.
   virtual void getShareableContent(ContentCompletion completion) = 0;
+  // Ends listings that wait for the user's answer (a dialog that asks for
+  // permission goes): they complete with an error; any thread, never waits.
+  virtual void withdrawContentQueries() {}
   // A filter showing the whole of `display`, one of this backend's; any thread.
   virtual platform::ContentFilterRef makeContentFilter(const platform::Display& display) = 0;
   // A stream of `filter` (one of this backend's), not yet running; any thread.

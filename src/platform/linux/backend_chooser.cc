@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kFirstCallWait = std::chrono::milliseconds(600);
 constexpr auto kProbeAgainAfter = std::chrono::milliseconds(500);
 constexpr auto kUndecidedPatience = std::chrono::seconds(10);
-constexpr platform::DisplayId kProvisionalDisplay = 1;
+constexpr platform::DisplayId kProvisionalDisplay = 0;  // no main display known yet
 constexpr std::size_t kProvisionalSide = 16384;
 
 // The variable `name`, "" when unset; any thread.
@@ -81,6 +81,10 @@ class Chooser final : public Backend {
       }
     }
     b->getShareableContent(std::move(completion));
+  }
+
+  void withdrawContentQueries() override {
+    if (Backend* b = chosen_.load(std::memory_order_acquire)) b->withdrawContentQueries();
   }
 
   // Displays come only from a chosen backend's list, so there is one here.

@@ -34,6 +34,8 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
   backend().getShareableContent(std::move(completion));
 }
 
+void withdrawContentQueries() { backend().withdrawContentQueries(); }
+
 ContentFilterRef makeContentFilter(const Display& display) {
   return backend().makeContentFilter(display);
 }

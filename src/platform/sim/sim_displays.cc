@@ -69,6 +69,9 @@ void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindow
                 });
 }
 
+// The simulated display asks no one: nothing waits for an answer.
+void withdrawContentQueries() {}
+
 ContentFilterRef makeContentFilter(const Display& display) {
   return std::make_shared<ContentFilter>(ContentFilter{display.id});
 }

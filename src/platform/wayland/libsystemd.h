@@ -10,6 +10,7 @@
 #define ZORSCK_LIBSYSTEMD_SONAME "libsystemd.so.0"
 // What the backend uses of it, each under its own name.
 #define ZORSCK_LIBSYSTEMD(X) \
+  X(sd_bus_add_match)               \
   X(sd_bus_call)                    \
   X(sd_bus_call_method)             \
   X(sd_bus_close_unref)             \

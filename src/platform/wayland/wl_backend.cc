@@ -12,11 +12,11 @@
 namespace zorsck::wayland {
 namespace {
 
-// What display queries answer while the session is pending: display 1, as
-// large as any monitor can be, so that every crop waits for the stream instead
-// of being refused. The start measured with it fails once, when the real size
-// is known, and the next crop measures again.
-constexpr platform::DisplayId kFirstDisplay = 1;
+// What display queries answer while the session is pending: no main display
+// yet (a start for display 0 goes to the main one, listed first, once it is
+// known), every display as large as any monitor can be, so that every crop
+// waits for the stream instead of being refused. The start measured with it
+// fails once, when the real size is known, and the next crop measures again.
 constexpr std::size_t kProvisionalSide = 16384;
 
 class WlDisplay : public platform::Display {
@@ -142,7 +142,7 @@ class WlStream : public platform::Stream {
   platform::StreamConfiguration config_ GUARDED_BY(mu_);
 };
 
-// The shared display `id` names (0: the first) into `out`, and the session's phase; false when there is none.
+// The shared display `id` names (0: the main one) into `out`, and the session's phase; false when there is none.
 bool findDisplay(platform::DisplayId id, SharedDisplay* out, Phase* phase) {
   std::vector<SharedDisplay> displays;
   *phase = sessionDisplays(&displays);
@@ -162,8 +162,7 @@ class WaylandBackend : public glue::Backend {
   platform::DisplayId mainDisplayId() override {
     SharedDisplay d;
     Phase phase = Phase::idle;
-    if (findDisplay(0, &d, &phase)) return d.id;
-    return phase == Phase::idle || phase == Phase::pending ? kFirstDisplay : 0;
+    return findDisplay(0, &d, &phase) ? d.id : 0;
   }
 
   bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
@@ -185,6 +184,8 @@ class WaylandBackend : public glue::Backend {
   }
 
   void getShareableContent(glue::ContentCompletion completion) override { whenSettled(std::move(completion)); }
+
+  void withdrawContentQueries() override { withdrawPendingSession(); }
 
   platform::ContentFilterRef makeContentFilter(const platform::Display& display) override {
     return std::make_shared<WlFilter>(static_cast<const WlDisplay&>(display));

@@ -101,4 +101,10 @@ bool readVariantString(sd_bus_message* m, std::string* out) {
 
 bool readVariantUint(sd_bus_message* m, std::uint32_t* out) { return readVariant(m, "u", out); }
 
+bool readVariantPair(sd_bus_message* m, std::int32_t* first, std::int32_t* second) {
+  if (sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "(ii)") <= 0) return false;
+  const bool ok = sd_bus_message_read(m, "(ii)", first, second) > 0;
+  return sd_bus_message_exit_container(m) >= 0 && ok;
+}
+
 }  // namespace zorsck::wayland

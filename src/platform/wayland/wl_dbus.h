@@ -77,5 +77,8 @@ int readVardict(sd_bus_message* m, const std::function<bool(const std::string& k
 // holds another type; the thread that owns the bus.
 bool readVariantString(sd_bus_message* m, std::string* out);
 bool readVariantUint(sd_bus_message* m, std::uint32_t* out);
+// Reads a variant holding a pair of ints, (ii), into `first` and `second`;
+// false when it holds another type; the thread that owns the bus.
+bool readVariantPair(sd_bus_message* m, std::int32_t* first, std::int32_t* second);
 
 }  // namespace zorsck::wayland

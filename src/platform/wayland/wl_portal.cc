@@ -71,6 +71,18 @@ int PortalSession::onClosed(sd_bus_message* m, void* userdata, sd_bus_error* /*e
   return 0;
 }
 
+int PortalSession::onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  const char* sender = sd_bus_message_get_sender(m);
+  const char *name = nullptr, *before = nullptr, *after = nullptr;
+  if (sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") == 0 &&
+      sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && name != nullptr && self->portal_ == name &&
+      after != nullptr && after[0] == '\0') {
+    self->portalGone_ = true;
+  }
+  return 0;
+}
+
 std::string PortalSession::nextToken() {
   return "zorsck" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
 }
@@ -83,13 +95,23 @@ bool PortalSession::waitFor(const bool& done, std::uint64_t deadlineUs, std::str
       return false;
     }
     if (r > 0) continue;
-    const std::uint64_t now = nowUs();
-    if (now >= deadlineUs) return false;
-    const int w = sd_bus_wait(bus_.get(), deadlineUs - now);
-    if (w < 0 && w != -EINTR) {
-      *error = std::string("the session bus connection broke (") + std::strerror(-w) + ")";
+    if (withdrawn_ && withdrawn_()) return false;
+    if (portalGone_) {
+      *error = "the desktop portal left the session bus";
       return false;
     }
+    const std::uint64_t now = nowUs();
+    if (now >= deadlineUs) return false;
+    std::uint64_t until = deadlineUs;
+    std::uint64_t busTimeout = UINT64_MAX;
+    if (sd_bus_get_timeout(bus_.get(), &busTimeout) >= 0) until = std::min(until, std::max(busTimeout, now));
+    const int events = sd_bus_get_events(bus_.get());
+    if (events < 0) {
+      *error = std::string("the session bus connection broke (") + std::strerror(-events) + ")";
+      return false;
+    }
+    wake_->wait(sd_bus_get_fd(bus_.get()), std::chrono::steady_clock::now() + std::chrono::microseconds(until - now),
+                static_cast<short>(events));
   }
   return true;
 }
@@ -133,13 +155,14 @@ int PortalSession::request(const char* method,
                 &otherWatch);
   }
   if (!waitFor(answer.done, nowUs() + timeoutUs, error)) {
-    if (error->empty()) {
+    const bool withdrawn = error->empty() && withdrawn_ && withdrawn_();
+    if (error->empty() && !withdrawn) {
       *error = std::string(method) + ": no answer within " + std::to_string(timeoutUs / 1'000'000) + " s";
     }
     // Withdraws the request, so a dialog still showing goes away.
     sd_bus_call_method(bus_.get(), kPortalBusName, handle != nullptr ? handle : path.c_str(),
                        "org.freedesktop.portal.Request", "Close", nullptr, nullptr, "");
-    return -1;
+    return withdrawn ? kWithdrawn : -1;
   }
   *results = std::move(answer.results);
   return static_cast<int>(answer.code);
@@ -155,7 +178,9 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
   while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "ua{sv}")) > 0) {
     SharedMonitor monitor;
     if (sd_bus_message_read(m, "u", &monitor.node) < 0) return false;
-    r = readVardict(m, [](const std::string&) { return false; });  // sizes come from PipeWire
+    r = readVardict(m, [&](const std::string& key) {  // sizes come from PipeWire
+      return key == "position" && (monitor.placed = readVariantPair(m, &monitor.x, &monitor.y));
+    });
     if (r < 0 || sd_bus_message_exit_container(m) < 0) return false;
     out->push_back(monitor);
   }
@@ -165,7 +190,10 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
 // The answer for a response code other than 0.
 PortalGrant notGranted(const char* step, int code, const std::string& error) {
   PortalGrant grant;
-  if (code == 1) {
+  if (code == PortalSession::kWithdrawn) {
+    grant.outcome = PortalOutcome::withdrawn;
+    grant.message = std::string("the screen-cast request was withdrawn (") + step + ")";
+  } else if (code == 1) {
     grant.outcome = PortalOutcome::refused;
     grant.message = std::string("the screen-cast request was cancelled (") + step + ")";
   } else {
@@ -178,7 +206,17 @@ PortalGrant notGranted(const char* step, int code, const std::string& error) {
 
 }  // namespace
 
-PortalGrant PortalSession::open(const std::string& restoreToken) {
+PortalGrant PortalSession::open(const std::string& restoreToken, const glue::Wakeup& wake,
+                                const std::function<bool()>& withdrawn) {
+  wake_ = &wake;
+  withdrawn_ = withdrawn;
+  PortalGrant grant = steps(restoreToken);
+  wake_ = nullptr;
+  withdrawn_ = nullptr;
+  return grant;
+}
+
+PortalGrant PortalSession::steps(const std::string& restoreToken) {
   PortalGrant grant;
   std::string error;
   bus_ = openSessionBus(kCallTimeoutUs, &error);
@@ -200,6 +238,12 @@ PortalGrant PortalSession::open(const std::string& restoreToken) {
     return grant;
   }
   portal_ = portal;
+  // A portal that leaves the bus answers none of its requests: their waits end then.
+  const std::string ownerRule = "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" + portal_ + "'";
+  sd_bus_slot* ownerSlot = nullptr;
+  sd_bus_add_match(bus_.get(), &ownerSlot, ownerRule.c_str(), onOwnerChanged, this);
+  ownerWatch_.reset(ownerSlot);
 
   Message results;
   const std::string sessionToken = nextToken();
@@ -297,6 +341,7 @@ void PortalSession::close() {
   }
   closed_ = true;
   closedWatch_.reset();
+  ownerWatch_.reset();
   bus_.reset();
 }
 

@@ -3,7 +3,9 @@
 #include "platform/wayland/wl_session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "base/mutex.h"
@@ -20,18 +22,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
+constexpr auto kAskAgainAfterWithdrawal = std::chrono::seconds(1);  // a stop and start loop asks once a second
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
 constexpr auto kUnreadLinger = std::chrono::seconds(3);
 constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
 constexpr std::uint64_t kNegotiationPollUs = 50'000;
+
+class Watch;
 
 struct State {
   Mutex mu;
   Phase phase GUARDED_BY(mu) = Phase::idle;
   std::string message GUARDED_BY(mu);  // why, when refused or failed
   Clock::time_point failedAt GUARDED_BY(mu);
-  std::vector<SharedDisplay> displays GUARDED_BY(mu);
+  std::optional<Clock::time_point> withdrawnAt GUARDED_BY(mu);
+  std::vector<SharedDisplay> displays GUARDED_BY(mu);  // the main display first
   std::vector<glue::ContentCompletion> waiting GUARDED_BY(mu);
+  std::shared_ptr<Watch> asking GUARDED_BY(mu);  // the session waiting for the portal's answer
 };
 
 // The one state, never freed so late callbacks at exit still find it; any thread.
@@ -55,6 +62,13 @@ class Watch {
   }
   // Wakes the session thread; any thread.
   void wake() { wake_.ring(); }
+  // Gives up the wait for the portal and wakes the session thread; any thread.
+  void withdraw() {
+    withdrawn_ = true;
+    wake();
+  }
+  bool withdrawn() const { return withdrawn_; }
+  const glue::Wakeup& wakeup() const { return wake_; }
   // Why the session cannot go on, or ""; any thread.
   std::string broken() const EXCLUDES(mu_) {
     MutexLock lock(&mu_);
@@ -67,6 +81,7 @@ class Watch {
  private:
   mutable Mutex mu_;
   std::string broken_ GUARDED_BY(mu_);
+  std::atomic<bool> withdrawn_{false};
   const glue::Wakeup wake_;
 };
 
@@ -89,6 +104,7 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
     s.message = message;
     s.displays = std::move(displays);
     if (phase == Phase::failed) s.failedAt = Clock::now();
+    if (phase == Phase::idle) s.withdrawnAt = Clock::now();  // settled idle: withdrawn
     waiting.swap(s.waiting);
   }
   // A start that waited for the grant goes on with the monitors now shared;
@@ -100,7 +116,16 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
       failLater(std::move(completion), message);
     }
   }
-  if (waiting.empty() && phase != Phase::ready) glue::logLine(message);
+  if (waiting.empty() && (phase == Phase::refused || phase == Phase::failed)) glue::logLine(message);
+}
+
+// The index of the main display among `monitors`: the one at the origin
+// when the portal places them, else the first; any thread.
+std::size_t mainMonitor(const std::vector<SharedMonitor>& monitors) {
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    if (monitors[i].placed && monitors[i].x == 0 && monitors[i].y == 0) return i;
+  }
+  return 0;
 }
 
 // A capturer learned its format (`why` empty) or failed; on the loop thread.
@@ -181,15 +206,25 @@ std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<
   }
 }
 
-// The session thread: opens, serves and closes one session.
-void runSession() {
+// The session thread: opens, serves and closes one session, told by `watch`.
+void runSession(const std::shared_ptr<Watch>& watch) {
   common::prepareThisThread("zorsck-portal");
   const std::string tokenPath = restoreTokenPath();
   std::string unusable;  // why the token's file or folder was not used
   PortalSession portal;
-  PortalGrant grant = portal.open(loadRestoreToken(tokenPath, &unusable));
+  PortalGrant grant =
+      portal.open(loadRestoreToken(tokenPath, &unusable), watch->wakeup(), [&watch] { return watch->withdrawn(); });
+  {
+    State& s = state();
+    MutexLock lock(&s.mu);
+    if (s.asking == watch) s.asking.reset();
+  }
   if (!unusable.empty()) glue::logLine(unusable);
-  const auto watch = std::make_shared<Watch>();
+  if (grant.outcome == PortalOutcome::withdrawn) {
+    portal.close();
+    settle(Phase::idle, grant.message, {});
+    return;
+  }
   std::vector<std::shared_ptr<Capturer>> capturers;
   std::string failure = grant.message;
   if (grant.outcome == PortalOutcome::granted) {
@@ -210,6 +245,9 @@ void runSession() {
   }
   std::vector<SharedDisplay> displays;
   for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
+  const std::size_t main = mainMonitor(grant.monitors);
+  std::rotate(displays.begin(), displays.begin() + static_cast<std::ptrdiff_t>(main),
+              displays.begin() + static_cast<std::ptrdiff_t>(main) + 1);
   settle(Phase::ready, "", std::move(displays));
 
   const std::string why = serveSession(portal, *watch, capturers);
@@ -238,9 +276,11 @@ void launch(State& s) REQUIRES(s.mu) {
     return;
   }
   s.phase = Phase::pending;
+  s.asking = std::make_shared<Watch>();
   try {
-    std::thread(runSession).detach();
+    std::thread(runSession, s.asking).detach();
   } catch (const std::system_error& e) {
+    s.asking.reset();
     s.phase = Phase::failed;
     s.failedAt = Clock::now();
     s.message = std::string("cannot start the screen-cast thread: ") + e.what();
@@ -254,19 +294,24 @@ bool sessionAvailable() {
   MutexLock lock(&s.mu);
   switch (s.phase) {
     case Phase::idle:
-      launch(s);
-      return s.phase == Phase::pending;
+      // Only a start asks the portal; a backend that cannot load says so now.
+      if (!waylandLoadFailure().empty()) launch(s);
+      return s.phase != Phase::refused;
     case Phase::pending:
     case Phase::ready:
       return true;
     case Phase::refused:
       return false;
     case Phase::failed:
-      if (Clock::now() - s.failedAt < kRetryAfterFailure) return false;
-      launch(s);
-      return s.phase == Phase::pending;
+      return Clock::now() - s.failedAt >= kRetryAfterFailure;
   }
   return false;
+}
+
+void withdrawPendingSession() {
+  State& s = state();
+  MutexLock lock(&s.mu);
+  if (s.phase == Phase::pending && s.asking) s.asking->withdraw();
 }
 
 Phase sessionDisplays(std::vector<SharedDisplay>* displays) {
@@ -280,7 +325,17 @@ void whenSettled(glue::ContentCompletion completion) {
   State& s = state();
   MutexLock lock(&s.mu);
   switch (s.phase) {
+    case Phase::failed:
+      if (Clock::now() - s.failedAt < kRetryAfterFailure) {
+        failLater(std::move(completion), s.message);
+        return;
+      }
+      [[fallthrough]];  // due to be tried again
     case Phase::idle:
+      if (s.withdrawnAt && Clock::now() - *s.withdrawnAt < kAskAgainAfterWithdrawal) {
+        failLater(std::move(completion), "the screen-cast request was withdrawn a moment ago; asking again shortly");
+        return;
+      }
       launch(s);
       if (s.phase != Phase::pending) {
         failLater(std::move(completion), s.message);
@@ -292,7 +347,6 @@ void whenSettled(glue::ContentCompletion completion) {
       s.waiting.push_back(std::move(completion));
       return;
     case Phase::refused:
-    case Phase::failed:
       failLater(std::move(completion), s.message);
       return;
     case Phase::ready: {

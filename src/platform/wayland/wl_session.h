@@ -1,8 +1,9 @@
-// The process's screen-cast session: asked for in the background at the first
-// use, never waited for by a host call. Pending, it lets crops answer "no
-// frame yet"; refused, capture is unavailable for the rest of the process;
-// failed, it is tried again a few seconds later; closed, the next use opens a
-// new one with the saved restore token.
+// The process's screen-cast session: asked for in the background by the first
+// start of a stream, never waited for by a host call. Pending, it lets crops
+// answer "no frame yet"; withdrawn by a stop, the next start asks anew;
+// refused, capture is unavailable for the rest of the process; failed, it is
+// tried again a few seconds later; closed, the next use opens a new one with
+// the saved restore token.
 #pragma once
 
 #include <memory>
@@ -17,23 +18,31 @@ namespace zorsck::wayland {
 enum class Phase { idle, pending, ready, refused, failed };
 
 // A shared monitor as a display: its identifier (1, 2, ... in the portal's
-// order, stable while the session lives) and its stream.
+// order, stable while the session lives) and its stream. The main display
+// (display 0) is the monitor at the desktop's origin when the portal gives
+// places, else the first it lists; it is listed first.
 struct SharedDisplay {
   platform::DisplayId id = 0;
   VideoFormat format;
   std::shared_ptr<Capturer> capturer;
 };
 
-// True when capture is possible or being asked for, starting the session or
-// a due retry; any thread, never waits.
+// True unless capture was refused, or failed and is not due to be tried
+// again; any thread, never waits and never asks the portal (a listing does).
 bool sessionAvailable();
 
 // The phase and, when ready, the displays; any thread.
 Phase sessionDisplays(std::vector<SharedDisplay>* displays);
 
+// Ends the wait for the portal's answer, when one is pending: the portal's
+// request and its dialog are closed, those who waited for the displays get
+// an error, and the next use asks anew; any thread, never waits.
+void withdrawPendingSession();
+
 // Lists the displays once the session is settled: at once when it is ready;
-// an error when it is refused or failed, or when it was still pending (the
-// caller measured displays that were not known yet); any thread.
+// an error when it is refused or failed (not yet due to be tried again), or
+// when it was still pending (the caller measured displays that were not known
+// yet). Starts the session when there is none, or a due retry; any thread.
 void whenSettled(glue::ContentCompletion completion);
 
 }  // namespace zorsck::wayland
