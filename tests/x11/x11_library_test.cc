@@ -180,7 +180,7 @@ TEST_F(X11Library, OneLibraryMissingLeavesX11UnavailableWithOneLineNamingIt) {
     const FirstCalls calls = firstCalls(c.soname, c.asOther, "ZOR_SCK_BACKEND=x11", 0, 0, 8, 8);
     EXPECT_EQ(calls.answers, "-1 -1 -1 -1 -1 -1 -1 -1 / -1") << c.soname;
     EXPECT_EQ(calls.status, 0) << calls.log;
-    EXPECT_EQ(timesIn(calls.log, std::string("X11 capture is unavailable: ") + c.soname), 1) << calls.log;
+    EXPECT_EQ(timesIn(calls.log, std::string("[zorsck] X11 capture is unavailable: ") + c.soname), 1) << calls.log;
   }
 }
 
