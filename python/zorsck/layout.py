@@ -197,14 +197,11 @@ def backend_is_x11(path):
 
 
 def backend_is_wayland(path):
-    """Whether the library at `path` reads a Wayland desktop through its portal (as the
-    library chooses it, but without asking the session bus whether the portal is there)."""
-    if "zorsck-sim" in os.path.basename(path or "") or sys.platform == "darwin":
+    """Whether the library at `path` reads a Wayland desktop through its portal (as the library
+    chooses, but without asking the session bus whether the portal answers)."""
+    if "zorsck-sim" in os.path.basename(path or "") or sys.platform == "darwin" or backend_is_x11(path):
         return False
-    chosen = os.environ.get("ZOR_SCK_BACKEND", "")
-    if chosen in ("x11", "wayland"):
-        return chosen == "wayland"
-    return bool(os.environ.get("WAYLAND_DISPLAY")) or os.environ.get("XDG_SESSION_TYPE") == "wayland"
+    return os.environ.get("ZOR_SCK_BACKEND", "") in ("", "wayland")
 
 
 def displays(screen=None):
