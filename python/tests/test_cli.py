@@ -12,8 +12,8 @@ import numpy as np
 import pytest
 
 import zorsck
-from test_zorsck import expected, stub  # noqa: F401 (a fixture)
-from zorsck import cli
+from test_zorsck import expected, one_stream, stub  # noqa: F401 (fixtures)
+from zorsck import cli, mss
 from zorsck.layout import Display
 
 PYTHON = os.path.dirname(zorsck.__path__[0])
@@ -125,3 +125,25 @@ def test_watch_keeps_a_still_screens_stream_from_its_idle_stop(monkeypatch, caps
     assert cli.main(["watch"]) == 0
     assert max(b - a for a, b in zip(crops, crops[1:] + [30])) < 5  # the library stops after 5 idle seconds
     assert len(capsys.readouterr().out.splitlines()) == 30  # piped: a line a second
+
+
+def test_wayland_lists_each_monitor_and_names_one_without_switching_through_the_rest(
+        tmp_path, monkeypatch, capsys, one_stream):
+    monkeypatch.setenv("ZOR_SCK_BACKEND", "wayland")
+    lib = one_stream({2: (64, 48), 1: (32, 16)})  # the main display is the portal's second
+    asked, crop = [], lib.zor_sck_crop
+    lib.zor_sck_crop = lambda display, *a: asked.append(display) or crop(display, *a)
+    assert cli.main(["displays"]) == 0
+    assert capsys.readouterr().out == ("id  size   place  screen  primary\n0   64x48  +0+0   0       yes\n"
+                                       "1   32x16  ?      0\n2   64x48  ?      0\n")
+    assert max(asked) == 3  # listing ends at the first id refused
+    for display, pixel in ((1, 1), (0, 2)):
+        asked.clear()
+        assert cli.main(["shot", "-d", str(display), "-r", "30,14,2,2", "-o", str(tmp_path / "s.png")]) == 0
+        assert set(asked) == {display} and (png_pixels(tmp_path / "s.png") == pixel).all()
+    assert cli.main(["shot", "-d", "3"]) == 2 and "no display 3" in capsys.readouterr().err
+    with mss.mss() as sct:  # a row of the displays, main first; monitor 0 the main one again after another
+        assert [(m["left"], m["width"]) for m in sct.monitors] == [(0, 64), (64, 32), (96, 64)]
+        assert [set(sct.grab(sct.monitors[i]).raw[::4]) for i in (1, 0)] == [{1}, {2}]
+        with pytest.raises(mss.ScreenShotError, match="not on one monitor"):
+            sct.grab({"left": 60, "top": 0, "width": 8, "height": 1})

@@ -230,10 +230,10 @@ def test_mss_composes_the_screen_from_its_monitors():
 
 
 class OneStream:
-    """A stand-in with the library's one stream: a crop with none starts one for its display,
-    whose frames come after `delay` more crops; a crop of another display answers 2, and an
-    ensure of another display stops a running stream (not a starting one). Pixels are filled
-    with the display's id."""
+    """A stand-in with the library's one stream: a crop with none starts one for its display
+    (display 0: the first of `sizes`), whose frames come after `delay` more crops; a crop of
+    another display, or of one not in `sizes`, answers 2, and an ensure of another display
+    stops a running stream (not a starting one). Pixels are filled with the display's id."""
 
     def __init__(self, sizes, delay=2):
         self.sizes, self.delay = sizes, delay
@@ -251,7 +251,7 @@ class OneStream:
             if not self.inside(display or self.display or next(iter(self.sizes)), x, y, w, h):
                 return 2
             if self.display is None:
-                self.display, self.wait = display, self.delay
+                self.display, self.wait = display or next(iter(self.sizes)), self.delay
             if self.wait:
                 self.wait -= 1
                 return 1
@@ -267,7 +267,7 @@ class OneStream:
             return self.fill(out, w, h, seq_out) if self.inside(self.display, x, y, w, h) else 2
 
     def inside(self, display, x, y, w, h):
-        width, height = self.sizes[display]
+        width, height = self.sizes.get(display, (0, 0))
         return 0 <= x and 0 <= y and x + w <= width and y + h <= height
 
     def fill(self, out, w, h, seq):

@@ -93,14 +93,16 @@ def listed_displays():
 
 
 def find_display(ident):
-    """The Display `ident` names (0: the main one, listed first); Failure when there is none."""
-    found = listed_displays()
-    if ident == 0:
-        return found[0]
-    for d in found:
-        if d.id == ident:
-            return d
-    raise Failure(f"no display {ident} (`zorsck displays` lists them)", USAGE)
+    """The Display `ident` names (0: the main one); Failure when there is none."""
+    try:
+        found = layout.display(ident)
+    except ZorsckError as e:
+        raise Failure(str(e), UNAVAILABLE) from None
+    if found is None and ident == 0:
+        raise Failure("no display to capture", UNAVAILABLE)
+    if found is None:
+        raise Failure(f"no display {ident} (`zorsck displays` lists them)", USAGE)
+    return found
 
 
 def region(display, rect):
@@ -154,7 +156,8 @@ def displays(_options):
     """Prints the displays, one a line."""
     found = listed_displays()
     rows = [("id", "size", "place", "screen", "primary")] + [
-        (str(d.id), f"{d.width}x{d.height}", f"{d.x:+d}{d.y:+d}", str(d.screen), "yes" if d.primary else "")
+        (str(d.id), f"{d.width}x{d.height}", "?" if d.x is None else f"{d.x:+d}{d.y:+d}", str(d.screen),
+         "yes" if d.primary else "")
         for d in found]
     widths = [max(len(row[i]) for row in rows) for i in range(5)]
     for row in rows:

@@ -4,8 +4,11 @@ On X11 the ids are computed exactly as src/platform/x11/x11_monitors.cc does:
 (screen << 29) | (monitor name atom & (2**29 - 1)), or (screen << 29) | 1 for a
 screen's root window (RandR older than 1.5, no monitors listed, or a name atom
 of 0). The two must change together. Elsewhere (the simulated library, Wayland,
-no X server) the layout is one display, id 0, at (0, 0), whose size is found by
-cropping single pixels: the library answers "not servable" past the edge.
+no X server) display 0 is the main display, at (0, 0), whose size is found by
+cropping single pixels: the library answers "not servable" past the edge. On
+Wayland the backend also serves ids 1, 2, ... (one per monitor the portal shares,
+in its order; the main display is one of them too), found the same way up to the
+first id it refuses; their places on the desktop are unknown (x and y None).
 """
 import collections
 import ctypes
@@ -17,6 +20,7 @@ import sys
 Display = collections.namedtuple("Display", "id screen x y width height primary")
 SCREEN_SHIFT = 29
 ATOM_MASK = (1 << SCREEN_SHIFT) - 1
+MAX_PROBED = 16  # Wayland ids 1.. probed at most: each probe starts a stream
 
 
 class _Iter(ctypes.Structure):
@@ -126,8 +130,9 @@ def _screen_monitors(xcb, randr, free, conn, root, index):
 
 
 def probed_display(screen):
-    """The one display that `screen` (a Screen of display 0) serves, its size found by
-    cropping single pixels until the library answers that they lie outside."""
+    """The display that `screen` serves, its size found by cropping single pixels until the
+    library answers that they lie outside; None when it serves none. Display 0 is the main
+    one, at the desktop's origin; another id's place is unknown (x and y None)."""
     from .errors import NotServable
     from .screen import Pixels, target
     pixel = Pixels.blank(1, 1)
@@ -153,7 +158,31 @@ def probed_display(screen):
 
     if not inside(0, 0):
         return None
-    return Display(0, 0, 0, 0, extent(True), extent(False), True)
+    main = screen.display == 0
+    place = 0 if main else None
+    return Display(screen.display, 0, place, place, extent(True), extent(False), main)
+
+
+def wayland_displays():
+    """Displays 1, 2, ... of the Wayland backend, up to the first id it does not serve (or
+    whose stream sends no first frame in time). Each probe switches the one stream; at the
+    end it is stopped, so that display 0 names the main display again."""
+    from . import _lib
+    from .errors import FirstFrameTimeout
+    from .screen import Screen
+    found = []
+    try:
+        for ident in range(1, MAX_PROBED + 1):
+            try:
+                probed = probed_display(Screen(ident))
+            except FirstFrameTimeout:
+                probed = None
+            if probed is None:
+                break
+            found.append(probed)
+    finally:
+        _lib.load().zor_sck_stop()
+    return found
 
 
 def backend_is_x11(path):
@@ -167,6 +196,14 @@ def backend_is_x11(path):
     return not os.environ.get("WAYLAND_DISPLAY")
 
 
+def backend_is_wayland(path):
+    """Whether the library at `path` reads a Wayland desktop through its portal (as the library
+    chooses, but without asking the session bus whether the portal answers)."""
+    if "zorsck-sim" in os.path.basename(path or "") or sys.platform == "darwin" or backend_is_x11(path):
+        return False
+    return os.environ.get("ZOR_SCK_BACKEND", "") in ("", "wayland")
+
+
 def displays(screen=None):
     """The displays the loaded library serves (see the module's text)."""
     return desktop(screen)[1]
@@ -174,13 +211,28 @@ def displays(screen=None):
 
 def desktop(screen=None):
     """(root, displays): the whole X screen of $DISPLAY as a Display (its root window) and
-    the displays the loaded library serves; without X the one display is the root too
+    the displays the loaded library serves; without X the main display is the root too
     (None when there is none)."""
     from . import _lib
     from .screen import Screen
-    if backend_is_x11(getattr(_lib.load(), "path", "")):
+    path = getattr(_lib.load(), "path", "")
+    if backend_is_x11(path):
         found = x11_layout()
         if found and found[1]:
             return found
-    found = probed_display(screen or Screen(0))
-    return found, [found] if found else []
+    main = probed_display(screen or Screen(0))
+    if main is None:
+        return None, []
+    return main, [main] + (wayland_displays() if backend_is_wayland(path) else [])
+
+
+def display(ident):
+    """The Display that `ident` names (0: the main one), or None; without X only that id is
+    probed, so that naming one display does not switch the stream through all of them."""
+    from . import _lib
+    from .screen import Screen
+    path = getattr(_lib.load(), "path", "")
+    if not backend_is_x11(path) and (ident == 0 or backend_is_wayland(path)):
+        return probed_display(Screen(ident))
+    found = displays()
+    return next((d for i, d in enumerate(found) if d.id == ident or (ident == 0 and i == 0)), None)

@@ -7,8 +7,12 @@ whole X screen (its root window). A grab inside a monitor is one crop of that
 monitor's stream (the first listed that holds it); any other rectangle of the
 X screen is put together from each monitor it meets, with opaque black where
 no monitor lies (nothing is shown there); one that reaches past the X screen
-raises ScreenShotError. Grabs wait briefly for a frame newer than the call
-(`fresh`), as programs that draw and then grab expect.
+raises ScreenShotError. Under Wayland the places of the displays are unknown:
+monitors[0] is the main display (display 0) and monitors 1, 2, ... are the
+displays 1, 2, ... (the main one among them), set side by side from the left in
+that order, display 0 first, as a row of their own coordinates; a rectangle
+that no one monitor holds raises ScreenShotError. Grabs wait briefly for a
+frame newer than the call (`fresh`), as programs that draw and then grab expect.
 close() leaves the stream running: it stops by itself 5 s after the last grab,
 so code that opens a new MSS per shot does not restart it every time.
 """
@@ -35,6 +39,8 @@ class MSS:
         if display:  # read by the library at its first call in this process only
             os.environ["DISPLAY"] = display.decode() if isinstance(display, bytes) else display
         self._root, self._layout = None, None  # the X screen and the displays behind `monitors`
+        self._main = None  # monitors[0] when it is not the whole screen: Wayland's main display
+        self._last = None  # the display id of the last grab (None: none since the listing)
         self._screens = {}  # display id -> Screen
 
     def __enter__(self):
@@ -48,9 +54,13 @@ class MSS:
         self._screens.clear()
 
     def _screen(self, ident):
-        """The Screen of a display id, made on first use."""
+        """The Screen of a display id, made on first use. Display 0 names whichever display
+        the stream shows: after a grab of another one, its stream is stopped first."""
         if ident not in self._screens:
             self._screens[ident] = Screen(ident)
+        if self._main and ident == 0 and self._last not in (None, 0):
+            self._screens[ident].stop()
+        self._last = ident
         return self._screens[ident]
 
     def _displays(self):
@@ -60,6 +70,10 @@ class MSS:
                 root, found = layout.desktop()
             except ZorsckError as e:
                 raise ScreenShotError(f"cannot list the monitors: {e}", {"error": e}) from e
+            if any(d.x is None for d in found):  # Wayland: a row of the displays, main first
+                found = [d._replace(x=sum(e.width for e in found[:i]), y=0) for i, d in enumerate(found)]
+                self._main = found[0]
+                root = root._replace(width=sum(d.width for d in found), height=max(d.height for d in found))
             self._root, self._layout = root, [d for d in found if root and d.screen == root.screen]
         if not self._layout:
             raise ScreenShotError("no monitor found")
@@ -67,9 +81,10 @@ class MSS:
 
     @property
     def monitors(self):
-        """[the whole X screen, monitor 1, monitor 2, ...] as dicts of left, top, width, height."""
+        """[the whole X screen (Wayland: the main display), monitor 1, monitor 2, ...] as dicts of
+        left, top, width, height."""
         displays = self._displays()
-        shown = [self._root] + displays
+        shown = [self._main or self._root] + displays[1 if self._main else 0:]
         return [{"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in shown]
 
     def grab(self, monitor):
@@ -97,6 +112,9 @@ class MSS:
                 d = whole[0][0]
                 data = Pixels.blank(width, height)
                 self._screen(d.id).grab_into(data, left - d.x, top - d.y, fresh=self.fresh)
+            elif self._main:
+                raise ScreenShotError(f"{width}x{height} at ({left}, {top}) is not on one monitor: "
+                                      f"under Wayland their places are unknown")
             else:
                 data = self._compose(parts, left, top, width, height)
         except ZorsckError as e:
