@@ -54,6 +54,12 @@ struct Forgery {
   std::function<std::string()> send;
 };
 
+// The most library threads ("zorsck", "zorsck-...") a crop loop may keep
+// running, and the most the idle stop may leave; 0 states none.
+struct ThreadBudget {
+  int streaming = 0, idle = 0;
+};
+
 // What a backend provides to the matrix. Every member is called on the test thread.
 class Rig {
  public:
@@ -90,6 +96,8 @@ class Rig {
   // yet; "" when it is expected to hold. The case is then reported skipped
   // with that reason, never passed. Before start().
   virtual std::string knownFault(const std::string& /*scenario*/) const { return ""; }
+  // The threads the backend may run; the Threads case is skipped while none is stated.
+  virtual ThreadBudget threadBudget() const { return {}; }
 };
 
 // The rig of the backend this executable tests.
