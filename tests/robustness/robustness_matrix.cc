@@ -9,7 +9,7 @@
 // | Geometry          | never 0 with pixels of another place; new geometry after one restart   |
 // | HostileStateFiles | nothing written outside the state directory; capture works              |
 // | ForgedMessages    | no effect on the stream                                                 |
-// | Threads           | a 64x64 crop loop within the rig's thread budget, frames never wake the loop; idle budget after the idle stop |
+// | Threads           | a 64x64 crop loop within the rig's thread budget; idle budget after the idle stop |
 #include "robustness_matrix.h"
 
 #include <dirent.h>
@@ -28,6 +28,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/library_threads.h"
 #include "support/stderr_capture.h"
 #include "zorsck.h"
 
@@ -129,30 +130,6 @@ Resources resources() {
     if (line.rfind("RssAnon:", 0) == 0) r.residentKb = std::atol(line.c_str() + 8);
   }
   return r;
-}
-
-// The library's threads ("zorsck" and "zorsck-..."; test programs are
-// "zorsck_...") and how often its loop thread "zorsck" went to sleep; test thread.
-struct LibraryThreads {
-  int count = 0;
-  long loopSleeps = 0;
-};
-LibraryThreads libraryThreads() {
-  LibraryThreads t;
-  DIR* tasks = ::opendir("/proc/self/task");
-  while (const dirent* e = tasks != nullptr ? ::readdir(tasks) : nullptr) {
-    const std::string dir = "/proc/self/task/" + std::string(e->d_name);
-    std::string name;
-    std::getline(std::ifstream(dir + "/comm"), name);
-    t.count += name == "zorsck" || name.rfind("zorsck-", 0) == 0;
-    if (name != "zorsck") continue;
-    std::ifstream status(dir + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) t.loopSleeps = std::atol(line.c_str() + 24);
-    }
-  }
-  if (tasks != nullptr) ::closedir(tasks);
-  return t;
 }
 
 // ---- timed calls ---------------------------------------------------------------
@@ -395,30 +372,20 @@ struct Row {
   void (*run)(Rig&, const Dependency*);
 };
 
-// A crop loop of 64x64 over a changing display stays within the rig's thread
-// budget, its frames reach the output without waking the loop, and the idle
-// stop leaves the idle budget.
+// A 64x64 crop loop over a changing display stays within the rig's thread
+// budget and its frames never wake the loop; the idle stop leaves less.
 void threads(Rig& rig, const Dependency*) {
-  const ThreadBudget budget = rig.threadBudget();
-  if (budget.streaming == 0) GTEST_SKIP() << rig.name() << " states no thread budget yet";
+  const auto [streaming, idle] = rig.threadBudget();
+  if (streaming == 0) GTEST_SKIP() << rig.name() << " states no thread budget yet";
   const Rect r{16, 16, 64, 64};
-  ASSERT_EQ(zor_sck_ensure(0, 60), 0);
-  ASSERT_TRUE(servedWithin(rig, r, 1, 10s));
-  const LibraryThreads before = libraryThreads();
+  ASSERT_TRUE(zor_sck_ensure(0, 60) == 0 && servedWithin(rig, r, 1, 10s));  // ensure arms the idle stop
+  long sleptBefore = 0, slept = 0;
+  test::libraryThreads(&sleptBefore);
   const std::uint64_t firstSeq = zor_sck_seq();
-  for (int generation = 2; generation <= 41; ++generation) {
-    ASSERT_EQ(rig.paint(generation), "");
-    ASSERT_TRUE(servedWithin(rig, r, generation, 5s));
-  }
-  const LibraryThreads streaming = libraryThreads();
-  const long frames = static_cast<long>(zor_sck_seq() - firstSeq);
-  EXPECT_LE(streaming.count, budget.streaming);
-  EXPECT_LT(streaming.loopSleeps - before.loopSleeps, frames / 4) << "over " << frames << " frames";
-  LibraryThreads idle;
-  waitUntil([&] { return (idle = libraryThreads()).count <= budget.idle; }, 12s);
-  EXPECT_LE(idle.count, budget.idle) << "after the idle stop";
-  std::printf("[ measured ] threads %d streaming, %d idle; the loop slept %ld times over %ld frames\n", streaming.count,
-              idle.count, streaming.loopSleeps - before.loopSleeps, frames);
+  for (int g = 2; g <= 41; ++g) ASSERT_TRUE(rig.paint(g).empty() && servedWithin(rig, r, g, 5s)) << "generation " << g;
+  EXPECT_LE(test::libraryThreads(&slept), streaming);
+  EXPECT_LT(slept - sleptBefore, static_cast<long>(zor_sck_seq() - firstSeq) / 4) << "loop sleeps per 4 frames";
+  EXPECT_TRUE(waitUntil([&] { return test::libraryThreads() <= idle; }, 12s)) << "after the idle stop";
 }
 
 constexpr Row kRows[] = {

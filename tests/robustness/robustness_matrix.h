@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorsck::matrix {
@@ -52,12 +53,6 @@ struct StatePath {
 struct Forgery {
   std::string name;
   std::function<std::string()> send;
-};
-
-// The most library threads ("zorsck", "zorsck-...") a crop loop may keep
-// running, and the most the idle stop may leave; 0 states none.
-struct ThreadBudget {
-  int streaming = 0, idle = 0;
 };
 
 // What a backend provides to the matrix. Every member is called on the test thread.
@@ -96,8 +91,9 @@ class Rig {
   // yet; "" when it is expected to hold. The case is then reported skipped
   // with that reason, never passed. Before start().
   virtual std::string knownFault(const std::string& /*scenario*/) const { return ""; }
-  // The threads the backend may run; the Threads case is skipped while none is stated.
-  virtual ThreadBudget threadBudget() const { return {}; }
+  // The most library threads while a crop loop runs and after the idle
+  // stop; {0, 0} states none and the Threads case is skipped.
+  virtual std::pair<int, int> threadBudget() const { return {0, 0}; }
 };
 
 // The rig of the backend this executable tests.

@@ -43,7 +43,7 @@ class X11Rig : public Rig {
   std::vector<Size> sizes() const override { return {kFirst, kSecond}; }
 
   // The loop and a stream's capture thread; the loop alone once idle.
-  ThreadBudget threadBudget() const override { return {2, 1}; }
+  std::pair<int, int> threadBudget() const override { return {2, 1}; }
 
   std::string resize(const Size& size, int generation) override {
     const xvfb::Connection conn(server_->display());
