@@ -118,14 +118,19 @@ class Loop {
     prepareThisThread("zorsck");
     std::vector<pollfd> fds;
     for (;;) {
+      {
+        MutexLock lock(&mu_);
+        rung_ = false;  // a wake from here on is seen below, or rings the pipe
+      }
       const std::optional<std::int64_t> due = fireDueTimers();
       Task task;
       {
         MutexLock lock(&mu_);
-        rung_ = false;
         if (!tasks_.empty()) {
           task = std::move(tasks_.front());
           tasks_.pop_front();
+        } else if (rung_) {
+          continue;
         } else {
           sleeping_ = true;
           fds.assign(1, pollfd{pipe_[0], POLLIN, 0});
@@ -147,10 +152,6 @@ class Loop {
     if (due) {
       const std::int64_t left = std::max<std::int64_t>(*due - steadyNs(), 0);
       timeoutMs = static_cast<int>(std::min<std::int64_t>((left + 999'999) / 1'000'000, 60'000));
-    }
-    {
-      MutexLock lock(&mu_);
-      if (rung_) timeoutMs = 0;  // something came after the look
     }
     const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
     MutexLock lock(&mu_);
