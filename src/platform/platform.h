@@ -11,8 +11,10 @@
 // Threading rules every backend keeps:
 //  - completions (content query, capture start, configuration update, capture
 //    stop) are called exactly once, later, and never on the calling thread;
-//  - sample buffers reach a StreamOutput on the serial queue given to
-//    addStreamOutput, one at a time; stop notices come on a platform thread;
+//  - sample buffers reach a StreamOutput as tasks of the serial queue given
+//    to addStreamOutput: on that queue, or in place on the thread that
+//    received the frame, one at a time and never beside another of its
+//    tasks; stop notices come on a platform thread;
 //  - runAsync tasks run on a shared executor, never on the calling thread.
 #pragma once
 
@@ -235,7 +237,7 @@ using StreamRef = std::shared_ptr<Stream>;
 class StreamOutput {
  public:
   virtual ~StreamOutput() = default;
-  // One delivered sample, on the sample-handler queue, one at a time.
+  // One delivered sample, as a task of the sample-handler queue, one at a time.
   virtual void didOutputSampleBuffer(const Stream* stream, const SampleBuffer& sample,
                                      OutputType type) = 0;
   // The platform ended the stream with `error`, on a thread of its choosing.

@@ -10,6 +10,7 @@
 #include "intake/output.h"
 #include "stream/idle_timer.h"
 #include "stream/stream_stop.h"
+#include "support/library_threads.h"
 #include "support/test_support.h"
 #include "zorsck.h"
 
@@ -260,9 +261,11 @@ TEST_F(Lifecycle, IdleStopComesAtTheFirstTickMoreThanFiveSecondsAfterTheLastCall
   StderrCapture capture;
   sim::advance(5.0);  // idle exactly 5 s at the tick: nothing yet
   EXPECT_EQ(snapshot().state, kStreamRunning);
+  EXPECT_LE(libraryThreads(), 2);  // frames, ticks and completions share one loop
   sim::advance(1.0);
   EXPECT_EQ(snapshot().state, kNoStream);
   EXPECT_EQ(sim::runningStreamCount(), 0);
+  EXPECT_LE(libraryThreads(), 1);
   EXPECT_EQ(capture.lines(), std::vector<std::string>{"[zorsck] stream stopped (idle)"});
   EXPECT_EQ(sim::timerCount(), 1);
 }

@@ -9,6 +9,7 @@
 // | Geometry          | never 0 with pixels of another place; new geometry after one restart   |
 // | HostileStateFiles | nothing written outside the state directory; capture works              |
 // | ForgedMessages    | no effect on the stream                                                 |
+// | Threads           | a 64x64 crop loop within the rig's thread budget; idle budget after the idle stop |
 #include "robustness_matrix.h"
 
 #include <dirent.h>
@@ -27,6 +28,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/library_threads.h"
 #include "support/stderr_capture.h"
 #include "zorsck.h"
 
@@ -370,6 +372,22 @@ struct Row {
   void (*run)(Rig&, const Dependency*);
 };
 
+// A 64x64 crop loop over a changing display stays within the rig's thread
+// budget and its frames never wake the loop; the idle stop leaves less.
+void threads(Rig& rig, const Dependency*) {
+  const std::pair<int, int> budget = rig.threadBudget();  // streaming, idle
+  if (budget.first == 0) GTEST_SKIP() << rig.name() << " states no thread budget yet";
+  const Rect r{16, 16, 64, 64};
+  ASSERT_TRUE(zor_sck_ensure(0, 60) == 0 && servedWithin(rig, r, 1, 10s));  // ensure arms the idle stop
+  long sleptBefore = 0, slept = 0;
+  test::libraryThreads(&sleptBefore);
+  const std::uint64_t firstSeq = zor_sck_seq();
+  for (int g = 2; g <= 41; ++g) ASSERT_TRUE(rig.paint(g).empty() && servedWithin(rig, r, g, 5s)) << "generation " << g;
+  EXPECT_LE(test::libraryThreads(&slept), budget.first);
+  EXPECT_LT(slept - sleptBefore, static_cast<long>(zor_sck_seq() - firstSeq) / 4) << "loop sleeps per 4 frames";
+  EXPECT_TRUE(waitUntil([&] { return test::libraryThreads() <= budget.second; }, 12s)) << "after the idle stop";
+}
+
 constexpr Row kRows[] = {
     {"Cycles", false, cycles},
     {"Stopped", true, stopped},
@@ -377,6 +395,7 @@ constexpr Row kRows[] = {
     {"Geometry", false, geometry},
     {"HostileStateFiles", false, hostileStateFiles},
     {"ForgedMessages", false, forgedMessages},
+    {"Threads", false, threads},
 };
 
 struct Case {

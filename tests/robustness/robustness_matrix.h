@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorsck::matrix {
@@ -90,6 +91,9 @@ class Rig {
   // yet; "" when it is expected to hold. The case is then reported skipped
   // with that reason, never passed. Before start().
   virtual std::string knownFault(const std::string& /*scenario*/) const { return ""; }
+  // The most library threads while a crop loop runs and after the idle
+  // stop; {0, 0} states none and the Threads case is skipped.
+  virtual std::pair<int, int> threadBudget() const { return {0, 0}; }
 };
 
 // The rig of the backend this executable tests.

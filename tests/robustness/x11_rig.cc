@@ -42,6 +42,9 @@ class X11Rig : public Rig {
 
   std::vector<Size> sizes() const override { return {kFirst, kSecond}; }
 
+  // The loop and a stream's capture thread; the loop alone once idle.
+  std::pair<int, int> threadBudget() const override { return {2, 1}; }
+
   std::string resize(const Size& size, int generation) override {
     const xvfb::Connection conn(server_->display());
     const std::string failure = xvfb::setScreenMode(conn, 0, size.width, size.height);

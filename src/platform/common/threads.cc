@@ -1,12 +1,24 @@
-// Task queues on plain threads, the executors of asynchronous work and callbacks.
+// The loop thread, which runs every queued task and fires the timers, and the
+// worker for work that may block.
 #include "platform/common/threads.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <deque>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "platform/common/timers.h"
 
 namespace zorsck::common {
 namespace {
@@ -14,16 +26,200 @@ namespace {
 std::atomic<Control*> gControl{nullptr};
 thread_local bool tBackendThread = false;
 
-// The executors, never freed: work may still be posted while the process exits.
-TaskQueue& workers() {
-  static auto* q = new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-async", 4));
-  return **q;
+// A task with the queue it belongs to (none for callbacks and asynchronous work).
+struct Task {
+  std::shared_ptr<TaskQueue> queue;
+  std::function<void()> run;
+  bool counted = false;
+};
+
+// Makes a task, reporting a counted one to the control; any thread.
+Task makeTask(std::shared_ptr<TaskQueue> queue, std::function<void()> run, bool counted) {
+  Control* c = counted ? control() : nullptr;
+  if (c != nullptr) c->taskQueued();
+  return Task{std::move(queue), std::move(run), c != nullptr};
 }
 
-TaskQueue& callbacks() {
-  static auto* q =
-      new std::shared_ptr<TaskQueue>(std::make_shared<TaskQueue>("zorsck-callback", 1));
-  return **q;
+}  // namespace
+
+// Every queued task in one FIFO, run on one thread that also fires the timers
+// on the real clock and watches file descriptors; never freed.
+class Loop {
+ public:
+  // Runs `task`, holding its queue's serial lock if it has a queue, and lets go
+  // of what it captured before it counts as done; loop or worker thread.
+  static void runTask(Task& task) {
+    if (task.queue) {
+      MutexLock hold(&task.queue->serial_);
+      task.run();
+      task.run = nullptr;
+    } else {
+      task.run();
+      task.run = nullptr;
+    }
+    if (task.counted) control()->taskFinished();
+  }
+
+  // Queues `task`, starting the thread at the first need; any thread.
+  void post(Task task) EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    tasks_.push_back(std::move(task));
+    wakeLocked();
+  }
+  // Runs `task` on the loop once `fd` is readable; any thread.
+  void watch(int fd, std::function<void()> task) EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    watches_.push_back(Watch{fd, std::move(task)});
+    wakeLocked();
+  }
+  // Has the loop look at the timers again; any thread.
+  void wake() EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    wakeLocked();
+  }
+
+ private:
+  struct Watch {
+    int fd = -1;
+    std::function<void()> run;
+  };
+
+  // Starts the thread if it is not running, else makes it look again; any thread.
+  void wakeLocked() REQUIRES(mu_) {
+    rung_ = true;
+    if (!started_) start();
+    if (sleeping_ && !signalled_ && pipe_[1] >= 0) {
+      const char one = 1;
+      signalled_ = ::write(pipe_[1], &one, 1) == 1;
+    }
+  }
+
+  // Makes the wake pipe and the thread; a failure leaves it for the next wake; any thread.
+  void start() REQUIRES(mu_) {
+    if (pipe_[0] < 0) {
+      int fds[2];
+      if (::pipe(fds) != 0) return;
+      for (int fd : fds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, O_NONBLOCK);
+      }
+      pipe_[0] = fds[0];
+      pipe_[1] = fds[1];
+    }
+    try {
+      std::thread([this] { serve(); }).detach();  // lives for the process
+      started_ = true;
+    } catch (const std::system_error&) {
+    }
+  }
+
+  // Runs tasks, fires timers and waits for the next of either; loop thread.
+  [[noreturn]] void serve() EXCLUDES(mu_) {
+    prepareThisThread("zorsck");
+    std::vector<pollfd> fds;
+    for (;;) {
+      {
+        MutexLock lock(&mu_);
+        rung_ = false;  // a wake from here on is seen below, or rings the pipe
+      }
+      const std::optional<std::int64_t> due = fireDueTimers();
+      Task task;
+      {
+        MutexLock lock(&mu_);
+        if (!tasks_.empty()) {
+          task = std::move(tasks_.front());
+          tasks_.pop_front();
+        } else if (rung_) {
+          continue;
+        } else {
+          sleeping_ = true;
+          fds.assign(1, pollfd{pipe_[0], POLLIN, 0});
+          for (const Watch& w : watches_) fds.push_back(pollfd{w.fd, POLLIN, 0});
+        }
+      }
+      if (task.run) {
+        runTask(task);
+        continue;
+      }
+      sleep(fds, due);
+    }
+  }
+
+  // Waits until a wake, a watched descriptor or `due`, and queues the watches
+  // that fired; loop thread.
+  void sleep(std::vector<pollfd>& fds, std::optional<std::int64_t> due) EXCLUDES(mu_) {
+    int timeoutMs = -1;
+    if (due) {
+      const std::int64_t left = std::max<std::int64_t>(*due - steadyNs(), 0);
+      timeoutMs = static_cast<int>(std::min<std::int64_t>((left + 999'999) / 1'000'000, 60'000));
+    }
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    MutexLock lock(&mu_);
+    sleeping_ = false;
+    if (signalled_) {
+      char drain[16];
+      while (::read(pipe_[0], drain, sizeof drain) > 0) {
+      }
+      signalled_ = false;
+    }
+    if (ready <= 0) return;
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      const auto w = std::find_if(watches_.begin(), watches_.end(),
+                                  [&](const Watch& x) { return x.fd == fds[i].fd; });
+      if (w == watches_.end()) continue;
+      tasks_.push_back(Task{nullptr, std::move(w->run), false});
+      watches_.erase(w);
+    }
+  }
+
+  Mutex mu_;
+  std::deque<Task> tasks_ GUARDED_BY(mu_);
+  std::vector<Watch> watches_ GUARDED_BY(mu_);
+  bool started_ GUARDED_BY(mu_) = false;
+  bool rung_ GUARDED_BY(mu_) = false;       // something to look at since the last look
+  bool sleeping_ GUARDED_BY(mu_) = false;   // the thread is in or entering poll
+  bool signalled_ GUARDED_BY(mu_) = false;  // a byte waits in the pipe
+  int pipe_[2] GUARDED_BY(mu_) = {-1, -1};
+};
+
+namespace {
+
+// The loop, never freed: work may still be posted while the process exits.
+Loop& loop() {
+  static Loop* const l = new Loop;
+  return *l;
+}
+
+// The worker's queue; its thread runs while there is work and then ends.
+struct Worker {
+  Mutex mu;
+  std::deque<Task> tasks GUARDED_BY(mu);
+  bool running GUARDED_BY(mu) = false;
+};
+
+Worker& worker() {
+  static Worker* const w = new Worker;
+  return *w;
+}
+
+// Runs the worker's tasks until there are none; worker thread.
+void serveWorker() {
+  prepareThisThread("zorsck-worker");
+  Worker& w = worker();
+  for (;;) {
+    Task task;
+    {
+      MutexLock lock(&w.mu);
+      if (w.tasks.empty()) {
+        w.running = false;
+        return;
+      }
+      task = std::move(w.tasks.front());
+      w.tasks.pop_front();
+    }
+    Loop::runTask(task);
+  }
 }
 
 }  // namespace
@@ -48,55 +244,31 @@ void prepareThisThread(const std::string& name) {
 bool onBackendThread() { return tBackendThread; }
 
 void TaskQueue::post(std::function<void()> task, bool counted) {
-  Control* c = counted ? control() : nullptr;
-  if (c != nullptr) c->taskQueued();
-  bool spawn = false;
-  {
-    MutexLock lock(&mu_);
-    tasks_.push_back(Task{std::move(task), c != nullptr});
-    if (idle_ == 0 && threads_ < maxThreads_) {
-      ++threads_;
-      spawn = true;
-    }
-  }
-  ready_.notifyAll();
-  // Detached: everything a queue thread touches is heap-held and outlives it.
-  if (spawn) std::thread([self = shared_from_this()] { self->serve(); }).detach();
+  loop().post(makeTask(shared_from_this(), std::move(task), counted));
 }
 
-void TaskQueue::close() {
-  {
-    MutexLock lock(&mu_);
-    closed_ = true;
-  }
-  ready_.notifyAll();
+void runOnCallbackThread(std::function<void()> task) {
+  loop().post(makeTask(nullptr, std::move(task), true));
 }
 
-void TaskQueue::serve() {
-  prepareThisThread(label_);
-  for (;;) {
-    Task task;
-    {
-      MutexLock lock(&mu_);
-      while (tasks_.empty() && !closed_) {
-        ++idle_;
-        ready_.wait(&mu_);
-        --idle_;
-      }
-      if (tasks_.empty()) {
-        --threads_;
-        return;
-      }
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-    }
-    task.run();
-    task.run = nullptr;  // what the task captured goes before it counts as done
-    if (task.counted) control()->taskFinished();
+void runBlocking(std::function<void()> task) {
+  Worker& w = worker();
+  MutexLock lock(&w.mu);
+  w.tasks.push_back(makeTask(nullptr, std::move(task), true));
+  if (w.running) return;
+  try {
+    std::thread(serveWorker).detach();
+    w.running = true;
+  } catch (const std::system_error&) {
+    // Without a thread of its own the work waits on the loop rather than never running.
+    for (Task& t : w.tasks) loop().post(std::move(t));
+    w.tasks.clear();
   }
 }
 
-void runOnCallbackThread(std::function<void()> task) { callbacks().post(std::move(task)); }
+void whenReadable(int fd, std::function<void()> task) { loop().watch(fd, std::move(task)); }
+
+void wakeLoop() { loop().wake(); }
 
 }  // namespace zorsck::common
 
@@ -106,6 +278,6 @@ SerialQueueRef makeSerialQueue(const char* label) {
   return std::make_shared<SerialQueue>(label != nullptr ? label : "");
 }
 
-void runAsync(std::function<void()> task) { common::workers().post(std::move(task)); }
+void runAsync(std::function<void()> task) { common::runOnCallbackThread(std::move(task)); }
 
 }  // namespace zorsck::platform

@@ -1,15 +1,15 @@
-// Threads of the backends without a dispatch library: task queues served by
-// threads started on demand, the serial queue, the shared pool of workers and
-// the single thread of completions and stop notices.
+// Threads of the backends without a dispatch library: one loop thread that
+// runs every serial queue's tasks, the timers' ticks, completions, stop
+// notices and asynchronous work, and watches file descriptors; and one worker,
+// started on demand, for work that may block on a server.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "base/condvar.h"
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "platform/common/control.h"
@@ -24,53 +24,57 @@ void prepareThisThread(const std::string& name);
 // True on a thread readied by prepareThisThread; any thread.
 bool onBackendThread();
 
-// A FIFO of tasks served by up to `maxThreads` threads started on demand; the
-// threads end once the queue is closed and drained.
+// The tasks of one serial queue. They run on the loop thread, one at a time,
+// in the order posted; a backend's frame thread may run one more in place.
 class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
  public:
-  TaskQueue(std::string label, int maxThreads)
-      : label_(std::move(label)), maxThreads_(maxThreads) {}
+  explicit TaskQueue(std::string label) : label_(std::move(label)) {}
   TaskQueue(const TaskQueue&) = delete;
   TaskQueue& operator=(const TaskQueue&) = delete;
 
   // Queues `task` behind everything queued before; a counted task is reported
   // to the control while pending; any thread.
-  void post(std::function<void()> task, bool counted = true) EXCLUDES(mu_);
-  // Lets the threads end once the queue is empty; any thread.
-  void close() EXCLUDES(mu_);
+  void post(std::function<void()> task, bool counted = true);
+  // Runs `task` now on the calling thread as one of this queue's tasks: it
+  // never overlaps another of them. For a backend's frame thread handing a
+  // frame to its output without a hop; never from a task of this queue.
+  template <typename Task>
+  void runInPlace(Task&& task) EXCLUDES(serial_) {
+    MutexLock hold(&serial_);
+    std::forward<Task>(task)();
+  }
   const std::string& label() const { return label_; }
 
  private:
-  struct Task {
-    std::function<void()> run;
-    bool counted = true;
-  };
-  // Runs tasks until the queue is closed and drained; on a queue thread.
-  void serve() EXCLUDES(mu_);
-
+  friend class Loop;
   const std::string label_;
-  const int maxThreads_;
-  Mutex mu_;
-  CondVar ready_;
-  std::deque<Task> tasks_ GUARDED_BY(mu_);
-  int threads_ GUARDED_BY(mu_) = 0;
-  int idle_ GUARDED_BY(mu_) = 0;
-  bool closed_ GUARDED_BY(mu_) = false;
+  Mutex serial_;  // held while one of the queue's tasks runs
 };
 
-// Runs `task` on the single thread of completions and stop notices; any thread.
+// Runs `task` on the loop thread, for completions and stop notices; any thread.
 void runOnCallbackThread(std::function<void()> task);
+
+// Runs `task` on the worker for work that may block on a server (connecting,
+// round trips, writes to a pipe): one thread, started on demand, that ends
+// once it has nothing to do; tasks run in the order posted; any thread.
+void runBlocking(std::function<void()> task);
+
+// Runs `task` once on the loop thread when `fd` is readable or its peer hung
+// up; the caller keeps `fd` open until then (`task` may own it); any thread.
+void whenReadable(int fd, std::function<void()> task);
+
+// Has the loop look at the timers again, starting it at the first need; any thread.
+void wakeLoop();
 
 }  // namespace zorsck::common
 
 namespace zorsck::platform {
 
-// A labelled serial queue: one thread, which ends once the queue is released and drained.
+// A labelled serial queue whose tasks run on the loop thread.
 class SerialQueue {
  public:
   explicit SerialQueue(std::string label)
-      : tasks_(std::make_shared<common::TaskQueue>(std::move(label), 1)) {}
-  ~SerialQueue() { tasks_->close(); }
+      : tasks_(std::make_shared<common::TaskQueue>(std::move(label))) {}
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
 

@@ -1,4 +1,4 @@
-// Timer sources: a registry of the live timers and one thread that fires them on time.
+// Timer sources: a registry of the live timers, fired on time by the loop thread.
 #include "platform/common/timers.h"
 
 #include <algorithm>
@@ -7,11 +7,9 @@
 #include <cmath>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "base/condvar.h"
 #include "base/mutex.h"
 #include "platform/common/threads.h"
 
@@ -41,8 +39,6 @@ namespace {
 struct Registry {
   std::vector<std::shared_ptr<Timer>> timers GUARDED_BY(gTimersMu);  // live ones, oldest first
   std::uint64_t made GUARDED_BY(gTimersMu) = 0;
-  bool threadStarted GUARDED_BY(gTimersMu) = false;
-  CondVar wake;
 };
 
 // The registry, never freed; any thread.
@@ -99,43 +95,6 @@ void postTick(const std::shared_ptr<Timer>& t, bool counted) REQUIRES(gTimersMu)
       counted);
 }
 
-// Fires what is due on the real clock, then sleeps until the next due time; timer thread.
-[[noreturn]] void runTimers() {
-  prepareThisThread("zorsck-timer");
-  Registry& r = registry();
-  MutexLock lock(&gTimersMu);
-  for (;;) {
-    std::optional<std::int64_t> next;
-    const std::int64_t now = steadyNs();
-    for (const auto& t : r.timers) {
-      if (!armed(*t) || manualNow()) continue;  // a manual clock fires through fireNextDue
-      if (t->dueNs <= now) {
-        if (!t->tickQueued) postTick(t, false);  // ticks never pile up behind a busy queue
-        step(*t, now);
-      }
-      if (armed(*t) && (!next || t->dueNs < *next)) next = t->dueNs;
-    }
-    if (!next) {
-      r.wake.wait(&gTimersMu);
-      continue;
-    }
-    r.wake.waitUntil(&gTimersMu,
-                     std::chrono::steady_clock::time_point(
-                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                             std::chrono::nanoseconds(*next))));
-  }
-}
-
-// Starts the timer thread on first need and wakes it; any thread.
-void wakeTimerThread() REQUIRES(gTimersMu) {
-  Registry& r = registry();
-  if (!r.threadStarted) {
-    r.threadStarted = true;
-    std::thread(runTimers).detach();  // lives for the process
-  }
-  r.wake.notifyAll();
-}
-
 }  // namespace
 
 std::int64_t steadyNs() {
@@ -153,6 +112,22 @@ std::int64_t secondsToNs(double seconds) {
 }
 
 int timerSourcesMade() { return gSourcesMade.load(); }
+
+std::optional<std::int64_t> fireDueTimers() {
+  if (manualNow()) return std::nullopt;  // a manual clock fires through fireNextDue
+  MutexLock lock(&gTimersMu);
+  std::optional<std::int64_t> next;
+  const std::int64_t now = steadyNs();
+  for (const auto& t : registry().timers) {
+    if (!armed(*t)) continue;
+    if (t->dueNs <= now) {
+      if (!t->tickQueued) postTick(t, false);  // ticks never pile up behind a busy queue
+      step(*t, now);
+    }
+    if (armed(*t) && (!next || t->dueNs < *next)) next = t->dueNs;
+  }
+  return next;
+}
 
 bool fireNextDue(std::int64_t endNs, const std::function<void(std::int64_t)>& moveClock) {
   MutexLock lock(&gTimersMu);
@@ -173,7 +148,7 @@ void retime(std::int64_t oldNowNs, std::int64_t newNowNs) {
   for (const auto& t : registry().timers) {
     t->dueNs = newNowNs + std::max<std::int64_t>(t->dueNs - oldNowNs, 0);
   }
-  wakeTimerThread();
+  wakeLoop();
 }
 
 }  // namespace zorsck::common
@@ -216,7 +191,7 @@ void scheduleTimer(TimerSource& source, double startSeconds, double intervalSeco
   t.intervalNs = std::isfinite(intervalSeconds) && intervalSeconds > 0
                      ? std::max<std::int64_t>(common::secondsToNs(intervalSeconds), 1)
                      : 0;
-  common::wakeTimerThread();
+  common::wakeLoop();
 }
 
 void setTimerHandler(TimerSource& source, std::function<void()> handler) {
@@ -228,7 +203,7 @@ void setTimerHandler(TimerSource& source, std::function<void()> handler) {
 void resumeTimer(TimerSource& source) {
   MutexLock lock(&common::gTimersMu);
   source.timer().resumed = true;
-  common::wakeTimerThread();
+  common::wakeLoop();
 }
 
 }  // namespace zorsck::platform

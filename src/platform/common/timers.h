@@ -1,11 +1,12 @@
-// Repeating timers of the backends without a dispatch library. One thread
-// fires them on the real clock; under a manual clock (see Control) nothing
-// fires until fireNextDue is called.
+// Repeating timers of the backends without a dispatch library. The loop
+// thread fires them on the real clock; under a manual clock (see Control)
+// nothing fires until fireNextDue is called.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/common/threads.h"
 #include "platform/platform.h"
@@ -27,8 +28,12 @@ int timerSourcesMade();
 // none is due; one thread at a time.
 bool fireNextDue(std::int64_t endNs, const std::function<void(std::int64_t)>& moveClock);
 
+// On the real clock, queues the ticks that are due and returns when the next
+// one is (nothing when none is, or the clock is manual); loop thread.
+std::optional<std::int64_t> fireDueTimers();
+
 // Keeps every timer's distance from now when the clock reading jumps from
-// `oldNowNs` to `newNowNs`, and wakes the timer thread; any thread.
+// `oldNowNs` to `newNowNs`, and wakes the loop; any thread.
 void retime(std::int64_t oldNowNs, std::int64_t newNowNs);
 
 // The real clock (steady) in nanoseconds; any thread.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/common/threads.h"
 #include "platform/linux/backend.h"
 
 namespace zorsck::glue {
@@ -14,8 +15,8 @@ constexpr int kWritableWaitMs = 20;
 }  // namespace
 
 void logLine(const std::string& line) {
-  platform::runAsync([text = "[zorsck] " + line + "\n"] {
-    // A standard error that nobody drains loses the line instead of holding a worker.
+  common::runBlocking([text = "[zorsck] " + line + "\n"] {
+    // A standard error that nobody drains loses the line instead of holding the worker.
     pollfd fd{STDERR_FILENO, POLLOUT, 0};
     int n = 0;
     do {

@@ -1,6 +1,7 @@
 // The capture thread: grabs with MIT-SHM when the stream's rectangle was
 // drawn to (at most once a frame interval), or at the configured pace on a
-// server without DAMAGE, and hands frames to the stream's queue untouched
+// server without DAMAGE, and hands frames to the stream's output in place,
+// as tasks of its queue, untouched
 // (no pass over the pixels: the crop's copy sets alpha, see
 // Frame::alphaUndefined).
 #include "platform/x11/x11_capture.h"
@@ -379,9 +380,11 @@ std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
     buffer->width = plan.frameWidth;
     buffer->height = plan.frameHeight;
     buffer->stride = std::size_t{plan.frameWidth} * 4;
-    queue->post([output, owner, sample = common::Sample{common::frameOf(buffer), presentation, {}}] {
-      // Held for the call, so the stream it names cannot go meanwhile.
-      const std::shared_ptr<const platform::Stream> stream = owner.lock();
+    // Handed over here, as one of the queue's tasks: no hop, no wake-up of another thread.
+    // The stream is held for the call, so the stream it names cannot go meanwhile.
+    const common::Sample sample{common::frameOf(buffer), presentation, {}};
+    const std::shared_ptr<const platform::Stream> stream = owner.lock();
+    queue->runInPlace([&] {
       output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
     });
   }

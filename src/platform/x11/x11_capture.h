@@ -1,5 +1,5 @@
 // A stream's capture: the thread that grabs its source rectangle into a pool
-// of shared-memory frames and hands each to the stream's serial queue.
+// of shared-memory frames and hands each to the stream's output itself.
 #pragma once
 
 #include <memory>

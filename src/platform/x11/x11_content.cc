@@ -30,7 +30,7 @@ class X11Backend : public glue::Backend {
   }
 
   void getShareableContent(glue::ContentCompletion completion) override {
-    platform::runAsync([completion = std::move(completion)] {
+    common::runBlocking([completion = std::move(completion)] {
       std::vector<Monitor> monitors;
       std::string reason;
       if (!refreshMonitors(&monitors, &reason)) {

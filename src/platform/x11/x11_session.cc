@@ -1,19 +1,18 @@
-// The query connection: made by a worker at the first call, replaced once it
-// breaks, and watched by a thread of its own that lists the displays again
-// whenever the server reports a change of their layout; and the displays last
-// listed.
+// The query connection: made by the worker at the first call, replaced once
+// it breaks, and watched by the loop, which has the worker list the displays
+// again whenever the server reports a change of their layout; and the
+// displays last listed. Every round trip on it runs on the worker, so a
+// server that stops answering holds no other thread.
 #include "platform/x11/x11_session.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "base/condvar.h"
 #include "base/mutex.h"
 #include "platform/common/threads.h"
-#include "platform/linux/wakeup.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -24,11 +23,11 @@ constexpr auto kRetryInterval = std::chrono::seconds(1);
 // answered by then (a stopped server) counts as absent until it does.
 constexpr auto kFirstConnectWait = std::chrono::milliseconds(600);
 
-// A working connection with what its watcher needs.
+// A working connection with what its watch needs.
 struct Link {
   Connection conn;
-  glue::Wakeup wake;             // rung when another thread's round trip may have queued events
   std::uint8_t layoutEvents = 0;  // see watchLayout
+  std::atomic<bool> watched{false};  // the loop waits for the connection to become readable
 };
 
 struct Session {
@@ -62,10 +61,16 @@ void keepListed(Session& s, const std::shared_ptr<Link>& link, std::vector<Monit
   if (s.link == link) s.monitors = std::move(monitors);
 }
 
-// Lists the displays again after each layout change the server reports,
-// until the connection breaks; the link's watcher thread.
-void watchLink(const std::shared_ptr<Link>& link) {
-  common::prepareThisThread("zorsck-x11-watch");
+// True while `link` is the session's link; any thread.
+bool isCurrent(Session& s, const std::shared_ptr<Link>& link) EXCLUDES(s.mu) {
+  MutexLock lock(&s.mu);
+  return s.link == link;
+}
+
+// Reads the events waiting on `link`, lists the displays again after a layout
+// change, and has the loop watch for more while the link is the session's and
+// works; worker thread.
+void serviceLink(const std::shared_ptr<Link>& link) {
   xcb_connection_t* c = link->conn.get();
   for (;;) {
     bool changed = false;
@@ -73,26 +78,30 @@ void watchLink(const std::shared_ptr<Link>& link) {
       changed = changed || isLayoutChange(*event, link->layoutEvents);
       std::free(event);
     }
-    if (!link->conn.ok()) return;
-    if (changed) {
-      std::vector<Monitor> monitors;
-      std::string error;
-      if (listMonitors(c, link->conn.defaultScreen(), &monitors, &error)) {
-        keepListed(session(), link, std::move(monitors));
-      }
-      continue;  // events that came with the replies are read at once
+    if (!link->conn.ok() || link->layoutEvents == 0 || !isCurrent(session(), link)) return;
+    if (!changed) break;
+    std::vector<Monitor> monitors;
+    std::string error;
+    if (listMonitors(c, link->conn.defaultScreen(), &monitors, &error)) {
+      keepListed(session(), link, std::move(monitors));
     }
-    link->wake.wait(xcb_get_file_descriptor(c), Clock::time_point::max());
+    // Events that came with the replies are read at once.
   }
+  if (link->watched.exchange(true)) return;
+  // The watch holds the link, so its descriptor stays open until the watch fires.
+  common::whenReadable(xcb_get_file_descriptor(c), [link] {
+    link->watched = false;
+    common::runBlocking([link] { serviceLink(link); });
+  });
 }
 
 // Connects to $DISPLAY, lists its displays and keeps both when all went well,
-// with a thread that watches the layout; worker thread.
+// then watches the layout; worker thread.
 void connectAttempt() {
   auto fresh = std::make_shared<Link>();
   std::vector<Monitor> monitors;
   std::string error;
-  bool good = fresh->conn.ok() && fresh->conn.hasShm() && fresh->wake.ok();
+  bool good = fresh->conn.ok() && fresh->conn.hasShm();
   if (good) {
     // Changes are asked for before the listing, so none after it goes unseen.
     fresh->layoutEvents = watchLayout(fresh->conn.get());
@@ -109,12 +118,20 @@ void connectAttempt() {
     }
   }
   s.settled.notifyAll();
-  if (!good || fresh->layoutEvents == 0) return;
-  try {
-    std::thread([fresh] { watchLink(fresh); }).detach();
-  } catch (const std::system_error&) {
-    // Without a watcher the displays are listed afresh at each stream start only.
-  }
+  if (good) serviceLink(fresh);
+}
+
+// Claims the next connection attempt when none runs and the last is a retry
+// interval old; with the lock held.
+bool claimAttempt(Session& s) REQUIRES(s.mu) {
+  const Clock::time_point now = Clock::now();
+  if (s.connecting || (s.attempted && now - s.lastAttempt < kRetryInterval)) return false;
+  if (!s.attempted) s.firstDeadline = now + kFirstConnectWait;
+  s.attempted = true;
+  s.lastAttempt = now;
+  s.connecting = true;
+  s.link.reset();
+  return true;
 }
 
 }  // namespace
@@ -123,15 +140,7 @@ bool available() {
   Session& s = session();
   MutexLock lock(&s.mu);
   if (s.link && s.link->conn.ok()) return true;
-  const Clock::time_point now = Clock::now();
-  if (!s.connecting && (!s.attempted || now - s.lastAttempt >= kRetryInterval)) {
-    if (!s.attempted) s.firstDeadline = now + kFirstConnectWait;
-    s.attempted = true;
-    s.lastAttempt = now;
-    s.connecting = true;
-    s.link.reset();
-    platform::runAsync(connectAttempt);
-  }
+  if (claimAttempt(s)) common::runBlocking(connectAttempt);
   // Until the first attempt has ended there is nothing to go by, so callers
   // wait for it; a server that does not answer within the bound counts as absent.
   while (!s.firstSettled && s.connecting && Clock::now() < s.firstDeadline) {
@@ -143,14 +152,22 @@ bool available() {
 bool refreshMonitors(std::vector<Monitor>* out, std::string* error) {
   Session& s = session();
   std::shared_ptr<Link> link = workingLink(s);
-  if (!link && available()) link = workingLink(s);  // a first question connects too
+  bool claimed = false;
+  if (!link) {
+    MutexLock lock(&s.mu);
+    claimed = claimAttempt(s);
+  }
+  if (claimed) {  // a first question connects too, here: this is the worker
+    connectAttempt();
+    link = workingLink(s);
+  }
   if (!link) {
     *error = "no usable X display at DISPLAY=" + displayName();
     return false;
   }
   const bool listed = listMonitors(link->conn.get(), link->conn.defaultScreen(), out, error);
-  link->wake.ring();  // the replies may have brought layout events along
   if (listed) keepListed(s, link, *out);
+  serviceLink(link);  // the replies may have brought layout events along
   return listed;
 }
 
