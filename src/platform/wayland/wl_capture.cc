@@ -20,19 +20,19 @@ constexpr int kWantedBuffers = 8;
 
 }  // namespace
 
-Capturer::Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display, Events events)
-    : remote_(std::move(remote)), node_(node), display_(display), events_(std::move(events)) {}
+Capturer::Capturer(std::uint32_t node, platform::DisplayId display, Events events, WantLink wantLink)
+    : node_(node), display_(display), events_(std::move(events)), wantLink_(std::move(wantLink)) {}
 
-std::shared_ptr<Capturer> Capturer::make(std::shared_ptr<Remote> remote, std::uint32_t node,
-                                         platform::DisplayId display, Events events) {
-  return std::shared_ptr<Capturer>(new Capturer(std::move(remote), node, display, std::move(events)),
+std::shared_ptr<Capturer> Capturer::make(std::uint32_t node, platform::DisplayId display, Events events,
+                                         WantLink wantLink) {
+  return std::shared_ptr<Capturer>(new Capturer(node, display, std::move(events), std::move(wantLink)),
                                    [](Capturer* c) { platform::runAsync([c] { delete c; }); });
 }
 
 Capturer::~Capturer() { disconnect(); }
 
-bool Capturer::connect(std::string* error) {
-  const int r = connectStream();
+bool Capturer::connect(const std::shared_ptr<Remote>& remote, std::string* error) {
+  const int r = connectStream(remote);
   if (r < 0) {
     *error = "cannot connect a PipeWire stream to node " + std::to_string(node_) + " (" + std::strerror(-r) + ")";
     return false;
@@ -40,7 +40,7 @@ bool Capturer::connect(std::string* error) {
   return true;
 }
 
-int Capturer::connectStream() {
+int Capturer::connectStream(const std::shared_ptr<Remote>& remote) {
   static const pw_stream_events events = [] {
     pw_stream_events e{};
     e.version = PW_VERSION_STREAM_EVENTS;
@@ -55,6 +55,8 @@ int Capturer::connectStream() {
     MutexLock lock(&mu_);
     streaming_ = false;
   }
+  if (stream_.load() != nullptr) return 0;
+  remote_ = remote;
   pw_stream* stream = pw_stream_new(remote_->core(), "zorsck",
                                     pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                       "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -88,6 +90,7 @@ void Capturer::dropStream() {
     stream_.store(nullptr);
   }
   buffers_.clear();
+  remote_.reset();
 }
 
 void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
@@ -131,9 +134,12 @@ void Capturer::attach(const std::shared_ptr<Sink>& sink, platform::Completion st
   completeLater(std::move(started), "");
   // The screen as last seen; a newer picture follows when it has changed.
   resend(sink);
-  if (stream_.load() == nullptr && connectStream() < 0) {
-    sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
-  }
+  if (stream_.load() == nullptr) wantLink_();
+}
+
+bool Capturer::wanted() const {
+  MutexLock lock(&mu_);
+  return !sinks_.empty() && !closed_ && !failed_;
 }
 
 void Capturer::resend(const std::shared_ptr<Sink>& sink) {

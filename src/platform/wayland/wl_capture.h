@@ -33,18 +33,27 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   // the session decides what follows.
   using Events = std::function<void(Capturer& capturer, const std::string& failure)>;
 
+  // Asked, on any thread, for a PipeWire connection when a sink attaches to
+  // a stream that was let go: the session links the stream again.
+  using WantLink = std::function<void()>;
+
   // A capturer whose last owner, on whatever thread it lets go, hands the
   // teardown to the library's workers; any thread.
-  static std::shared_ptr<Capturer> make(std::shared_ptr<Remote> remote, std::uint32_t node,
-                                        platform::DisplayId display, Events events);
+  static std::shared_ptr<Capturer> make(std::uint32_t node, platform::DisplayId display, Events events,
+                                        WantLink wantLink);
   ~Capturer();
   Capturer(const Capturer&) = delete;
   Capturer& operator=(const Capturer&) = delete;
 
-  // Connects the stream; false with `error` filled; loop locked.
-  bool connect(std::string* error) REQUIRES(pipewireLoop) EXCLUDES(mu_);
-  // Frees the stream when no sink has read it for `unread`, keeping the format; loop locked.
+  // Connects the stream over `remote`; false with `error` filled; loop locked.
+  bool connect(const std::shared_ptr<Remote>& remote, std::string* error) REQUIRES(pipewireLoop) EXCLUDES(mu_);
+  // Frees the stream, and its hold on the connection, when no sink has read
+  // it for `unread`, keeping the format; loop locked.
   void releaseUnread(std::chrono::steady_clock::duration unread) REQUIRES(pipewireLoop) EXCLUDES(mu_);
+  // True while the stream is connected; loop locked.
+  bool linked() const REQUIRES(pipewireLoop) { return stream_.load() != nullptr; }
+  // True while a sink waits for frames; any thread.
+  bool wanted() const EXCLUDES(mu_);
   // Frees the stream for good; frames still held stay readable; any thread
   // but PipeWire's data thread.
   void disconnect() EXCLUDES(mu_);
@@ -68,7 +77,7 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   std::vector<std::shared_ptr<Sink>> sinks() const EXCLUDES(mu_);
 
  private:
-  Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display, Events events);
+  Capturer(std::uint32_t node, platform::DisplayId display, Events events, WantLink wantLink);
 
   // The stream's state changed (a failure ends the session); on the loop thread.
   static void onStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error);
@@ -80,14 +89,15 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   // Buffers are ready: the newest becomes a picture for every sink; on the stream's data thread.
   static void onProcess(void* data);
   // Makes and connects the stream; a negative errno on failure; loop locked.
-  int connectStream() REQUIRES(pipewireLoop) EXCLUDES(mu_);
+  int connectStream(const std::shared_ptr<Remote>& remote) REQUIRES(pipewireLoop) EXCLUDES(mu_);
   // Disconnects and frees the stream; loop locked.
   void dropStream() REQUIRES(pipewireLoop) EXCLUDES(mu_);
 
-  const std::shared_ptr<Remote> remote_;
   const std::uint32_t node_;
   const platform::DisplayId display_;
   const Events events_;
+  const WantLink wantLink_;
+  std::shared_ptr<Remote> remote_ GUARDED_BY(pipewireLoop);  // while the stream is connected
   // Made, connected and destroyed with the loop locked; its buffers are
   // taken and given back only on its data thread, in onProcess.
   std::atomic<pw_stream*> stream_{nullptr};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace zorsck::wayland {
 namespace {
@@ -17,12 +18,6 @@ constexpr std::uint32_t kMonitorSources = 1;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 constexpr const char* kRequestPrefix = "/org/freedesktop/portal/desktop/request/";
 constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
-
-// True when `m` was sent by the connection named `portal`; any thread.
-bool sentBy(sd_bus_message* m, const std::string& portal) {
-  const char* sender = sd_bus_message_get_sender(m);
-  return sender != nullptr && !portal.empty() && portal == sender;
-}
 
 // "name: message" of the error reply `m`; any thread.
 std::string errorOf(sd_bus_message* m) {
@@ -48,7 +43,23 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
   return r >= 0 && sd_bus_message_exit_container(m) >= 0 && sd_bus_message_exit_container(m) >= 0;
 }
 
+// True when `m` was sent by the connection named `portal`; any thread.
+bool sentBy(sd_bus_message* m, const std::string& portal) {
+  const char* sender = sd_bus_message_get_sender(m);
+  return sender != nullptr && !portal.empty() && portal == sender;
+}
+
 }  // namespace
+
+int PortalSession::watchSignal(const std::string& path, const char* interface, const char* member,
+                               sd_bus_message_handler_t handler, Slot* slot) {
+  // The bus filters on the sender, the handler checks again.
+  sd_bus_slot* raw = nullptr;
+  const int r = sd_bus_match_signal_async(bus_->get(), &raw, portal_.c_str(), path.c_str(), interface, member,
+                                          handler, nullptr, this);
+  slot->reset(raw);
+  return r;
+}
 
 PortalSession::~PortalSession() {
   LoopLock lock;
@@ -67,16 +78,6 @@ const char* PortalSession::stepName() const {
     case Step::openRemote: return "OpenPipeWireRemote";
     default: return "GetNameOwner";
   }
-}
-
-int PortalSession::watchSignal(const std::string& path, const char* interface, const char* member,
-                               sd_bus_message_handler_t handler, Slot* slot) {
-  // The bus filters on the sender, the handler checks again.
-  sd_bus_slot* raw = nullptr;
-  const int r = sd_bus_match_signal_async(bus_->get(), &raw, portal_.c_str(), path.c_str(), interface, member,
-                                          handler, nullptr, this);
-  slot->reset(raw);
-  return r;
 }
 
 void PortalSession::tell(const std::string& path, const char* interface, const char* member) {
@@ -255,9 +256,41 @@ void PortalSession::answered(std::uint32_t code, sd_bus_message* results) {
   }
 }
 
+void PortalSession::openRemote(Opened opened) {
+  sd_bus_slot* slot = nullptr;
+  const int r = step_ != Step::granted ? -ENOTCONN
+                                       : sd_bus_call_method_async(bus_->get(), &slot, kPortalBusName, kPortalObject,
+                                                                  kScreenCastInterface, "OpenPipeWireRemote",
+                                                                  &PortalSession::onRemoteReply, this, "oa{sv}",
+                                                                  sessionPath_.c_str(), 0);
+  remoteCall_.reset(slot);
+  if (r < 0) {
+    pipewireLoop.post([opened, r] { opened(nullptr, std::string("OpenPipeWireRemote failed: ") + std::strerror(-r)); });
+    return;
+  }
+  opened_ = std::move(opened);
+  bus_->serve();
+}
+
 int PortalSession::onRemoteReply(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   auto* self = static_cast<PortalSession*>(userdata);
   pipewireLoop.held();
+  if (self->step_ == Step::granted) {
+    // Another remote for the granted session.
+    self->remoteCall_.reset();
+    int fd = -1;
+    auto remote = std::make_shared<UniqueFd>();
+    std::string error;
+    if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "h", &fd) < 0 || fd < 0) {
+      error = "OpenPipeWireRemote failed: " + errorOf(m);
+    } else if (*remote = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3)); remote->get() < 0) {
+      error = std::string("cannot keep the PipeWire remote (") + std::strerror(errno) + ")";
+    }
+    pipewireLoop.post([opened = std::exchange(self->opened_, {}), remote, error] {
+      opened(error.empty() ? remote : nullptr, error);
+    });
+    return 0;
+  }
   self->call_.reset();
   self->stepTimer_->disarm();
   int fd = -1;
@@ -352,6 +385,7 @@ void PortalSession::close() {
   if (step_ != Step::none) step_ = Step::over;
   closedByPortal_ = true;
   call_.reset();
+  remoteCall_.reset();
   response_.reset();
   otherResponse_.reset();
   closedWatch_.reset();

@@ -63,6 +63,12 @@ class PortalSession {
   // Closes the session when one is open; nothing is reported after; loop locked.
   void close() REQUIRES(pipewireLoop);
 
+  // Called, posted to the loop, with another PipeWire remote of the granted
+  // session, or with none and why not.
+  using Opened = std::function<void(std::shared_ptr<UniqueFd> remote, const std::string& error)>;
+  // Asks the granted session for another PipeWire remote; loop locked.
+  void openRemote(Opened opened) REQUIRES(pipewireLoop);
+
  private:
   enum class Step { none, owner, createSession, selectSources, start, openRemote, granted, over };
   using Append = std::function<int(sd_bus_message*, const char* handleToken)>;
@@ -107,6 +113,8 @@ class PortalSession {
   std::uint64_t answerUs_ = 0;
   bool replied_ = false;     // the current request's call has returned
   Slot call_;                // the call in flight
+  Slot remoteCall_;          // a later OpenPipeWireRemote in flight
+  Opened opened_;
   Slot response_;            // the current request's Response
   Slot otherResponse_;       // the same, on the path the portal answered with
   Slot closedWatch_;

@@ -144,27 +144,71 @@ class Cast : public std::enable_shared_from_this<Cast> {
 
   // Connects PipeWire and a stream per shared monitor; "" or why not; loop thread.
   std::string connectStreams(PortalGrant& grant) REQUIRES(pipewireLoop) {
-    std::vector<std::uint32_t> nodes;
-    for (const SharedMonitor& m : grant.monitors) nodes.push_back(m.node);
-    const std::weak_ptr<Cast> weak = weak_from_this();
     std::string failure;
+    remote_ = connectRemote(std::move(grant.pipewire), &failure);
+    if (!remote_) return failure;
+    const std::weak_ptr<Cast> weak = weak_from_this();
+    for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
+      auto capturer = Capturer::make(
+          grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
+          [weak](Capturer& c, const std::string& why) { onCapturerEvent(weak, c, why); },
+          [weak] {
+            pipewireLoop.post([weak] {
+              pipewireLoop.held();
+              if (const auto self = weak.lock()) self->link();
+            });
+          });
+      if (!capturer->connect(remote_, &failure)) return failure;
+      capturers_.push_back(std::move(capturer));
+    }
+    return "";
+  }
+
+  // A PipeWire connection over the portal's remote `fd`, watching the shared
+  // monitors' nodes; null with `failure` filled; loop thread.
+  std::shared_ptr<Remote> connectRemote(UniqueFd fd, std::string* failure) REQUIRES(pipewireLoop) {
+    std::vector<std::uint32_t> nodes;
+    for (const SharedMonitor& m : monitors_) nodes.push_back(m.node);
+    const std::weak_ptr<Cast> weak = weak_from_this();
     // A producer that dies takes its node along.
-    remote_ = Remote::connect(
-        std::move(grant.pipewire),
+    return Remote::connect(
+        std::move(fd),
         [weak, nodes](std::uint32_t id) {
           if (std::find(nodes.begin(), nodes.end(), id) != nodes.end()) {
             later(weak, "the screen cast's PipeWire node " + std::to_string(id) + " went away");
           }
         },
-        [weak](const std::string& why) { later(weak, why); }, &failure);
-    if (!remote_) return failure;
-    for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
-      auto capturer = Capturer::make(remote_, grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
-                                     [weak](Capturer& c, const std::string& why) { onCapturerEvent(weak, c, why); });
-      if (!capturer->connect(&failure)) return failure;
-      capturers_.push_back(std::move(capturer));
+        [weak](const std::string& why) { later(weak, why); }, failure);
+  }
+
+  // Links again the streams that sinks wait for, over the connection, or
+  // over a new one from the portal when the last was let go; loop thread.
+  void link() REQUIRES(pipewireLoop) {
+    if (stage_ != Stage::serving || opening_) return;
+    if (!remote_) {
+      opening_ = true;
+      const std::weak_ptr<Cast> weak = weak_from_this();
+      portal_.openRemote([weak](std::shared_ptr<UniqueFd> fd, const std::string& error) {
+        pipewireLoop.held();
+        if (const auto self = weak.lock()) self->relink(std::move(fd), error);
+      });
+      return;
     }
-    return "";
+    for (const auto& c : capturers_) {
+      std::string failure;
+      if (!c->wanted() || c->linked() || c->connect(remote_, &failure)) continue;
+      for (const auto& sink : c->sinks()) sendStopNotice(*sink, failure);
+    }
+  }
+
+  // The portal gave another remote `fd`, or none for `error`; loop thread.
+  void relink(std::shared_ptr<UniqueFd> fd, const std::string& error) REQUIRES(pipewireLoop) {
+    opening_ = false;
+    if (stage_ != Stage::serving) return;
+    std::string failure = error;
+    if (fd) remote_ = connectRemote(std::move(*fd), &failure);
+    if (!remote_) return end(failure);
+    link();
   }
 
   // A capturer learned its format (`why` empty) or failed; on the loop thread,
@@ -214,6 +258,13 @@ class Cast : public std::enable_shared_from_this<Cast> {
     // cycles need no new link; then it is let go.
     linger_ = std::make_unique<LoopTimer>([this] {
       for (const auto& c : capturers_) c->releaseUnread(kUnreadLinger);
+      // With no stream linked the connection goes too, and PipeWire's data thread with it.
+      if (std::none_of(capturers_.begin(), capturers_.end(), [](const auto& c) {
+            pipewireLoop.held();
+            return c->linked();
+          })) {
+        remote_.reset();
+      }
     });
     linger_->arm(kLingerCheck, kLingerCheck);
     settle(Phase::ready, "", std::move(displays));
@@ -275,7 +326,8 @@ class Cast : public std::enable_shared_from_this<Cast> {
   bool refused_ GUARDED_BY(pipewireLoop) = false;
   Stage stage_ GUARDED_BY(pipewireLoop) = Stage::asking;
   std::vector<SharedMonitor> monitors_ GUARDED_BY(pipewireLoop);
-  std::shared_ptr<Remote> remote_ GUARDED_BY(pipewireLoop);
+  std::shared_ptr<Remote> remote_ GUARDED_BY(pipewireLoop);  // while a stream is linked
+  bool opening_ GUARDED_BY(pipewireLoop) = false;             // a new remote is asked for
   std::vector<std::shared_ptr<Capturer>> capturers_ GUARDED_BY(pipewireLoop);
   std::unique_ptr<LoopTimer> negotiation_ GUARDED_BY(pipewireLoop);
   std::unique_ptr<LoopTimer> linger_ GUARDED_BY(pipewireLoop);
