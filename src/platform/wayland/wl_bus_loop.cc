@@ -13,7 +13,10 @@ BusOnLoop::BusOnLoop(Bus bus, std::function<void(int)> broken) : bus_(std::move(
     pipewireLoop.held();
     serve();
   });
-  timer_ = std::make_unique<LoopTimer>([this] { serve(); });
+  timer_ = std::make_unique<LoopTimer>([this] {
+    pipewireLoop.held();
+    serve();
+  });
   serve();
 }
 

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "platform/common/threads.h"
+
 namespace zorsck::wayland {
 
 Loop& pipewireLoop = *new Loop;
@@ -22,6 +24,9 @@ std::string Loop::make() {
   loop_ = pw_thread_loop_get_loop(threadLoop_);
   wake_ = pw_loop_add_event(loop_, &Loop::onWake, this);
   if (wake_ == nullptr || pw_thread_loop_start(threadLoop_) < 0) return "cannot start a PipeWire loop";
+  // A write to a peer that went away fails with EPIPE instead of ending the host;
+  // PipeWire's data threads, started from this one, inherit that.
+  post([] { common::prepareThisThread("zorsck-pipewire"); });
   return "";
 }
 

@@ -92,7 +92,10 @@ void PortalSession::open(const std::string& restoreToken, Done done, Ended ended
   done_ = std::move(done);
   ended_ = std::move(ended);
   restoreToken_ = restoreToken;
-  stepTimer_ = std::make_unique<LoopTimer>([this] { onStepTimeout(); });
+  stepTimer_ = std::make_unique<LoopTimer>([this] {
+    pipewireLoop.held();
+    onStepTimeout();
+  });
   step_ = Step::owner;
   sd_bus* raw = nullptr;
   int r = sd_bus_open_user(&raw);  // connects and starts authenticating, without waiting

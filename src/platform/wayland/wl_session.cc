@@ -95,6 +95,7 @@ class Cast : public std::enable_shared_from_this<Cast> {
     tokenPath_ = restoreTokenPath();
     const std::weak_ptr<Cast> weak = weak_from_this();
     portal_.open(loadRestoreToken(tokenPath_, &unusable_), [weak](std::shared_ptr<PortalGrant> grant) {
+      pipewireLoop.held();
       if (const auto self = weak.lock()) self->granted(*grant);
     }, [weak](const std::string& why) { later(weak, why); });
   }
@@ -137,6 +138,7 @@ class Cast : public std::enable_shared_from_this<Cast> {
     if (!failure.empty()) return fail(failure);
     stage_ = Stage::negotiating;
     negotiation_ = std::make_unique<LoopTimer>([this] {
+      pipewireLoop.held();
       fail("PipeWire gave no picture format for the shared monitors within 5 s");
     });
     negotiation_->arm(kNegotiationTimeout);
@@ -257,6 +259,7 @@ class Cast : public std::enable_shared_from_this<Cast> {
     // producer that sends on damage may send no other) and quick start/stop
     // cycles need no new link; then it is let go.
     linger_ = std::make_unique<LoopTimer>([this] {
+      pipewireLoop.held();
       for (const auto& c : capturers_) c->releaseUnread(kUnreadLinger);
       // With no stream linked the connection goes too, and PipeWire's data thread with it.
       if (std::none_of(capturers_.begin(), capturers_.end(), [](const auto& c) {
