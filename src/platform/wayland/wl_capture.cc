@@ -147,14 +147,14 @@ void Capturer::resend(const std::shared_ptr<Sink>& sink) {
     const std::shared_ptr<Capturer> capturer = self.lock();
     const std::shared_ptr<Sink> target = weak.lock();
     if (!capturer || !target) return;
-    std::shared_ptr<const Picture> last;
-    {
-      MutexLock lock(&capturer->mu_);
-      const auto& s = capturer->sinks_;
-      if (std::find(s.begin(), s.end(), target) != s.end()) last = capturer->last_;
-    }
-    if (last) target->send(last);
+    if (const std::shared_ptr<const Picture> last = capturer->lastFor(target)) target->send(last);
   });
+}
+
+std::shared_ptr<const Picture> Capturer::lastFor(const std::shared_ptr<Sink>& sink) const {
+  MutexLock lock(&mu_);
+  if (std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end()) return nullptr;
+  return last_;
 }
 
 void Capturer::detach(const Sink* sink) {

@@ -88,6 +88,8 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   static void onRemoveBuffer(void* data, pw_buffer* buffer);
   // Buffers are ready: the newest becomes a picture for every sink; on the stream's data thread.
   static void onProcess(void* data);
+  // The newest picture when `sink` is attached, else null; any thread.
+  std::shared_ptr<const Picture> lastFor(const std::shared_ptr<Sink>& sink) const EXCLUDES(mu_);
   // Makes and connects the stream; a negative errno on failure; loop locked.
   int connectStream(const std::shared_ptr<Remote>& remote) REQUIRES(pipewireLoop) EXCLUDES(mu_);
   // Disconnects and frees the stream; loop locked.
