@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <utility>
 

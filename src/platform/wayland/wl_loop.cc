@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/common/threads.h"
