@@ -10,8 +10,8 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <set>
 #include <fstream>
+#include <set>
 
 #include "first_calls.h"
 #include "support/stderr_capture.h"
