@@ -52,6 +52,9 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
       log(kStartTimeoutLine);
       return ZOR_SCK_NO_FRAME_YET;
     }
+    // Displays not known yet (the user has not answered a screen-cast
+    // request) cannot be measured: no start until they are.
+    if (s.state == kNoStream && !platform::displaysKnown()) return ZOR_SCK_NO_FRAME_YET;
     // A crop that may start a stream measures the display it names, so a
     // switch of display or of display mode takes effect at the next start.
     if (s.state == kNoStream || s.dispPx.w == 0) {

@@ -160,6 +160,10 @@ struct DisplayModeInfo {
   double refreshRate = 0.0;     // hertz; may be 0 or not finite
 };
 
+// False while the displays are not known yet (a screen-cast session still
+// waits for the user's answer): no display can be measured and no start
+// made; asking may begin what makes them known. Never waits.
+bool displaysKnown();
 DisplayId mainDisplayId();
 // Reads the display's current mode into `info`; false when there is no mode.
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info);

@@ -42,6 +42,8 @@ const std::map<std::string, std::string> kProcesses = {
 class WaylandRig : public Rig {
  public:
   std::string name() const override { return "Wayland"; }
+  // The common loop, PipeWire's loop and its data thread; the data thread goes with the last stream.
+  std::pair<int, int> threadBudget() const override { return {3, 2}; }
 
   std::string start() override {
     const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");

@@ -74,8 +74,8 @@ TEST_F(WaylandGnome, AStopWithdrawsTheDialogOfAForgottenPermissionAndNoCallWaits
     EXPECT_EQ(answersAtOnce("ensure", [] { return zor_sck_ensure(0, 60); }), 0);
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(session_->asked(), before) << "a stop or an ensure asked the portal";
-    // Asked again after the stop, not at once: the first start after it
-    // fails with one line, and the next comes a second later. The stop ends
+    // Asked again after the stop, not at once: a second later, with no start
+    // made while the displays are not known (no `start failed` line). The stop ends
     // xdg-desktop-portal-gnome 43 (it crashes when a client withdraws a
     // request whose dialog shows), and the bus starts it again for the next
     // request, which may come before it offers ScreenCast: that request
@@ -88,7 +88,7 @@ TEST_F(WaylandGnome, AStopWithdrawsTheDialogOfAForgottenPermissionAndNoCallWaits
         EXPECT_TRUE(status == 1 || (ask == 2 && status == -1)) << status;
         return shown();
       }, 15s, 20ms)) << "dialog " << ask;
-      EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed: the screen-cast request was withdrawn"), ask - 1);
+      EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed"), 0) << err.text();
       for (int i = 0; i < 20; ++i) EXPECT_EQ(answersAtOnce("crop", [] { return crop(kWindow).status; }), 1);
       answersAtOnce("the stop", [] { return zor_sck_stop(), 0; });
       EXPECT_TRUE(waitUntil([&] { return session_->dialogs() == open; }, 5s)) << "the dialog stays after the stop";

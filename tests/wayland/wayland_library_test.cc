@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "first_calls.h"
 #include "support/stderr_capture.h"
@@ -32,8 +33,13 @@ TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) 
   for (const char* mode : {"", "ZOR_SCK_REGION=1"}) {
     ASSERT_EQ(session_->paint(0x2A6F3C), "");
     inChild([right, bottom] {
+      StderrCapture err;
       const std::uint64_t start = nowMs();
       ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+      // Until the portal has answered the displays are not known: crops wait, none is refused.
+      std::set<std::int32_t> waited;
+      EXPECT_TRUE(shows(cropShowing(kWindow, 0x2A6F3C, 0, true, &waited), kWindow, 0x2A6F3C));
+      EXPECT_EQ(waited, std::set<std::int32_t>{1});
       for (const Rect& r : {kWindow, Rect{0, 0, 16, 9}, Rect{right - 17, bottom - 9, 17, 9},
                             Rect{kPatternX + kPatternW - 1, 600, 3, 30}}) {
         const Crop c = cropShowing(r, 0x2A6F3C);
@@ -43,6 +49,7 @@ TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) 
       for (const Rect& past : {Rect{right - 1, 0, 2, 1}, Rect{0, bottom - 1, 1, 2}, Rect{-1, 0, 1, 1}}) {
         EXPECT_EQ(crop(past).status, 2);
       }
+      EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed"), 0) << err.text();  // the first start succeeds
       zor_sck_stop();
     }, mode);
   }
@@ -72,16 +79,35 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
   });
 }
 
+// The names of the library's threads in this process ("zorsck", "zorsck-..."); test thread.
+std::vector<std::string> libraryThreads() {
+  std::vector<std::string> names;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string name;
+    std::getline(std::ifstream(task.path() / "comm"), name);
+    if (name == "zorsck" || name.starts_with("zorsck-")) names.push_back(name);
+  }
+  return names;
+}
+
 TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain) {
   ASSERT_EQ(session_->paint(0x123456), "");
   inChild([] {
     StderrCapture err;
     ASSERT_EQ(zor_sck_ensure(0, 60), 0);
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
+    // The library's threads while a small crop loop runs, and once idle:
+    // the common loop, PipeWire's loop, and PipeWire's data thread while streaming.
+    for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(10ms)) crop(Rect{kPatternX, kPatternY, 64, 64});
+    const std::vector<std::string> streaming = libraryThreads();
+    EXPECT_LE(streaming.size(), 3u) << testing::PrintToString(streaming);
+    EXPECT_EQ(std::count(streaming.begin(), streaming.end(), "zorsck-portal"), 0);
     const auto lastCall = Clock::now();
     const auto stopped = err.waitForLine("[zorsck] stream stopped (idle)", 8s);
     ASSERT_TRUE(stopped);
     EXPECT_GE(*stopped - lastCall, 4900ms);
+    std::this_thread::sleep_for(4500ms);  // the stream stays linked up to 4 s after
+    EXPECT_LE(libraryThreads().size(), 2u) << testing::PrintToString(libraryThreads());
     EXPECT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     zor_sck_stop();
   });

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,12 +130,15 @@ bool waitUntil(Done done, Clock::duration limit = 10s, Clock::duration interval 
 // when `window`: a stream starts, a repaint passes through grey), for at most
 // 10 s; the last answer. xdg-desktop-portal-wlr sends a new session's first
 // frame only after a change on screen: while there is no frame, the
-// background is painted again, once a second; test thread.
-inline Crop cropShowing(const Rect& r, std::uint32_t rgb, std::uint32_t display = 0, bool window = true) {
+// background is painted again, once a second; the other answers go into
+// `waited` when given; test thread.
+inline Crop cropShowing(const Rect& r, std::uint32_t rgb, std::uint32_t display = 0, bool window = true,
+                        std::set<std::int32_t>* waited = nullptr) {
   Crop c;
   auto nudge = Clock::now() + 1s;
   waitUntil([&] {
     if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
+    if (waited != nullptr && c.status != 0 && c.status != -9) waited->insert(c.status);
     return shows(c = crop(r, 0, display), r, rgb, window);
   });
   return c;

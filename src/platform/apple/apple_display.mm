@@ -25,6 +25,9 @@ class ScopedDisplayMode {
 
 }  // namespace
 
+// CoreGraphics always knows the displays; any thread.
+bool displaysKnown() { return true; }
+
 // CGMainDisplayID; any thread.
 DisplayId mainDisplayId() {
   return CGMainDisplayID();

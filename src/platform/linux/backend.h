@@ -55,6 +55,8 @@ class Backend {
   virtual ~Backend() = default;
   // True while the backend can capture (the platform's availability test); any thread, cheap.
   virtual bool available() = 0;
+  // False while the displays are not known yet; may start what makes them known; any thread, never waits.
+  virtual bool displaysKnown() { return true; }
   // The main display's identifier, or 0 when none is known; any thread.
   virtual platform::DisplayId mainDisplayId() = 0;
   // Reads `display`'s current mode; false when it has none; any thread.

@@ -2,8 +2,8 @@
 // In a Wayland session the desktop portal is asked on a thread of its own:
 // the first call waits for that answer a short while, never a lock others
 // need, and until the answer comes every call answers as while a screen-cast
-// session is pending (capture available, a provisional display, a start that
-// waits and then goes on with the chosen backend's displays, measured afresh).
+// session is pending (capture available, the displays not known yet, so no
+// start is made).
 // A bus that does not answer is asked again at a later call; after
 // ten seconds without an answer calls answer "unavailable" until one comes.
 #include <atomic>
@@ -28,8 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kFirstCallWait = std::chrono::milliseconds(600);
 constexpr auto kProbeAgainAfter = std::chrono::milliseconds(500);
 constexpr auto kUndecidedPatience = std::chrono::seconds(10);
-constexpr platform::DisplayId kProvisionalDisplay = 0;  // no main display known yet
-constexpr std::size_t kProvisionalSide = 16384;
 
 // The variable `name`, "" when unset; any thread.
 std::string variable(const char* name) {
@@ -52,18 +50,19 @@ class Chooser final : public Backend {
     return !overdue();
   }
 
+  bool displaysKnown() override {
+    Backend* b = chosen(false);
+    return b != nullptr && b->displaysKnown();
+  }
+
   platform::DisplayId mainDisplayId() override {
     Backend* b = chosen(false);
-    return b != nullptr ? b->mainDisplayId() : kProvisionalDisplay;
+    return b != nullptr ? b->mainDisplayId() : 0;
   }
 
   bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
-    if (Backend* b = chosen(false)) return b->displayMode(display, info);
-    info->width = kProvisionalSide;
-    info->pixelWidth = kProvisionalSide;
-    info->pixelHeight = kProvisionalSide;
-    info->refreshRate = 0;
-    return true;
+    Backend* b = chosen(false);
+    return b != nullptr && b->displayMode(display, info);
   }
 
   void getShareableContent(ContentCompletion completion) override {
@@ -213,7 +212,7 @@ class Chooser final : public Backend {
   Clock::time_point nextProbe_ GUARDED_BY(mu_);
   std::string lastWhyNot_ GUARDED_BY(mu_) = "the desktop portal has not answered";
   bool overdueLogged_ GUARDED_BY(mu_) = false;
-  std::vector<ContentCompletion> waiting_ GUARDED_BY(mu_);  // starts that measured the provisional display
+  std::vector<ContentCompletion> waiting_ GUARDED_BY(mu_);  // listings asked for before the choice
 };
 
 }  // namespace

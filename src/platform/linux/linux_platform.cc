@@ -11,6 +11,8 @@ bool osAtLeast(int /*major*/, int /*minor*/, int /*patch*/) { return backend().a
 // X servers ask no permission, and the portal's refusal is the Wayland backend's own.
 bool screenCaptureAllowed() { return true; }
 
+bool displaysKnown() { return backend().displaysKnown(); }
+
 DisplayId mainDisplayId() { return backend().mainDisplayId(); }
 
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {

@@ -19,6 +19,9 @@ class ContentFilter {
 
 DisplayId displayId(const Display& display) { return display.id; }
 
+// The simulated displays are always known; any thread.
+bool displaysKnown() { return true; }
+
 DisplayId mainDisplayId() {
   MutexLock lock(&sim::gSimMu);
   if (sim::state().mainDisplay) return *sim::state().mainDisplay;

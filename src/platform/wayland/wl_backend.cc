@@ -5,19 +5,11 @@
 #include <utility>
 
 #include "base/mutex.h"
-#include "platform/common/threads.h"
 #include "platform/linux/backend.h"
 #include "platform/wayland/wl_session.h"
 
 namespace zorsck::wayland {
 namespace {
-
-// What display queries answer while the session is pending: no main display
-// yet (a start for display 0 goes to the main one, listed first, once it is
-// known), every display as large as any monitor can be, so that every crop
-// waits for the stream instead of being refused. The start measured with it
-// fails once, when the real size is known, and the next crop measures again.
-constexpr std::size_t kProvisionalSide = 16384;
 
 class WlDisplay : public platform::Display {
  public:
@@ -72,6 +64,7 @@ class WlStream : public platform::Stream {
       if (error != nullptr) error->description = "only screen output can be registered";
       return false;
     }
+    // Frames are handed over in place, on PipeWire's threads, as tasks of `queue`.
     bool added = false;
     sink_->edit([&](Sink::View& v) {
       if (v.output) return;
@@ -114,7 +107,7 @@ class WlStream : public platform::Stream {
       // The portal cannot narrow a running cast: frames are cut to the new
       // rectangle from now on, starting with the newest one.
       place(configuration);
-      capturer->resend(*sink_);
+      capturer->resend(sink_);
     }
     completeLater(std::move(completion), error);
   }
@@ -168,20 +161,15 @@ class WaylandBackend : public glue::Backend {
   bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
     SharedDisplay d;
     Phase phase = Phase::idle;
-    if (findDisplay(display, &d, &phase)) {
-      info->width = d.format.width;  // scale 1: a point is a pixel
-      info->pixelWidth = d.format.width;
-      info->pixelHeight = d.format.height;
-      info->refreshRate = d.format.rate;
-      return true;
-    }
-    if (phase != Phase::idle && phase != Phase::pending) return false;
-    info->width = kProvisionalSide;
-    info->pixelWidth = kProvisionalSide;
-    info->pixelHeight = kProvisionalSide;
-    info->refreshRate = 0;
+    if (!findDisplay(display, &d, &phase)) return false;
+    info->width = d.format.width;  // scale 1: a point is a pixel
+    info->pixelWidth = d.format.width;
+    info->pixelHeight = d.format.height;
+    info->refreshRate = d.format.rate;
     return true;
   }
+
+  bool displaysKnown() override { return sessionDisplaysKnown(); }
 
   void getShareableContent(glue::ContentCompletion completion) override { whenSettled(std::move(completion)); }
 

@@ -1,4 +1,4 @@
-// PipeWire streams of the shared monitors and the frames cut from their buffers.
+// PipeWire streams of the shared monitors.
 #include "platform/wayland/wl_capture.h"
 
 #include <spa/buffer/meta.h>
@@ -6,7 +6,6 @@
 #include <spa/param/format-utils.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,195 +13,26 @@
 #include <utility>
 
 namespace zorsck::wayland {
-
-// A MemFd buffer mapped by the library itself, so that a frame cut from it
-// stays readable after the stream has let the buffer go.
-struct Capturer::Mapping {
-  void* base = nullptr;
-  std::size_t size = 0;
-  Mapping(void* b, std::size_t s) : base(b), size(s) {}
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  ~Mapping() { ::munmap(base, size); }
-};
-
 namespace {
 
-constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint32_t kMaxSide = 16384;
 constexpr int kWantedBuffers = 8;
 
-// A buffer the library holds; given back to the producer with the last frame
-// cut from it. It never owns the capturer, so a frame let go on any thread
-// cannot be what tears the capturer down.
-struct HeldBuffer {
-  std::shared_ptr<BufferReturns> returns;
-  pw_buffer* buffer = nullptr;
-  std::uint64_t slotId = 0;
-  std::shared_ptr<Capturer::Mapping> mapping;  // keeps the pixels mapped
-  HeldBuffer(std::shared_ptr<BufferReturns> r, pw_buffer* b, std::uint64_t id, std::shared_ptr<Capturer::Mapping> m)
-      : returns(std::move(r)), buffer(b), slotId(id), mapping(std::move(m)) {}
-  HeldBuffer(const HeldBuffer&) = delete;
-  HeldBuffer& operator=(const HeldBuffer&) = delete;
-  ~HeldBuffer() { returns->add(buffer, slotId); }
-};
-
-// A frame that reads a picture in place: a rectangle of it.
-class PictureFrame : public common::FrameBuffer {
- public:
-  explicit PictureFrame(std::shared_ptr<const Capturer::Picture> picture) : picture_(std::move(picture)) {}
-
- private:
-  const std::shared_ptr<const Capturer::Picture> picture_;
-};
-
-const pw_stream_events kStreamEvents = [] {
-  pw_stream_events events{};
-  events.version = PW_VERSION_STREAM_EVENTS;
-  return events;
-}();
-
-const pw_core_events kCoreEvents = [] {
-  pw_core_events events{};
-  events.version = PW_VERSION_CORE_EVENTS;
-  return events;
-}();
-
 }  // namespace
 
-// One buffer's pixels, held in place or copied.
-struct Capturer::Picture {
-  std::shared_ptr<HeldBuffer> held;       // the buffer, while it is held
-  std::unique_ptr<std::uint8_t[]> copy;   // else the pixels' own copy
-  const std::uint8_t* base = nullptr;
-  std::size_t stride = 0;
-  std::uint32_t width = 0, height = 0;
-  bool alphaUndefined = true;
-  platform::MediaTime presented;
-};
+Capturer::Capturer(std::uint32_t node, platform::DisplayId display, Events events, WantLink wantLink)
+    : node_(node), display_(display), events_(std::move(events)), wantLink_(std::move(wantLink)) {}
 
-// ---- the connection ------------------------------------------------------------
-
-std::shared_ptr<Remote> Remote::connect(UniqueFd fd, std::function<void(std::uint32_t)> nodeGone,
-                                        std::string* error) {
-  pw_init(nullptr, nullptr);
-  std::shared_ptr<Remote> remote(new Remote);
-  remote->nodeGone_ = std::move(nodeGone);
-  remote->loop_ = pw_thread_loop_new("zorsck-pipewire", nullptr);
-  if (remote->loop_ == nullptr) {
-    *error = "cannot make a PipeWire loop";
-    return nullptr;
-  }
-  remote->context_ = pw_context_new(pw_thread_loop_get_loop(remote->loop_), nullptr, 0);
-  if (remote->context_ == nullptr || pw_thread_loop_start(remote->loop_) < 0) {
-    *error = "cannot start a PipeWire loop";
-    return nullptr;
-  }
-  pw_thread_loop_lock(remote->loop_);
-  remote->core_ = pw_context_connect_fd(remote->context_, fd.release(), nullptr, 0);
-  if (remote->core_ != nullptr) {
-    static const pw_core_events events = [] {
-      pw_core_events e = kCoreEvents;
-      e.error = &Remote::onError;
-      return e;
-    }();
-    pw_core_add_listener(remote->core_, &remote->coreListener_, &events, remote.get());
-    // A producer that dies takes its node along; a stream linked to it would only pause.
-    static const pw_registry_events registryEvents = [] {
-      pw_registry_events e{};
-      e.version = PW_VERSION_REGISTRY_EVENTS;
-      e.global_remove = &Remote::onGlobalRemove;
-      return e;
-    }();
-    remote->registry_ = pw_core_get_registry(remote->core_, PW_VERSION_REGISTRY, 0);
-    if (remote->registry_ != nullptr) {
-      pw_registry_add_listener(remote->registry_, &remote->registryListener_, &registryEvents, remote.get());
-    }
-  }
-  pw_thread_loop_unlock(remote->loop_);
-  if (remote->core_ == nullptr) {
-    *error = std::string("cannot connect to PipeWire over the portal's remote (") + std::strerror(errno) + ")";
-    return nullptr;
-  }
-  return remote;
-}
-
-Remote::~Remote() {
-  if (loop_ != nullptr && pw_thread_loop_in_thread(loop_)) return;  // never from its own thread: kept
-  if (loop_ != nullptr) pw_thread_loop_stop(loop_);
-  if (registry_ != nullptr) {
-    spa_hook_remove(&registryListener_);
-    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
-  }
-  if (core_ != nullptr) {
-    spa_hook_remove(&coreListener_);
-    pw_core_disconnect(core_);
-  }
-  if (context_ != nullptr) pw_context_destroy(context_);
-  if (loop_ != nullptr) pw_thread_loop_destroy(loop_);
-}
-
-std::string Remote::failure() const {
-  MutexLock lock(&mu_);
-  return failure_;
-}
-
-void Remote::onError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
-  if (id != PW_ID_CORE) return;  // a stream's own error reaches its state
-  auto* self = static_cast<Remote*>(data);
-  MutexLock lock(&self->mu_);
-  if (self->failure_.empty()) {
-    self->failure_ = std::string("PipeWire connection error: ") + (message != nullptr ? message : "") + " (" +
-                     std::strerror(res < 0 ? -res : res) + ")";
-  }
-}
-
-void Remote::onGlobalRemove(void* data, std::uint32_t id) {
-  auto* self = static_cast<Remote*>(data);
-  if (self->nodeGone_) self->nodeGone_(id);
-}
-
-// ---- notices -----------------------------------------------------------------
-
-void completeLater(platform::Completion completion, const std::string& error) {
-  if (!completion) return;
-  common::runOnCallbackThread([completion = std::move(completion), error] {
-    if (error.empty()) {
-      completion(nullptr);
-    } else {
-      const platform::Error e{error};
-      completion(&e);
-    }
-  });
-}
-
-void sendStopNotice(const Sink& sink, const std::string& why) {
-  const Sink::View view = sink.view();
-  if (!view.delegate) return;
-  common::runOnCallbackThread([delegate = view.delegate, owner = view.owner, why] {
-    const std::shared_ptr<const platform::Stream> stream = owner.lock();
-    delegate->didStopWithError(stream.get(), platform::Error{why});
-  });
-}
-
-// ---- one monitor's stream --------------------------------------------------------
-
-Capturer::Capturer(std::shared_ptr<Remote> remote, std::uint32_t node, platform::DisplayId display,
-                   Events events)
-    : remote_(std::move(remote)), node_(node), display_(display), events_(std::move(events)) {}
-
-std::shared_ptr<Capturer> Capturer::make(std::shared_ptr<Remote> remote, std::uint32_t node,
-                                         platform::DisplayId display, Events events) {
-  return std::shared_ptr<Capturer>(new Capturer(std::move(remote), node, display, std::move(events)),
+std::shared_ptr<Capturer> Capturer::make(std::uint32_t node, platform::DisplayId display, Events events,
+                                         WantLink wantLink) {
+  return std::shared_ptr<Capturer>(new Capturer(node, display, std::move(events), std::move(wantLink)),
                                    [](Capturer* c) { platform::runAsync([c] { delete c; }); });
 }
 
 Capturer::~Capturer() { disconnect(); }
 
-bool Capturer::connect(std::string* error) {
-  pw_thread_loop_lock(remote_->loop());
-  const int r = connectStream();
-  pw_thread_loop_unlock(remote_->loop());
+bool Capturer::connect(const std::shared_ptr<Remote>& remote, std::string* error) {
+  const int r = connectStream(remote);
   if (r < 0) {
     *error = "cannot connect a PipeWire stream to node " + std::to_string(node_) + " (" + std::strerror(-r) + ")";
     return false;
@@ -210,9 +40,10 @@ bool Capturer::connect(std::string* error) {
   return true;
 }
 
-int Capturer::connectStream() {
+int Capturer::connectStream(const std::shared_ptr<Remote>& remote) {
   static const pw_stream_events events = [] {
-    pw_stream_events e = kStreamEvents;
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
     e.state_changed = &Capturer::onStateChanged;
     e.param_changed = &Capturer::onParamChanged;
     e.add_buffer = &Capturer::onAddBuffer;
@@ -224,6 +55,8 @@ int Capturer::connectStream() {
     MutexLock lock(&mu_);
     streaming_ = false;
   }
+  if (stream_.load() != nullptr) return 0;
+  remote_ = remote;
   pw_stream* stream = pw_stream_new(remote_->core(), "zorsck",
                                     pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                       "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -256,14 +89,11 @@ void Capturer::dropStream() {
     pw_stream_destroy(stream);
     stream_.store(nullptr);
   }
-  returns_->take();
-  MutexLock lock(&mu_);
-  slots_.clear();  // held frames keep their own mappings
-  held_ = 0;
+  buffers_.clear();
+  remote_.reset();
 }
 
 void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
-  pw_thread_loop_lock(remote_->loop());
   bool idle = false;
   {
     MutexLock lock(&mu_);
@@ -271,19 +101,17 @@ void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
   }
   // Never soon after a link: PipeWire keeps the descriptors it sent to a stream gone that early.
   if (idle) dropStream();
-  pw_thread_loop_unlock(remote_->loop());
 }
 
 void Capturer::disconnect() {
   std::shared_ptr<const Picture> last;
-  pw_thread_loop_lock(remote_->loop());
+  LoopLock lock;
   {
-    MutexLock lock(&mu_);
+    MutexLock hold(&mu_);
     closed_ = true;
     last = std::move(last_);
   }
   dropStream();
-  pw_thread_loop_unlock(remote_->loop());
 }
 
 VideoFormat Capturer::format() const {
@@ -292,37 +120,41 @@ VideoFormat Capturer::format() const {
 }
 
 void Capturer::attach(const std::shared_ptr<Sink>& sink, platform::Completion started) {
-  pw_thread_loop_lock(remote_->loop());
+  LoopLock lock;
   bool ended = false;
-  std::shared_ptr<const Picture> last;
   {
-    MutexLock lock(&mu_);
+    MutexLock hold(&mu_);
     ended = closed_ || failed_;
     if (!ended) sinks_.push_back(sink);
-    last = last_;
   }
   if (ended) {
-    pw_thread_loop_unlock(remote_->loop());
     completeLater(std::move(started), "the screen-cast session has ended");
     return;
   }
-  // The screen as last seen; a newer picture follows when it has changed.
-  if (last) sendPicture(*sink, last);
   completeLater(std::move(started), "");
-  if (stream_.load() == nullptr && connectStream() < 0) {
-    sendStopNotice(*sink, "cannot connect a PipeWire stream to node " + std::to_string(node_));
-  }
-  pw_thread_loop_unlock(remote_->loop());
+  // The screen as last seen; a newer picture follows when it has changed.
+  resend(sink);
+  if (stream_.load() == nullptr) wantLink_();
 }
 
-void Capturer::resend(const Sink& sink) {
-  std::shared_ptr<const Picture> last;
-  {
-    MutexLock lock(&mu_);
-    const bool attached = std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.get() == &sink; });
-    if (attached) last = last_;
-  }
-  if (last) sendPicture(sink, last);
+bool Capturer::wanted() const {
+  MutexLock lock(&mu_);
+  return !sinks_.empty() && !closed_ && !failed_;
+}
+
+void Capturer::resend(const std::shared_ptr<Sink>& sink) {
+  pipewireLoop.post([self = weak_from_this(), weak = std::weak_ptr<Sink>(sink)] {
+    const std::shared_ptr<Capturer> capturer = self.lock();
+    const std::shared_ptr<Sink> target = weak.lock();
+    if (!capturer || !target) return;
+    if (const std::shared_ptr<const Picture> last = capturer->lastFor(target)) target->send(last);
+  });
+}
+
+std::shared_ptr<const Picture> Capturer::lastFor(const std::shared_ptr<Sink>& sink) const {
+  MutexLock lock(&mu_);
+  if (std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end()) return nullptr;
+  return last_;
 }
 
 void Capturer::detach(const Sink* sink) {
@@ -382,167 +214,32 @@ void Capturer::onParamChanged(void* data, std::uint32_t id, const spa_pod* param
   self->events_(*self, "");
 }
 
-void Capturer::onAddBuffer(void* data, pw_buffer* buffer) {
-  auto* self = static_cast<Capturer*>(data);
-  Slot slot;
-  spa_buffer* b = buffer->buffer;
-  if (b->n_datas >= 1 && b->datas[0].type == SPA_DATA_MemFd && b->datas[0].fd >= 0) {
-    const std::size_t size = std::size_t{b->datas[0].mapoffset} + b->datas[0].maxsize;
-    void* base = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, static_cast<int>(b->datas[0].fd), 0);
-    if (base != MAP_FAILED) slot.mapping = std::make_shared<Mapping>(base, size);
-  }
-  MutexLock lock(&self->mu_);
-  slot.id = ++self->lastSlotId_;
-  self->slots_[buffer] = std::move(slot);
-}
+void Capturer::onAddBuffer(void* data, pw_buffer* buffer) { static_cast<Capturer*>(data)->buffers_.add(buffer); }
 
-void Capturer::onRemoveBuffer(void* data, pw_buffer* buffer) {
-  auto* self = static_cast<Capturer*>(data);
-  MutexLock lock(&self->mu_);
-  const auto slot = self->slots_.find(buffer);
-  if (slot == self->slots_.end()) return;
-  if (slot->second.held) --self->held_;
-  self->slots_.erase(slot);
-}
+void Capturer::onRemoveBuffer(void* data, pw_buffer* buffer) { static_cast<Capturer*>(data)->buffers_.remove(buffer); }
 
 void Capturer::onProcess(void* data) {
   auto* self = static_cast<Capturer*>(data);
   pw_stream* stream = self->stream_.load();
   // Buffers the library let go since the last call go back first.
-  std::vector<pw_buffer*> due;
-  const auto returned = self->returns_->take();
-  {
-    MutexLock lock(&self->mu_);
-    for (const auto& [buffer, id] : returned) {
-      const auto slot = self->slots_.find(buffer);
-      if (slot == self->slots_.end() || slot->second.id != id || !slot->second.held) continue;
-      slot->second.held = false;
-      --self->held_;
-      due.push_back(buffer);
-    }
-  }
-  for (pw_buffer* buffer : due) pw_stream_queue_buffer(stream, buffer);
+  self->buffers_.giveBack(stream);
   // Only the newest buffer matters; older ones go straight back.
   pw_buffer* newest = nullptr;
   while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
     if (newest != nullptr) pw_stream_queue_buffer(stream, newest);
     newest = next;
   }
-  if (newest != nullptr) self->deliver(newest);
-}
-
-std::shared_ptr<const Capturer::Picture> Capturer::take(pw_buffer* buffer) {
-  spa_buffer* b = buffer->buffer;
-  VideoFormat format;
-  std::shared_ptr<Mapping> mapping;
-  std::uint64_t slotId = 0;
-  bool hold = false;
-  {
-    MutexLock lock(&mu_);
-    format = format_;
-    const auto slot = slots_.find(buffer);
-    if (slot != slots_.end()) {
-      mapping = slot->second.mapping;
-      slotId = slot->second.id;
-      // Holding it must leave the producer at least one free buffer.
-      hold = mapping != nullptr && held_ + 1 < static_cast<int>(slots_.size());
-    }
-  }
-  const spa_data* d = b->n_datas >= 1 ? &b->datas[0] : nullptr;
-  const auto* header =
-      static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(b, SPA_META_Header, sizeof(spa_meta_header)));
-  const bool corrupted = (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0) ||
-                         d == nullptr || d->chunk == nullptr || d->chunk->size == 0 ||
-                         (d->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0;
-  const std::uint8_t* base = nullptr;
-  std::size_t stride = 0;
-  const std::size_t rowBytes = std::size_t{format.width} * 4;
-  if (!corrupted) {
-    base = mapping != nullptr ? static_cast<const std::uint8_t*>(mapping->base) + d->mapoffset
-                              : static_cast<const std::uint8_t*>(d->data);
-    stride = d->chunk->stride > 0 ? static_cast<std::size_t>(d->chunk->stride) : rowBytes;
-    const std::size_t offset = d->chunk->offset;
-    const std::size_t needed = format.height == 0 ? 0 : stride * (format.height - 1) + rowBytes;
-    if (base == nullptr || format.width == 0 || stride < rowBytes || offset > d->maxsize ||
-        needed > d->maxsize - offset) {
-      base = nullptr;
-    } else {
-      base += offset;
-    }
-  }
-  if (base == nullptr) {
-    pw_stream_queue_buffer(stream_.load(), buffer);
-    return nullptr;
-  }
-  auto picture = std::make_shared<Picture>();
-  picture->width = format.width;
-  picture->height = format.height;
-  picture->alphaUndefined = format.alphaUndefined;
-  const std::int64_t now = platform::hostClockNow().value;  // nanoseconds of CLOCK_MONOTONIC
-  // A header time on the host clock within the last second is the frame's own.
-  const std::int64_t pts = header != nullptr ? header->pts : 0;
-  picture->presented = platform::makeMediaTime(pts > now - kNsPerSecond && pts <= now ? pts : now,
-                                               static_cast<std::int32_t>(kNsPerSecond));
-  bool removed = false;  // the stream dropped the buffer since the look-up above
-  if (hold) {
-    MutexLock lock(&mu_);
-    const auto slot = slots_.find(buffer);
-    removed = slot == slots_.end() || slot->second.id != slotId;
-    hold = !removed && held_ + 1 < static_cast<int>(slots_.size());
-    if (hold) {
-      slot->second.held = true;
-      ++held_;
-    }
-  }
-  if (hold) {
-    picture->held = std::make_shared<HeldBuffer>(returns_, buffer, slotId, mapping);
-    picture->base = base;
-    picture->stride = stride;
-  } else {
-    picture->copy = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * format.height);  // every byte is written below
-    for (std::size_t row = 0; row < format.height; ++row) {
-      std::memcpy(picture->copy.get() + row * rowBytes, base + row * stride, rowBytes);
-    }
-    picture->base = picture->copy.get();
-    picture->stride = rowBytes;
-    if (!removed) pw_stream_queue_buffer(stream_.load(), buffer);
-  }
-  return picture;
-}
-
-void Capturer::deliver(pw_buffer* buffer) {
-  const std::shared_ptr<const Picture> picture = take(buffer);
+  if (newest == nullptr) return;
+  const std::shared_ptr<const Picture> picture = self->buffers_.take(stream, newest, self->format());
   if (!picture) return;
   std::vector<std::shared_ptr<Sink>> sinks;
   std::shared_ptr<const Picture> previous;  // let go outside the lock: its buffer goes back
   {
-    MutexLock lock(&mu_);
-    sinks = sinks_;
-    previous = std::exchange(last_, picture);
+    MutexLock lock(&self->mu_);
+    sinks = self->sinks_;
+    previous = std::exchange(self->last_, picture);
   }
-  for (const std::shared_ptr<Sink>& sink : sinks) sendPicture(*sink, picture);
-}
-
-void sendPicture(const Sink& sink, const std::shared_ptr<const Capturer::Picture>& picture) {
-  const Sink::View view = sink.view();
-  if (!view.output || !view.queue || view.width <= 0 || view.height <= 0 || view.x < 0 || view.y < 0 ||
-      view.x + view.width > picture->width || view.y + view.height > picture->height) {
-    return;  // a rectangle of another size of the monitor: its stream is told to stop
-  }
-  common::FrameBuffer* frame = new PictureFrame(picture);
-  frame->pixels = picture->base + static_cast<std::size_t>(view.y) * picture->stride +
-                  static_cast<std::size_t>(view.x) * 4;
-  frame->stride = picture->stride;
-  frame->width = static_cast<std::size_t>(view.width);
-  frame->height = static_cast<std::size_t>(view.height);
-  frame->alphaUndefined = picture->alphaUndefined;
-  common::Sample sample{common::frameOf(frame), picture->presented, {}};
-  common::release(frame);  // the sample's reference is the one that counts
-  view.queue->post([output = view.output, owner = view.owner, sample = std::move(sample)] {
-    // Held for the call, so the stream it names cannot go meanwhile.
-    const std::shared_ptr<const platform::Stream> stream = owner.lock();
-    output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
-  });
+  for (const std::shared_ptr<Sink>& sink : sinks) sink->send(picture);
 }
 
 }  // namespace zorsck::wayland

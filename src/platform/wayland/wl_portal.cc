@@ -1,174 +1,30 @@
-// The portal's ScreenCast steps and the watch on the session.
+// The portal's ScreenCast steps and the watch on the session, on the PipeWire loop.
 #include "platform/wayland/wl_portal.h"
 
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace zorsck::wayland {
 namespace {
 
-constexpr std::uint64_t kCallTimeoutUs = 10'000'000;     // each method call and the quick steps
+constexpr std::uint64_t kCallTimeoutUs = 10'000'000;         // each method call and the quick steps
 constexpr std::uint64_t kUserAnswerTimeoutUs = 300'000'000;  // Start: the user may be asked
 constexpr std::uint32_t kMonitorSources = 1;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 constexpr const char* kRequestPrefix = "/org/freedesktop/portal/desktop/request/";
+constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
 
-// CLOCK_MONOTONIC in microseconds, the clock of sd-bus timeouts.
-std::uint64_t nowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+// "name: message" of the error reply `m`; any thread.
+std::string errorOf(sd_bus_message* m) {
+  const sd_bus_error* e = sd_bus_message_get_error(m);
+  if (e == nullptr || e->name == nullptr) return "an error without a name";
+  return std::string(e->name) + (e->message != nullptr ? std::string(": ") + e->message : "");
 }
-
-// True when `m` was sent by the connection named `portal`; any thread.
-bool sentBy(sd_bus_message* m, const std::string& portal) {
-  const char* sender = sd_bus_message_get_sender(m);
-  return sender != nullptr && !portal.empty() && portal == sender;
-}
-
-// Watches `member` of `interface` on `path` as sent by `portal` only (the bus
-// filters, the handler checks again), into `slot`; a negative errno on failure.
-int watchSignal(sd_bus* bus, const std::string& portal, const char* path, const char* interface, const char* member,
-                sd_bus_message_handler_t handler, void* userdata, Slot* slot) {
-  sd_bus_slot* raw = nullptr;
-  const int r = sd_bus_match_signal(bus, &raw, portal.c_str(), path, interface, member, handler, userdata);
-  slot->reset(raw);
-  return r;
-}
-
-// A request's Response, filled by the signal handler.
-struct Answer {
-  explicit Answer(const std::string& p) : portal(p) {}
-  const std::string& portal;  // the only sender that counts
-  bool done = false;
-  std::uint32_t code = 2;
-  Message results;  // positioned at the results' a{sv}
-};
-
-// Records a request's Response from the portal in the Answer its userdata points at.
-int onResponse(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
-  auto* answer = static_cast<Answer*>(userdata);
-  if (!sentBy(m, answer->portal)) return 0;
-  std::uint32_t code = 2;
-  if (sd_bus_message_read(m, "u", &code) < 0) code = 2;
-  answer->code = code;
-  answer->results.reset(sd_bus_message_ref(m));
-  answer->done = true;
-  return 0;
-}
-
-}  // namespace
-
-int PortalSession::onClosed(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
-  auto* self = static_cast<PortalSession*>(userdata);
-  if (sentBy(m, self->portal_)) self->closed_ = true;
-  return 0;
-}
-
-int PortalSession::onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
-  auto* self = static_cast<PortalSession*>(userdata);
-  const char* sender = sd_bus_message_get_sender(m);
-  const char *name = nullptr, *before = nullptr, *after = nullptr;
-  if (sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") == 0 &&
-      sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && name != nullptr && self->portal_ == name &&
-      after != nullptr && after[0] == '\0') {
-    self->portalGone_ = true;
-  }
-  return 0;
-}
-
-std::string PortalSession::nextToken() {
-  return "zorsck" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
-}
-
-bool PortalSession::waitFor(const bool& done, std::uint64_t deadlineUs, std::string* error) {
-  while (!done) {
-    const int r = sd_bus_process(bus_.get(), nullptr);
-    if (r < 0) {
-      *error = std::string("the session bus connection broke (") + std::strerror(-r) + ")";
-      return false;
-    }
-    if (r > 0) continue;
-    if (withdrawn_ && withdrawn_()) return false;
-    if (portalGone_) {
-      *error = "the desktop portal left the session bus";
-      return false;
-    }
-    const std::uint64_t now = nowUs();
-    if (now >= deadlineUs) return false;
-    std::uint64_t until = deadlineUs;
-    std::uint64_t busTimeout = UINT64_MAX;
-    if (sd_bus_get_timeout(bus_.get(), &busTimeout) >= 0) until = std::min(until, std::max(busTimeout, now));
-    const int events = sd_bus_get_events(bus_.get());
-    if (events < 0) {
-      *error = std::string("the session bus connection broke (") + std::strerror(-events) + ")";
-      return false;
-    }
-    wake_->wait(sd_bus_get_fd(bus_.get()), std::chrono::steady_clock::now() + std::chrono::microseconds(until - now),
-                static_cast<short>(events));
-  }
-  return true;
-}
-
-int PortalSession::request(const char* method,
-                           const std::function<int(sd_bus_message*, const char*)>& append,
-                           std::uint64_t timeoutUs, Message* results, std::string* error) {
-  const std::string token = nextToken();
-  const std::string path = kRequestPrefix + sender_ + "/" + token;
-  Answer answer(portal_);
-  // Subscribed before the call, so that a quick Response cannot be missed.
-  Slot watch;
-  int r = watchSignal(bus_.get(), portal_, path.c_str(), "org.freedesktop.portal.Request", "Response", onResponse,
-                      &answer, &watch);
-  if (r < 0) {
-    *error = std::string(method) + ": cannot watch its answer (" + std::strerror(-r) + ")";
-    return -1;
-  }
-  sd_bus_message* rawCall = nullptr;
-  r = sd_bus_message_new_method_call(bus_.get(), &rawCall, kPortalBusName, kPortalObject,
-                                     kScreenCastInterface, method);
-  Message call(rawCall);
-  if (r >= 0) r = append(call.get(), token.c_str());
-  if (r < 0) {
-    *error = std::string(method) + ": cannot build the call (" + std::strerror(-r) + ")";
-    return -1;
-  }
-  BusError callError;
-  sd_bus_message* rawReply = nullptr;
-  r = sd_bus_call(bus_.get(), call.get(), kCallTimeoutUs, &callError.e, &rawReply);
-  Message reply(rawReply);
-  if (r < 0) {
-    *error = std::string(method) + " failed: " + callError.describe(r);
-    return -1;
-  }
-  const char* handle = nullptr;
-  Slot otherWatch;
-  if (sd_bus_message_read(reply.get(), "o", &handle) >= 0 && handle != nullptr && path != handle) {
-    // A portal that does not build the path from the token answers on its own.
-    watchSignal(bus_.get(), portal_, handle, "org.freedesktop.portal.Request", "Response", onResponse, &answer,
-                &otherWatch);
-  }
-  if (!waitFor(answer.done, nowUs() + timeoutUs, error)) {
-    const bool withdrawn = error->empty() && withdrawn_ && withdrawn_();
-    if (error->empty() && !withdrawn) {
-      *error = std::string(method) + ": no answer within " + std::to_string(timeoutUs / 1'000'000) + " s";
-    }
-    // Withdraws the request, so a dialog still showing goes away.
-    sd_bus_call_method(bus_.get(), kPortalBusName, handle != nullptr ? handle : path.c_str(),
-                       "org.freedesktop.portal.Request", "Close", nullptr, nullptr, "");
-    return withdrawn ? kWithdrawn : -1;
-  }
-  *results = std::move(answer.results);
-  return static_cast<int>(answer.code);
-}
-
-namespace {
 
 // Reads the Start results' "streams" (a(ua{sv})) into `out`.
 bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
@@ -187,161 +43,357 @@ bool readStreams(sd_bus_message* m, std::vector<SharedMonitor>* out) {
   return r >= 0 && sd_bus_message_exit_container(m) >= 0 && sd_bus_message_exit_container(m) >= 0;
 }
 
-// The answer for a response code other than 0.
-PortalGrant notGranted(const char* step, int code, const std::string& error) {
-  PortalGrant grant;
-  if (code == PortalSession::kWithdrawn) {
-    grant.outcome = PortalOutcome::withdrawn;
-    grant.message = std::string("the screen-cast request was withdrawn (") + step + ")";
-  } else if (code == 1) {
-    grant.outcome = PortalOutcome::refused;
-    grant.message = std::string("the screen-cast request was cancelled (") + step + ")";
-  } else {
-    grant.outcome = PortalOutcome::failed;
-    grant.message = code == 2 ? std::string("the desktop portal ended the screen-cast request (") + step + ")"
-                              : error;
-  }
-  return grant;
+// True when `m` was sent by the connection named `portal`; any thread.
+bool sentBy(sd_bus_message* m, const std::string& portal) {
+  const char* sender = sd_bus_message_get_sender(m);
+  return sender != nullptr && !portal.empty() && portal == sender;
 }
 
 }  // namespace
 
-PortalGrant PortalSession::open(const std::string& restoreToken, const glue::Wakeup& wake,
-                                const std::function<bool()>& withdrawn) {
-  wake_ = &wake;
-  withdrawn_ = withdrawn;
-  PortalGrant grant = steps(restoreToken);
-  wake_ = nullptr;
-  withdrawn_ = nullptr;
-  return grant;
+int PortalSession::watchSignal(const std::string& path, const char* interface, const char* member,
+                               sd_bus_message_handler_t handler, Slot* slot) {
+  // The bus filters on the sender, the handler checks again.
+  sd_bus_slot* raw = nullptr;
+  const int r = sd_bus_match_signal_async(bus_->get(), &raw, portal_.c_str(), path.c_str(), interface, member,
+                                          handler, nullptr, this);
+  slot->reset(raw);
+  return r;
 }
 
-PortalGrant PortalSession::steps(const std::string& restoreToken) {
-  PortalGrant grant;
-  std::string error;
-  bus_ = openSessionBus(kCallTimeoutUs, &error);
-  const char* unique = nullptr;
-  if (!bus_ || sd_bus_get_unique_name(bus_.get(), &unique) < 0 || unique == nullptr) {
-    grant.message = error.empty() ? "cannot join the session bus" : error;
-    return grant;
+PortalSession::~PortalSession() {
+  LoopLock lock;
+  close();
+}
+
+std::string PortalSession::nextToken() {
+  return "zorsck" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
+}
+
+const char* PortalSession::stepName() const {
+  switch (step_) {
+    case Step::createSession: return "CreateSession";
+    case Step::selectSources: return "SelectSources";
+    case Step::start: return "Start";
+    case Step::openRemote: return "OpenPipeWireRemote";
+    default: return "GetNameOwner";
   }
-  sender_ = unique[0] == ':' ? unique + 1 : unique;
-  std::replace(sender_.begin(), sender_.end(), '.', '_');
-  BusError ownerError;
-  sd_bus_message* rawOwner = nullptr;
-  const int o = sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                   "GetNameOwner", &ownerError.e, &rawOwner, "s", kPortalBusName);
-  const Message owner(rawOwner);
+}
+
+void PortalSession::tell(const std::string& path, const char* interface, const char* member) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_method_call(bus_->get(), &raw, kPortalBusName, path.c_str(), interface, member) < 0) return;
+  const Message call(raw);
+  sd_bus_message_set_expect_reply(call.get(), 0);
+  sd_bus_send(bus_->get(), call.get(), nullptr);
+}
+
+void PortalSession::open(const std::string& restoreToken, Done done, Ended ended) {
+  done_ = std::move(done);
+  ended_ = std::move(ended);
+  restoreToken_ = restoreToken;
+  stepTimer_ = std::make_unique<LoopTimer>([this] {
+    pipewireLoop.held();
+    onStepTimeout();
+  });
+  step_ = Step::owner;
+  sd_bus* raw = nullptr;
+  int r = sd_bus_open_user(&raw);  // connects and starts authenticating, without waiting
+  Bus bus(raw);
+  if (r < 0) return finish(PortalOutcome::failed, std::string("no session bus (") + std::strerror(-r) + ")");
+  sd_bus_set_method_call_timeout(bus.get(), kCallTimeoutUs);
+  bus_ = std::make_unique<BusOnLoop>(std::move(bus), [this](int failure) {
+    pipewireLoop.held();
+    onBusBroken(failure);
+  });
+  // Queued until the bus has said hello; its answer comes after hello's.
+  sd_bus_slot* slot = nullptr;
+  r = sd_bus_call_method_async(bus_->get(), &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "GetNameOwner", &PortalSession::onOwnerReply, this, "s",
+                               kPortalBusName);
+  call_.reset(slot);
+  if (r < 0) return finish(PortalOutcome::failed, std::string("no session bus (") + std::strerror(-r) + ")");
+  stepTimer_->arm(std::chrono::microseconds(kCallTimeoutUs));
+  bus_->serve();
+}
+
+int PortalSession::onOwnerReply(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  self->call_.reset();
   const char* portal = nullptr;
-  if (o < 0 || sd_bus_message_read(owner.get(), "s", &portal) < 0 || portal == nullptr) {
-    grant.message = std::string("the desktop portal is not on the session bus: ") + ownerError.describe(o);
-    return grant;
+  const char* unique = nullptr;
+  if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "s", &portal) < 0 || portal == nullptr) {
+    self->finish(PortalOutcome::failed, "the desktop portal is not on the session bus: " + errorOf(m));
+    return 0;
   }
-  portal_ = portal;
+  if (sd_bus_get_unique_name(self->bus_->get(), &unique) < 0 || unique == nullptr) {
+    self->finish(PortalOutcome::failed, "cannot join the session bus");
+    return 0;
+  }
+  self->portal_ = portal;
+  self->sender_ = unique[0] == ':' ? unique + 1 : unique;
+  std::replace(self->sender_.begin(), self->sender_.end(), '.', '_');
   // A portal that leaves the bus answers none of its requests: their waits end then.
   const std::string ownerRule = "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" + portal_ + "'";
-  sd_bus_slot* ownerSlot = nullptr;
-  sd_bus_add_match(bus_.get(), &ownerSlot, ownerRule.c_str(), onOwnerChanged, this);
-  ownerWatch_.reset(ownerSlot);
+                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
+                                self->portal_ + "'";
+  sd_bus_slot* slot = nullptr;
+  sd_bus_add_match_async(self->bus_->get(), &slot, ownerRule.c_str(), &PortalSession::onOwnerChanged, nullptr, self);
+  self->ownerWatch_.reset(slot);
 
-  Message results;
-  const std::string sessionToken = nextToken();
-  int code = request("CreateSession", [&](sd_bus_message* m, const char* token) {
-    return sd_bus_message_append(m, "a{sv}", 2, "handle_token", "s", token, "session_handle_token", "s",
+  self->step_ = Step::createSession;
+  const std::string sessionToken = self->nextToken();
+  self->request("CreateSession", [&](sd_bus_message* call, const char* token) {
+    return sd_bus_message_append(call, "a{sv}", 2, "handle_token", "s", token, "session_handle_token", "s",
                                  sessionToken.c_str());
-  }, kCallTimeoutUs, &results, &error);
-  if (code != 0) return notGranted("CreateSession", code, error);
-  readVardict(results.get(), [&](const std::string& key) {
-    return key == "session_handle" && readVariantString(results.get(), &sessionPath_);
-  });
-  if (sessionPath_.empty()) {
-    grant.message = "CreateSession gave no session";
-    return grant;
-  }
-  watchSignal(bus_.get(), portal_, sessionPath_.c_str(), "org.freedesktop.portal.Session", "Closed", onClosed, this,
-              &closedWatch_);
-
-  code = request("SelectSources", [&](sd_bus_message* m, const char* token) {
-    int r = sd_bus_message_append(m, "o", sessionPath_.c_str());
-    if (r < 0) return r;
-    if (restoreToken.empty()) {
-      return sd_bus_message_append(m, "a{sv}", 4, "handle_token", "s", token, "types", "u", kMonitorSources,
-                                   "multiple", "b", 1, "persist_mode", "u", kPersistUntilRevoked);
-    }
-    return sd_bus_message_append(m, "a{sv}", 5, "handle_token", "s", token, "types", "u", kMonitorSources,
-                                 "multiple", "b", 1, "persist_mode", "u", kPersistUntilRevoked,
-                                 "restore_token", "s", restoreToken.c_str());
-  }, kCallTimeoutUs, &results, &error);
-  if (code != 0) return notGranted("SelectSources", code, error);
-
-  code = request("Start", [&](sd_bus_message* m, const char* token) {
-    return sd_bus_message_append(m, "osa{sv}", sessionPath_.c_str(), "", 1, "handle_token", "s", token);
-  }, kUserAnswerTimeoutUs, &results, &error);
-  if (code == -1 && error.find("no answer") != std::string::npos) {
-    // Nobody answered the question; asking again would only show it again.
-    grant.outcome = PortalOutcome::refused;
-    grant.message = "nobody answered the screen-cast request (" + error + ")";
-    return grant;
-  }
-  if (code != 0) return notGranted("Start", code, error);
-  int r = readVardict(results.get(), [&](const std::string& key) {
-    if (key == "streams") return readStreams(results.get(), &grant.monitors);
-    if (key == "restore_token") return readVariantString(results.get(), &grant.restoreToken);
-    return false;
-  });
-  if (r < 0 || grant.monitors.empty()) {
-    grant.message = "the screen-cast session shares no monitor";
-    return grant;
-  }
-
-  BusError callError;
-  sd_bus_message* rawReply = nullptr;
-  r = sd_bus_call_method(bus_.get(), kPortalBusName, kPortalObject, kScreenCastInterface, "OpenPipeWireRemote",
-                         &callError.e, &rawReply, "oa{sv}", sessionPath_.c_str(), 0);
-  Message reply(rawReply);
-  int fd = -1;
-  if (r < 0 || sd_bus_message_read(reply.get(), "h", &fd) < 0 || fd < 0) {
-    grant.message = "OpenPipeWireRemote failed: " + callError.describe(r);
-    return grant;
-  }
-  // The message owns its descriptor; the grant keeps a copy of its own.
-  grant.pipewire = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
-  if (grant.pipewire.get() < 0) {
-    grant.message = std::string("cannot keep the PipeWire remote (") + std::strerror(errno) + ")";
-    return grant;
-  }
-  grant.outcome = PortalOutcome::granted;
-  return grant;
+  }, kCallTimeoutUs);
+  return 0;
 }
 
-bool PortalSession::serve(const glue::Wakeup& wake, std::uint64_t timeoutUs) {
-  if (!bus_ || closed_) return false;
-  for (;;) {
-    const int r = sd_bus_process(bus_.get(), nullptr);
-    if (r < 0) return false;  // the bus went away, and the session with it
-    if (r == 0) break;
+void PortalSession::request(const char* method, const Append& append, std::uint64_t answerUs) {
+  const std::string token = nextToken();
+  requestPath_ = kRequestPrefix + sender_ + "/" + token;
+  answerUs_ = answerUs;
+  replied_ = false;
+  otherResponse_.reset();
+  // Subscribed before the call, so that a quick Response cannot be missed:
+  // the bus handles one connection's messages in order.
+  int r = watchSignal(requestPath_, kRequestInterface, "Response", &PortalSession::onResponse, &response_);
+  if (r < 0) return finish(PortalOutcome::failed, std::string(method) + ": cannot watch its answer (" + std::strerror(-r) + ")");
+  sd_bus_message* raw = nullptr;
+  r = sd_bus_message_new_method_call(bus_->get(), &raw, kPortalBusName, kPortalObject, kScreenCastInterface, method);
+  const Message call(raw);
+  if (r >= 0) r = append(call.get(), token.c_str());
+  sd_bus_slot* slot = nullptr;
+  if (r >= 0) r = sd_bus_call_async(bus_->get(), &slot, call.get(), &PortalSession::onRequestReply, this, kCallTimeoutUs);
+  call_.reset(slot);
+  if (r < 0) return finish(PortalOutcome::failed, std::string(method) + ": cannot make the call (" + std::strerror(-r) + ")");
+  stepTimer_->arm(std::chrono::microseconds(kCallTimeoutUs));
+}
+
+int PortalSession::onRequestReply(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  self->call_.reset();
+  if (sd_bus_message_is_method_error(m, nullptr)) {
+    self->finish(PortalOutcome::failed, std::string(self->stepName()) + " failed: " + errorOf(m));
+    return 0;
   }
-  if (closed_) return false;
-  std::uint64_t busTimeout = UINT64_MAX;
-  sd_bus_get_timeout(bus_.get(), &busTimeout);
-  const std::uint64_t now = nowUs();
-  std::uint64_t waitUs = timeoutUs;
-  if (busTimeout != UINT64_MAX) waitUs = std::min(waitUs, busTimeout > now ? busTimeout - now : 0);
-  wake.wait(sd_bus_get_fd(bus_.get()),
-            std::chrono::steady_clock::now() + std::chrono::microseconds(std::min<std::uint64_t>(waitUs, 60'000'000)),
-            static_cast<short>(sd_bus_get_events(bus_.get())));
-  return !closed_;
+  if (self->step_ == Step::over || self->replied_) return 0;
+  self->replied_ = true;
+  const char* handle = nullptr;
+  if (sd_bus_message_read(m, "o", &handle) >= 0 && handle != nullptr && self->requestPath_ != handle) {
+    // A portal that does not build the path from the token answers on its own.
+    self->requestPath_ = handle;
+    self->watchSignal(handle, kRequestInterface, "Response", &PortalSession::onResponse, &self->otherResponse_);
+  }
+  self->stepTimer_->arm(std::chrono::microseconds(self->answerUs_));
+  return 0;
+}
+
+int PortalSession::onResponse(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  if (!sentBy(m, self->portal_) || self->step_ == Step::over) return 0;
+  std::uint32_t code = 2;
+  if (sd_bus_message_read(m, "u", &code) < 0) code = 2;
+  self->stepTimer_->disarm();
+  self->response_.reset();
+  self->otherResponse_.reset();
+  self->call_.reset();
+  self->answered(code, m);
+  return 0;
+}
+
+void PortalSession::answered(std::uint32_t code, sd_bus_message* results) {
+  const std::string step = stepName();
+  if (code == 1) return finish(PortalOutcome::refused, "the screen-cast request was cancelled (" + step + ")");
+  if (code != 0) return finish(PortalOutcome::failed, "the desktop portal ended the screen-cast request (" + step + ")");
+  switch (step_) {
+    case Step::createSession: {
+      readVardict(results, [&](const std::string& key) {
+        return key == "session_handle" && readVariantString(results, &sessionPath_);
+      });
+      if (sessionPath_.empty()) return finish(PortalOutcome::failed, "CreateSession gave no session");
+      watchSignal(sessionPath_, "org.freedesktop.portal.Session", "Closed", &PortalSession::onClosed, &closedWatch_);
+      step_ = Step::selectSources;
+      request("SelectSources", [&](sd_bus_message* m, const char* token) {
+        int r = sd_bus_message_append(m, "o", sessionPath_.c_str());
+        if (r < 0) return r;
+        if (restoreToken_.empty()) {
+          return sd_bus_message_append(m, "a{sv}", 4, "handle_token", "s", token, "types", "u", kMonitorSources,
+                                       "multiple", "b", 1, "persist_mode", "u", kPersistUntilRevoked);
+        }
+        return sd_bus_message_append(m, "a{sv}", 5, "handle_token", "s", token, "types", "u", kMonitorSources,
+                                     "multiple", "b", 1, "persist_mode", "u", kPersistUntilRevoked,
+                                     "restore_token", "s", restoreToken_.c_str());
+      }, kCallTimeoutUs);
+      return;
+    }
+    case Step::selectSources:
+      step_ = Step::start;
+      request("Start", [&](sd_bus_message* m, const char* token) {
+        return sd_bus_message_append(m, "osa{sv}", sessionPath_.c_str(), "", 1, "handle_token", "s", token);
+      }, kUserAnswerTimeoutUs);
+      return;
+    case Step::start: {
+      const int r = readVardict(results, [&](const std::string& key) {
+        if (key == "streams") return readStreams(results, &grant_->monitors);
+        if (key == "restore_token") return readVariantString(results, &grant_->restoreToken);
+        return false;
+      });
+      if (r < 0 || grant_->monitors.empty()) return finish(PortalOutcome::failed, "the screen-cast session shares no monitor");
+      step_ = Step::openRemote;
+      sd_bus_slot* slot = nullptr;
+      const int c = sd_bus_call_method_async(bus_->get(), &slot, kPortalBusName, kPortalObject, kScreenCastInterface,
+                                             "OpenPipeWireRemote", &PortalSession::onRemoteReply, this, "oa{sv}",
+                                             sessionPath_.c_str(), 0);
+      call_.reset(slot);
+      if (c < 0) return finish(PortalOutcome::failed, std::string("OpenPipeWireRemote failed: ") + std::strerror(-c));
+      stepTimer_->arm(std::chrono::microseconds(kCallTimeoutUs));
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void PortalSession::openRemote(Opened opened) {
+  sd_bus_slot* slot = nullptr;
+  const int r = step_ != Step::granted ? -ENOTCONN
+                                       : sd_bus_call_method_async(bus_->get(), &slot, kPortalBusName, kPortalObject,
+                                                                  kScreenCastInterface, "OpenPipeWireRemote",
+                                                                  &PortalSession::onRemoteReply, this, "oa{sv}",
+                                                                  sessionPath_.c_str(), 0);
+  remoteCall_.reset(slot);
+  if (r < 0) {
+    pipewireLoop.post([opened, r] { opened(nullptr, std::string("OpenPipeWireRemote failed: ") + std::strerror(-r)); });
+    return;
+  }
+  opened_ = std::move(opened);
+  bus_->serve();
+}
+
+int PortalSession::onRemoteReply(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  if (self->step_ == Step::granted) {
+    // Another remote for the granted session.
+    self->remoteCall_.reset();
+    int fd = -1;
+    auto remote = std::make_shared<UniqueFd>();
+    std::string error;
+    if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "h", &fd) < 0 || fd < 0) {
+      error = "OpenPipeWireRemote failed: " + errorOf(m);
+    } else if (*remote = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3)); remote->get() < 0) {
+      error = std::string("cannot keep the PipeWire remote (") + std::strerror(errno) + ")";
+    }
+    pipewireLoop.post([opened = std::exchange(self->opened_, {}), remote, error] {
+      opened(error.empty() ? remote : nullptr, error);
+    });
+    return 0;
+  }
+  self->call_.reset();
+  self->stepTimer_->disarm();
+  int fd = -1;
+  if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "h", &fd) < 0 || fd < 0) {
+    self->finish(PortalOutcome::failed, "OpenPipeWireRemote failed: " + errorOf(m));
+    return 0;
+  }
+  // The message owns its descriptor; the grant keeps a copy of its own.
+  self->grant_->pipewire = UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  if (self->grant_->pipewire.get() < 0) {
+    self->finish(PortalOutcome::failed, std::string("cannot keep the PipeWire remote (") + std::strerror(errno) + ")");
+    return 0;
+  }
+  self->finish(PortalOutcome::granted, "");
+  return 0;
+}
+
+void PortalSession::onStepTimeout() {
+  if (step_ == Step::none || step_ == Step::granted || step_ == Step::over) return;
+  const std::string step = stepName();
+  const std::uint64_t waited = replied_ ? answerUs_ : kCallTimeoutUs;
+  // Withdraws the request, so a dialog still showing goes away.
+  if (replied_) tell(requestPath_, kRequestInterface, "Close");
+  const std::string why = step + ": no answer within " + std::to_string(waited / 1'000'000) + " s";
+  if (step_ == Step::start && replied_) {
+    // Nobody answered the question; asking again would only show it again.
+    return finish(PortalOutcome::unanswered, "nobody answered the screen-cast request (" + why + ")");
+  }
+  finish(PortalOutcome::failed, why);
+}
+
+void PortalSession::withdraw() {
+  if (step_ == Step::none || step_ == Step::granted || step_ == Step::over) return;
+  if (!response_ && !otherResponse_ && !call_) return finish(PortalOutcome::withdrawn, "the screen-cast request was withdrawn");
+  if (replied_) tell(requestPath_, kRequestInterface, "Close");
+  finish(PortalOutcome::withdrawn, std::string("the screen-cast request was withdrawn (") + stepName() + ")");
+}
+
+void PortalSession::finish(PortalOutcome outcome, const std::string& message) {
+  if (step_ == Step::over || step_ == Step::granted) return;
+  step_ = outcome == PortalOutcome::granted ? Step::granted : Step::over;
+  if (stepTimer_) stepTimer_->disarm();
+  call_.reset();
+  response_.reset();
+  otherResponse_.reset();
+  grant_->outcome = outcome;
+  grant_->message = message;
+  pipewireLoop.post([done = done_, grant = grant_] { done(grant); });
+}
+
+void PortalSession::onBusBroken(int r) {
+  if (step_ == Step::granted) {
+    step_ = Step::over;
+    pipewireLoop.post([ended = ended_] { ended("the desktop portal closed the screen-cast session"); });
+    return;
+  }
+  finish(PortalOutcome::failed, std::string("the session bus connection broke (") + std::strerror(-r) + ")");
+}
+
+int PortalSession::onClosed(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  if (!sentBy(m, self->portal_)) return 0;
+  self->closedByPortal_ = true;
+  if (self->step_ == Step::granted) {
+    self->step_ = Step::over;
+    pipewireLoop.post([ended = self->ended_] { ended("the desktop portal closed the screen-cast session"); });
+  } else {
+    self->finish(PortalOutcome::failed, "the desktop portal closed the screen-cast session");
+  }
+  return 0;
+}
+
+int PortalSession::onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<PortalSession*>(userdata);
+  pipewireLoop.held();
+  const char* sender = sd_bus_message_get_sender(m);
+  const char *name = nullptr, *before = nullptr, *after = nullptr;
+  // Once granted, the cast goes on without the portal: its streams are the compositor's.
+  if (sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") == 0 &&
+      sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && name != nullptr && self->portal_ == name &&
+      after != nullptr && after[0] == '\0') {
+    self->finish(PortalOutcome::failed, "the desktop portal left the session bus");
+  }
+  return 0;
 }
 
 void PortalSession::close() {
-  if (bus_ && !sessionPath_.empty() && !closed_) {
-    sd_bus_call_method(bus_.get(), kPortalBusName, sessionPath_.c_str(), "org.freedesktop.portal.Session",
-                       "Close", nullptr, nullptr, "");
+  if (bus_ && !sessionPath_.empty() && !closedByPortal_) {
+    tell(sessionPath_, "org.freedesktop.portal.Session", "Close");
   }
-  closed_ = true;
+  if (step_ != Step::none) step_ = Step::over;
+  closedByPortal_ = true;
+  call_.reset();
+  remoteCall_.reset();
+  response_.reset();
+  otherResponse_.reset();
   closedWatch_.reset();
   ownerWatch_.reset();
+  stepTimer_.reset();
   bus_.reset();
 }
 

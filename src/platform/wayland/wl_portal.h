@@ -1,18 +1,20 @@
-// One ScreenCast session of the desktop portal over D-Bus: CreateSession,
-// SelectSources (monitors, kept until revoked), Start and OpenPipeWireRemote,
-// each request's Response awaited with a timeout, and Session.Closed watched.
-// Signals count only when the portal's own connection sent them: anyone on
-// the bus may emit a signal on any path. Every call runs on the session's own
-// thread.
+// One ScreenCast session of the desktop portal over D-Bus, served on the
+// PipeWire loop without waiting: CreateSession, SelectSources (monitors, kept
+// until revoked), Start and OpenPipeWireRemote, each asked asynchronously
+// with each request's Response awaited on a timer, then Session.Closed
+// watched. Signals count only when the portal's own connection sent them:
+// anyone on the bus may emit a signal on any path.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/linux/wakeup.h"
+#include "platform/wayland/wl_bus_loop.h"
 #include "platform/wayland/wl_dbus.h"
+#include "platform/wayland/wl_loop.h"
 
 namespace zorsck::wayland {
 
@@ -28,9 +30,10 @@ struct SharedMonitor {
   std::int32_t x = 0, y = 0;
 };
 
-// Where the portal's steps ended: `withdrawn` when the caller gave the
+// Where the portal's steps ended. `refused`: the user cancelled; `unanswered`:
+// nobody answered the question in time; `withdrawn`: the caller gave the
 // request up before an answer came (the dialog, if any, is closed).
-enum class PortalOutcome { granted, refused, failed, withdrawn };
+enum class PortalOutcome { granted, refused, unanswered, failed, withdrawn };
 
 struct PortalGrant {
   PortalOutcome outcome = PortalOutcome::failed;
@@ -42,57 +45,83 @@ struct PortalGrant {
 
 class PortalSession {
  public:
-  // What request() answers when the wait was withdrawn.
-  static constexpr int kWithdrawn = -2;
+  // Called once, posted to the loop, with where the steps ended.
+  using Done = std::function<void(std::shared_ptr<PortalGrant>)>;
+  // Called at most once after a grant, posted to the loop, when the session ended without close().
+  using Ended = std::function<void(const std::string& why)>;
 
   PortalSession() = default;
   PortalSession(const PortalSession&) = delete;
   PortalSession& operator=(const PortalSession&) = delete;
-  ~PortalSession() { close(); }
+  ~PortalSession();
 
-  // Runs the four steps, sending `restoreToken` when not empty; blocks up to
-  // the steps' timeouts (the user's answer to Start included), or until
-  // `withdrawn` holds when `wake` is rung; session thread.
-  PortalGrant open(const std::string& restoreToken, const glue::Wakeup& wake,
-                   const std::function<bool()>& withdrawn);
-  // Waits up to `timeoutUs` for bus traffic or for `wake` to be rung, and
-  // dispatches what came; false once the session is closed; session thread.
-  bool serve(const glue::Wakeup& wake, std::uint64_t timeoutUs);
-  // Closes the session when one is open; session thread.
-  void close();
+  // Starts the four steps, sending `restoreToken` when not empty; loop locked.
+  void open(const std::string& restoreToken, Done done, Ended ended) REQUIRES(pipewireLoop);
+  // Gives up a request still waiting: it and the session are closed and
+  // `done` gets `withdrawn`; nothing once granted; loop locked.
+  void withdraw() REQUIRES(pipewireLoop);
+  // Closes the session when one is open; nothing is reported after; loop locked.
+  void close() REQUIRES(pipewireLoop);
+
+  // Called, posted to the loop, with another PipeWire remote of the granted
+  // session, or with none and why not.
+  using Opened = std::function<void(std::shared_ptr<UniqueFd> remote, const std::string& error)>;
+  // Asks the granted session for another PipeWire remote; loop locked.
+  void openRemote(Opened opened) REQUIRES(pipewireLoop);
 
  private:
-  // The steps of open(); session thread.
-  PortalGrant steps(const std::string& restoreToken);
-  // Makes one request `method` whose arguments `append` adds (given the
-  // handle token) and waits up to `timeoutUs` for its Response, closing the
-  // request when none came. Returns the response code (0 granted, 1
-  // cancelled, 2 other) with `results` positioned at its a{sv}, -1 with
-  // `error` filled, or kWithdrawn; session thread.
-  int request(const char* method, const std::function<int(sd_bus_message*, const char*)>& append,
-              std::uint64_t timeoutUs, Message* results, std::string* error);
-  // Dispatches queued messages and waits on the bus until `done`, `deadlineUs`
-  // (CLOCK_MONOTONIC) or a withdrawal; false unless done, with `error` filled
-  // when the bus broke; session thread.
-  bool waitFor(const bool& done, std::uint64_t deadlineUs, std::string* error);
-  // A fresh handle token; session thread.
+  enum class Step { none, owner, createSession, selectSources, start, openRemote, granted, over };
+  using Append = std::function<int(sd_bus_message*, const char* handleToken)>;
+
+  // Asks `method` with the arguments `append` adds, for a Response within
+  // `answerUs` once the call has returned; loop thread.
+  void request(const char* method, const Append& append, std::uint64_t answerUs) REQUIRES(pipewireLoop);
+  // Goes on after the Response of the current step with `code` (0 granted); loop thread.
+  void answered(std::uint32_t code, sd_bus_message* results) REQUIRES(pipewireLoop);
+  // Ends the steps with `outcome` and posts it; loop thread.
+  void finish(PortalOutcome outcome, const std::string& message) REQUIRES(pipewireLoop);
+  // The step's timer ran out; loop thread.
+  void onStepTimeout() REQUIRES(pipewireLoop);
+  // The bus failed with `r`; loop thread.
+  void onBusBroken(int r) REQUIRES(pipewireLoop);
+  // Sends `member` of `interface` to `path` at the portal, wanting no reply; loop thread.
+  void tell(const std::string& path, const char* interface, const char* member) REQUIRES(pipewireLoop);
+  // Watches `member` of `interface` on `path` as sent by the portal only, into `slot`; loop thread.
+  int watchSignal(const std::string& path, const char* interface, const char* member,
+                  sd_bus_message_handler_t handler, Slot* slot) REQUIRES(pipewireLoop);
+  const char* stepName() const;
   std::string nextToken();
-  // The portal's Session.Closed for this session; the bus's dispatch, session thread.
+
+  // The bus's callbacks, on the loop thread while it dispatches.
+  static int onOwnerReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  static int onRequestReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  static int onResponse(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  static int onRemoteReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int onClosed(sd_bus_message* m, void* userdata, sd_bus_error* error);
-  // The bus's NameOwnerChanged for the portal's connection; the bus's dispatch, session thread.
   static int onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* error);
 
-  Bus bus_;
-  const glue::Wakeup* wake_ = nullptr;  // rung when `withdrawn_` may hold; during open()
-  std::function<bool()> withdrawn_;
+  Done done_;
+  Ended ended_;
+  std::unique_ptr<BusOnLoop> bus_;
+  std::unique_ptr<LoopTimer> stepTimer_;
+  Step step_ = Step::none;
+  std::string restoreToken_;
   std::string portal_;  // the unique name of the portal's connection
   std::string sender_;  // the unique name with '.' as '_' and no ':'
   std::string sessionPath_;
+  std::string requestPath_;  // the current request's object, as the portal named it
+  std::uint64_t answerUs_ = 0;
+  bool replied_ = false;     // the current request's call has returned
+  Slot call_;                // the call in flight
+  Slot remoteCall_;          // a later OpenPipeWireRemote in flight
+  Opened opened_;
+  Slot response_;            // the current request's Response
+  Slot otherResponse_;       // the same, on the path the portal answered with
   Slot closedWatch_;
   Slot ownerWatch_;
-  bool closed_ = false;
-  bool portalGone_ = false;  // the portal's connection left the bus: no answer can come
+  bool closedByPortal_ = false;
   int tokens_ = 0;
+  std::shared_ptr<PortalGrant> grant_ = std::make_shared<PortalGrant>();
 };
 
 }  // namespace zorsck::wayland

@@ -1,14 +1,13 @@
-// The session's life on a thread of its own: the portal's steps, the PipeWire
+// The session's life on the PipeWire loop: the portal's steps, the PipeWire
 // streams of the shared monitors, then watching until the session ends.
 #include "platform/wayland/wl_session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <optional>
-#include <thread>
 
 #include "base/mutex.h"
+#include "platform/common/threads.h"
 #include "platform/wayland/wl_libraries.h"
 #include "platform/wayland/wl_portal.h"
 #include "platform/wayland/wl_token.h"
@@ -25,10 +24,9 @@ constexpr auto kRetryAfterFailure = std::chrono::seconds(5);
 constexpr auto kAskAgainAfterWithdrawal = std::chrono::seconds(1);  // a stop and start loop asks once a second
 constexpr auto kNegotiationTimeout = std::chrono::seconds(5);
 constexpr auto kUnreadLinger = std::chrono::seconds(3);
-constexpr std::uint64_t kWatchIntervalUs = 1'000'000;
-constexpr std::uint64_t kNegotiationPollUs = 50'000;
+constexpr auto kLingerCheck = std::chrono::seconds(1);
 
-class Watch;
+class Cast;
 
 struct State {
   Mutex mu;
@@ -38,7 +36,7 @@ struct State {
   std::optional<Clock::time_point> withdrawnAt GUARDED_BY(mu);
   std::vector<SharedDisplay> displays GUARDED_BY(mu);  // the main display first
   std::vector<glue::ContentCompletion> waiting GUARDED_BY(mu);
-  std::shared_ptr<Watch> asking GUARDED_BY(mu);  // the session waiting for the portal's answer
+  std::shared_ptr<Cast> cast GUARDED_BY(mu);  // the session asked for or served
 };
 
 // The one state, never freed so late callbacks at exit still find it; any thread.
@@ -46,44 +44,6 @@ State& state() {
   static State* s = new State;
   return *s;
 }
-
-// What the PipeWire side of one session tells its thread: why the session
-// cannot go on, and that something changed. Each session has its own, so a
-// late report of an ended session reaches nobody else.
-class Watch {
- public:
-  // Records `why` (the first reason counts) and wakes the session thread; any thread.
-  void markBroken(const std::string& why) EXCLUDES(mu_) {
-    {
-      MutexLock lock(&mu_);
-      if (broken_.empty()) broken_ = why;
-    }
-    wake();
-  }
-  // Wakes the session thread; any thread.
-  void wake() { wake_.ring(); }
-  // Gives up the wait for the portal and wakes the session thread; any thread.
-  void withdraw() {
-    withdrawn_ = true;
-    wake();
-  }
-  bool withdrawn() const { return withdrawn_; }
-  const glue::Wakeup& wakeup() const { return wake_; }
-  // Why the session cannot go on, or ""; any thread.
-  std::string broken() const EXCLUDES(mu_) {
-    MutexLock lock(&mu_);
-    return broken_;
-  }
-  // Waits up to `timeoutUs` for the portal or a wake-up; false once the
-  // portal closed the session; session thread.
-  bool serve(PortalSession& portal, std::uint64_t timeoutUs) { return portal.serve(wake_, timeoutUs); }
-
- private:
-  mutable Mutex mu_;
-  std::string broken_ GUARDED_BY(mu_);
-  std::atomic<bool> withdrawn_{false};
-  const glue::Wakeup wake_;
-};
 
 // Completes `completion` with `error` on the callback thread.
 void failLater(glue::ContentCompletion completion, const std::string& error) {
@@ -94,7 +54,7 @@ void failLater(glue::ContentCompletion completion, const std::string& error) {
 }
 
 // Sets the settled phase and answers whoever waited; one line is logged when
-// capture ends and nobody waited to carry it; session thread.
+// capture ends and nobody waited to carry it; loop thread.
 void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> displays) {
   State& s = state();
   std::vector<glue::ContentCompletion> waiting;
@@ -107,8 +67,6 @@ void settle(Phase phase, const std::string& message, std::vector<SharedDisplay> 
     if (phase == Phase::idle) s.withdrawnAt = Clock::now();  // settled idle: withdrawn
     waiting.swap(s.waiting);
   }
-  // A start that waited for the grant goes on with the monitors now shared;
-  // it measures them afresh, so the provisional display it was asked with does not matter.
   for (auto& completion : waiting) {
     if (phase == Phase::ready) {
       whenSettled(std::move(completion));
@@ -128,146 +86,258 @@ std::size_t mainMonitor(const std::vector<SharedMonitor>& monitors) {
   return 0;
 }
 
-// A capturer learned its format (`why` empty) or failed; on the loop thread.
-// A changed size ends the streams cut to the old one; the next crop measures again.
-void onCapturerEvent(Watch& watch, Capturer& c, const std::string& why) {
-  if (!why.empty()) {
-    watch.markBroken(why);
-    return;
+// One screen-cast session, from the portal's question to its end; every
+// member is used on the loop thread only.
+class Cast : public std::enable_shared_from_this<Cast> {
+ public:
+  // Asks the portal, with the saved restore token; loop thread.
+  void begin() REQUIRES(pipewireLoop) {
+    tokenPath_ = restoreTokenPath();
+    const std::weak_ptr<Cast> weak = weak_from_this();
+    portal_.open(loadRestoreToken(tokenPath_, &unusable_), [weak](std::shared_ptr<PortalGrant> grant) {
+      pipewireLoop.held();
+      if (const auto self = weak.lock()) self->granted(*grant);
+    }, [weak](const std::string& why) { later(weak, why); });
   }
-  const VideoFormat f = c.format();
-  bool resized = false;
-  {
-    State& s = state();
-    MutexLock lock(&s.mu);
-    for (SharedDisplay& d : s.displays) {
-      if (d.capturer.get() != &c) continue;
-      resized = d.format.width != f.width || d.format.height != f.height;
-      d.format = f;
+
+  // Gives up the wait for the portal's answer; any thread.
+  void withdraw() {
+    pipewireLoop.post([weak = weak_from_this()] {
+      pipewireLoop.held();
+      if (const auto self = weak.lock()) self->portal_.withdraw();
+    });
+  }
+
+ private:
+  enum class Stage { asking, negotiating, serving, over };
+
+  // Ends the session with `why` from the loop, outside PipeWire's and the bus's dispatch; any thread.
+  static void later(const std::weak_ptr<Cast>& weak, const std::string& why) {
+    pipewireLoop.post([weak, why] {
+      pipewireLoop.held();
+      if (const auto self = weak.lock()) self->broken(why);
+    });
+  }
+
+  // The portal's steps ended; loop thread.
+  void granted(PortalGrant& grant) REQUIRES(pipewireLoop) {
+    if (!unusable_.empty()) glue::logLine(unusable_);
+    if (grant.outcome == PortalOutcome::withdrawn) {
+      finish();
+      settle(Phase::idle, grant.message, {});
+      return;
     }
-  }
-  if (resized) {
-    for (const auto& sink : c.sinks()) {
-      sendStopNotice(*sink, "display " + std::to_string(c.display()) + " changed size to " +
-                                std::to_string(f.width) + "x" + std::to_string(f.height));
-    }
-  }
-  watch.wake();
-}
-
-// Connects PipeWire and a stream per shared monitor, and waits until each
-// knows its format; "" on success, else why not; session thread.
-std::string connectStreams(PortalGrant& grant, PortalSession& portal, const std::shared_ptr<Watch>& watch,
-                           std::vector<std::shared_ptr<Capturer>>* capturers) {
-  std::vector<std::uint32_t> nodes;
-  for (const SharedMonitor& m : grant.monitors) nodes.push_back(m.node);
-  std::string failure;
-  // A producer that dies takes its node along.
-  const std::shared_ptr<Remote> remote = Remote::connect(
-      std::move(grant.pipewire),
-      [watch, nodes](std::uint32_t id) {
-        if (std::find(nodes.begin(), nodes.end(), id) != nodes.end()) {
-          watch->markBroken("the screen cast's PipeWire node " + std::to_string(id) + " went away");
-        }
-      },
-      &failure);
-  if (!remote) return failure;
-  for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
-    auto capturer = Capturer::make(
-        remote, grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
-        [watch](Capturer& c, const std::string& why) { onCapturerEvent(*watch, c, why); });
-    if (!capturer->connect(&failure)) return failure;
-    capturers->push_back(std::move(capturer));
-  }
-  const auto negotiated = [&] {
-    return std::all_of(capturers->begin(), capturers->end(), [](const auto& c) { return c->format().width > 0; });
-  };
-  const Clock::time_point deadline = Clock::now() + kNegotiationTimeout;
-  while (!negotiated() && watch->broken().empty() && Clock::now() < deadline &&
-         watch->serve(portal, kNegotiationPollUs)) {
-  }
-  if (!watch->broken().empty()) return watch->broken();
-  return negotiated() ? "" : "PipeWire gave no picture format for the shared monitors within 5 s";
-}
-
-// Serves a ready session until the portal closes it or PipeWire fails, and
-// returns why. A stream stays connected a while after its last reader left
-// (and after the start), so its picture is kept current for the next crops
-// (a producer that sends on damage may send no other) and quick start/stop
-// cycles need no new link; then it is let go; session thread.
-std::string serveSession(PortalSession& portal, Watch& watch, const std::vector<std::shared_ptr<Capturer>>& capturers) {
-  for (;;) {
-    const bool open = watch.serve(portal, kWatchIntervalUs);
-    for (const auto& c : capturers) c->releaseUnread(kUnreadLinger);
-    std::string why = watch.broken();
-    if (why.empty() && !capturers.empty()) why = capturers.front()->remoteFailure();
-    if (why.empty() && !open) why = "the desktop portal closed the screen-cast session";
-    if (!why.empty()) return why;
-  }
-}
-
-// The session thread: opens, serves and closes one session, told by `watch`.
-void runSession(const std::shared_ptr<Watch>& watch) {
-  common::prepareThisThread("zorsck-portal");
-  const std::string tokenPath = restoreTokenPath();
-  std::string unusable;  // why the token's file or folder was not used
-  PortalSession portal;
-  PortalGrant grant =
-      portal.open(loadRestoreToken(tokenPath, &unusable), watch->wakeup(), [&watch] { return watch->withdrawn(); });
-  {
-    State& s = state();
-    MutexLock lock(&s.mu);
-    if (s.asking == watch) s.asking.reset();
-  }
-  if (!unusable.empty()) glue::logLine(unusable);
-  if (grant.outcome == PortalOutcome::withdrawn) {
-    portal.close();
-    settle(Phase::idle, grant.message, {});
-    return;
-  }
-  std::vector<std::shared_ptr<Capturer>> capturers;
-  std::string failure = grant.message;
-  if (grant.outcome == PortalOutcome::granted) {
+    refused_ = grant.outcome == PortalOutcome::refused || grant.outcome == PortalOutcome::unanswered;
+    if (grant.outcome != PortalOutcome::granted) return fail(grant.message);
     // Tokens are single-use: the new one replaces the old, or none is kept.
     std::string unsaved;
-    saveRestoreToken(tokenPath, grant.restoreToken, &unsaved);
-    if (!unsaved.empty() && unsaved != unusable) glue::logLine(unsaved);
-    failure = connectStreams(grant, portal, watch, &capturers);
+    saveRestoreToken(tokenPath_, grant.restoreToken, &unsaved);
+    if (!unsaved.empty() && unsaved != unusable_) glue::logLine(unsaved);
+    monitors_ = grant.monitors;
+    const std::string failure = connectStreams(grant);
+    if (!failure.empty()) return fail(failure);
+    stage_ = Stage::negotiating;
+    negotiation_ = std::make_unique<LoopTimer>([this] {
+      pipewireLoop.held();
+      fail("PipeWire gave no picture format for the shared monitors within 5 s");
+    });
+    negotiation_->arm(kNegotiationTimeout);
   }
-  if (!failure.empty()) {
-    for (const auto& c : capturers) c->disconnect();
-    const bool refused = grant.outcome == PortalOutcome::refused;
-    settle(refused ? Phase::refused : Phase::failed,
-           refused ? "screen capture refused: " + failure + "; not asking again in this process"
-                   : "screen capture unavailable: " + failure,
+
+  // Connects PipeWire and a stream per shared monitor; "" or why not; loop thread.
+  std::string connectStreams(PortalGrant& grant) REQUIRES(pipewireLoop) {
+    std::string failure;
+    remote_ = connectRemote(std::move(grant.pipewire), &failure);
+    if (!remote_) return failure;
+    const std::weak_ptr<Cast> weak = weak_from_this();
+    for (std::size_t i = 0; i < grant.monitors.size(); ++i) {
+      auto capturer = Capturer::make(
+          grant.monitors[i].node, static_cast<platform::DisplayId>(i + 1),
+          [weak](Capturer& c, const std::string& why) { onCapturerEvent(weak, c, why); },
+          [weak] {
+            pipewireLoop.post([weak] {
+              pipewireLoop.held();
+              if (const auto self = weak.lock()) self->link();
+            });
+          });
+      if (!capturer->connect(remote_, &failure)) return failure;
+      capturers_.push_back(std::move(capturer));
+    }
+    return "";
+  }
+
+  // A PipeWire connection over the portal's remote `fd`, watching the shared
+  // monitors' nodes; null with `failure` filled; loop thread.
+  std::shared_ptr<Remote> connectRemote(UniqueFd fd, std::string* failure) REQUIRES(pipewireLoop) {
+    std::vector<std::uint32_t> nodes;
+    for (const SharedMonitor& m : monitors_) nodes.push_back(m.node);
+    const std::weak_ptr<Cast> weak = weak_from_this();
+    // A producer that dies takes its node along.
+    return Remote::connect(
+        std::move(fd),
+        [weak, nodes](std::uint32_t id) {
+          if (std::find(nodes.begin(), nodes.end(), id) != nodes.end()) {
+            later(weak, "the screen cast's PipeWire node " + std::to_string(id) + " went away");
+          }
+        },
+        [weak](const std::string& why) { later(weak, why); }, failure);
+  }
+
+  // Links again the streams that sinks wait for, over the connection, or
+  // over a new one from the portal when the last was let go; loop thread.
+  void link() REQUIRES(pipewireLoop) {
+    if (stage_ != Stage::serving || opening_) return;
+    if (!remote_) {
+      opening_ = true;
+      const std::weak_ptr<Cast> weak = weak_from_this();
+      portal_.openRemote([weak](std::shared_ptr<UniqueFd> fd, const std::string& error) {
+        pipewireLoop.held();
+        if (const auto self = weak.lock()) self->relink(std::move(fd), error);
+      });
+      return;
+    }
+    for (const auto& c : capturers_) {
+      std::string failure;
+      if (!c->wanted() || c->linked() || c->connect(remote_, &failure)) continue;
+      for (const auto& sink : c->sinks()) sendStopNotice(*sink, failure);
+    }
+  }
+
+  // The portal gave another remote `fd`, or none for `error`; loop thread.
+  void relink(std::shared_ptr<UniqueFd> fd, const std::string& error) REQUIRES(pipewireLoop) {
+    opening_ = false;
+    if (stage_ != Stage::serving) return;
+    std::string failure = error;
+    if (fd) remote_ = connectRemote(std::move(*fd), &failure);
+    if (!remote_) return end(failure);
+    link();
+  }
+
+  // A capturer learned its format (`why` empty) or failed; on the loop thread,
+  // inside PipeWire's dispatch. A changed size ends the streams cut to the
+  // old one; the next crop measures again.
+  static void onCapturerEvent(const std::weak_ptr<Cast>& weak, Capturer& c, const std::string& why) {
+    if (!why.empty()) return later(weak, why);
+    const VideoFormat f = c.format();
+    bool resized = false;
+    {
+      State& s = state();
+      MutexLock lock(&s.mu);
+      for (SharedDisplay& d : s.displays) {
+        if (d.capturer.get() != &c) continue;
+        resized = d.format.width != f.width || d.format.height != f.height;
+        d.format = f;
+      }
+    }
+    if (resized) {
+      for (const auto& sink : c.sinks()) {
+        sendStopNotice(*sink, "display " + std::to_string(c.display()) + " changed size to " +
+                                  std::to_string(f.width) + "x" + std::to_string(f.height));
+      }
+    }
+    pipewireLoop.post([weak] {
+      pipewireLoop.held();
+      if (const auto self = weak.lock()) self->negotiated();
+    });
+  }
+
+  // Makes the session ready once every stream knows its format; loop thread.
+  void negotiated() REQUIRES(pipewireLoop) {
+    if (stage_ != Stage::negotiating) return;
+    if (!std::all_of(capturers_.begin(), capturers_.end(), [](const auto& c) { return c->format().width > 0; })) {
+      return;
+    }
+    stage_ = Stage::serving;
+    negotiation_->disarm();
+    std::vector<SharedDisplay> displays;
+    for (const auto& c : capturers_) displays.push_back({c->display(), c->format(), c});
+    const std::size_t main = mainMonitor(monitors_);
+    std::rotate(displays.begin(), displays.begin() + static_cast<std::ptrdiff_t>(main),
+                displays.begin() + static_cast<std::ptrdiff_t>(main) + 1);
+    // A stream stays connected a while after its last reader left (and after
+    // the start), so its picture is kept current for the next crops (a
+    // producer that sends on damage may send no other) and quick start/stop
+    // cycles need no new link; then it is let go.
+    linger_ = std::make_unique<LoopTimer>([this] {
+      pipewireLoop.held();
+      for (const auto& c : capturers_) c->releaseUnread(kUnreadLinger);
+      // With no stream linked the connection goes too, and PipeWire's data thread with it.
+      if (std::none_of(capturers_.begin(), capturers_.end(), [](const auto& c) {
+            pipewireLoop.held();
+            return c->linked();
+          })) {
+        remote_.reset();
+      }
+    });
+    linger_->arm(kLingerCheck, kLingerCheck);
+    settle(Phase::ready, "", std::move(displays));
+  }
+
+  // The session cannot go on for `why`; loop thread.
+  void broken(const std::string& why) REQUIRES(pipewireLoop) {
+    if (stage_ == Stage::negotiating) fail(why);
+    if (stage_ == Stage::serving) end(why);
+  }
+
+  // Capture could not begin for `failure`; loop thread.
+  void fail(const std::string& failure) REQUIRES(pipewireLoop) {
+    for (const auto& c : capturers_) c->disconnect();
+    finish();
+    settle(refused_ ? Phase::refused : Phase::failed,
+           refused_ ? "screen capture refused: " + failure + "; not asking again in this process"
+                    : "screen capture unavailable: " + failure,
            {});
-    return;
   }
-  std::vector<SharedDisplay> displays;
-  for (const auto& c : capturers) displays.push_back({c->display(), c->format(), c});
-  const std::size_t main = mainMonitor(grant.monitors);
-  std::rotate(displays.begin(), displays.begin() + static_cast<std::ptrdiff_t>(main),
-              displays.begin() + static_cast<std::ptrdiff_t>(main) + 1);
-  settle(Phase::ready, "", std::move(displays));
 
-  const std::string why = serveSession(portal, *watch, capturers);
-  {
+  // A ready session ended for `why`: its streams are told; loop thread.
+  void end(const std::string& why) REQUIRES(pipewireLoop) {
     // The next use opens a new session, beside this one's ending.
-    State& s = state();
-    MutexLock lock(&s.mu);
-    s.phase = Phase::idle;
-    s.displays.clear();
+    finish(true);
+    // Disconnected first: a stream that attaches from now on fails to start.
+    for (const auto& c : capturers_) {
+      c->disconnect();
+      for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
+    }
   }
-  // Disconnected first: a stream that attaches from now on fails to start.
-  for (const auto& c : capturers) {
-    c->disconnect();
-    for (const auto& sink : c->sinks()) sendStopNotice(*sink, why);
-  }
-  portal.close();
-}
 
-// Starts the session thread, or refuses for good when the backend's
-// libraries cannot be loaded (saying so once); with the state's lock held.
+  // Closes the portal's session and lets this one go (idle, when `idle`):
+  // the state lets go of it at once, so the next use may begin another, and
+  // it is freed in a task of its own, outside the callback that ended it; loop thread.
+  void finish(bool idle = false) REQUIRES(pipewireLoop) {
+    stage_ = Stage::over;
+    if (negotiation_) negotiation_->disarm();
+    if (linger_) linger_->disarm();
+    portal_.close();
+    std::shared_ptr<Cast> self;
+    {
+      State& s = state();
+      MutexLock lock(&s.mu);
+      if (s.cast.get() == this) {
+        self = std::move(s.cast);
+        if (idle) {
+          s.phase = Phase::idle;
+          s.displays.clear();
+        }
+      }
+    }
+    pipewireLoop.post([self] {});
+  }
+
+  PortalSession portal_ GUARDED_BY(pipewireLoop);
+  std::string tokenPath_ GUARDED_BY(pipewireLoop);
+  std::string unusable_ GUARDED_BY(pipewireLoop);  // why the token's file or folder was not used
+  bool refused_ GUARDED_BY(pipewireLoop) = false;
+  Stage stage_ GUARDED_BY(pipewireLoop) = Stage::asking;
+  std::vector<SharedMonitor> monitors_ GUARDED_BY(pipewireLoop);
+  std::shared_ptr<Remote> remote_ GUARDED_BY(pipewireLoop);  // while a stream is linked
+  bool opening_ GUARDED_BY(pipewireLoop) = false;             // a new remote is asked for
+  std::vector<std::shared_ptr<Capturer>> capturers_ GUARDED_BY(pipewireLoop);
+  std::unique_ptr<LoopTimer> negotiation_ GUARDED_BY(pipewireLoop);
+  std::unique_ptr<LoopTimer> linger_ GUARDED_BY(pipewireLoop);
+};
+
+// Starts a session on the PipeWire loop, or refuses for good when the
+// backend's libraries cannot be loaded (saying so once); with the state's lock held.
 void launch(State& s) REQUIRES(s.mu) {
   if (const std::string& missing = waylandLoadFailure(); !missing.empty()) {
     s.phase = Phase::refused;
@@ -275,16 +345,23 @@ void launch(State& s) REQUIRES(s.mu) {
     glue::logLine(s.message);
     return;
   }
-  s.phase = Phase::pending;
-  s.asking = std::make_shared<Watch>();
-  try {
-    std::thread(runSession, s.asking).detach();
-  } catch (const std::system_error& e) {
-    s.asking.reset();
+  if (const std::string& failure = pipewireLoop.start(); !failure.empty()) {
     s.phase = Phase::failed;
     s.failedAt = Clock::now();
-    s.message = std::string("cannot start the screen-cast thread: ") + e.what();
+    s.message = "screen capture unavailable: " + failure;
+    return;
   }
+  s.phase = Phase::pending;
+  s.cast = std::make_shared<Cast>();
+  pipewireLoop.post([cast = s.cast] {
+    pipewireLoop.held();
+    cast->begin();
+  });
+}
+
+// True when a session may be asked for now: none was withdrawn a moment ago; with the state's lock held.
+bool mayAsk(const State& s) REQUIRES(s.mu) {
+  return !s.withdrawnAt || Clock::now() - *s.withdrawnAt >= kAskAgainAfterWithdrawal;
 }
 
 }  // namespace
@@ -294,7 +371,7 @@ bool sessionAvailable() {
   MutexLock lock(&s.mu);
   switch (s.phase) {
     case Phase::idle:
-      // Only a start asks the portal; a backend that cannot load says so now.
+      // Only a crop asks the portal; a backend that cannot load says so now.
       if (!waylandLoadFailure().empty()) launch(s);
       return s.phase != Phase::refused;
     case Phase::pending:
@@ -308,10 +385,18 @@ bool sessionAvailable() {
   return false;
 }
 
+bool sessionDisplaysKnown() {
+  State& s = state();
+  MutexLock lock(&s.mu);
+  const bool due = s.phase == Phase::idle || (s.phase == Phase::failed && Clock::now() - s.failedAt >= kRetryAfterFailure);
+  if (due && mayAsk(s)) launch(s);
+  return s.phase == Phase::ready;
+}
+
 void withdrawPendingSession() {
   State& s = state();
   MutexLock lock(&s.mu);
-  if (s.phase == Phase::pending && s.asking) s.asking->withdraw();
+  if (s.phase == Phase::pending && s.cast) s.cast->withdraw();
 }
 
 Phase sessionDisplays(std::vector<SharedDisplay>* displays) {
@@ -332,7 +417,7 @@ void whenSettled(glue::ContentCompletion completion) {
       }
       [[fallthrough]];  // due to be tried again
     case Phase::idle:
-      if (s.withdrawnAt && Clock::now() - *s.withdrawnAt < kAskAgainAfterWithdrawal) {
+      if (!mayAsk(s)) {
         failLater(std::move(completion), "the screen-cast request was withdrawn a moment ago; asking again shortly");
         return;
       }

@@ -1,9 +1,10 @@
-// The process's screen-cast session: asked for in the background by the first
-// start of a stream, never waited for by a host call. Pending, it lets crops
-// answer "no frame yet"; withdrawn by a stop, the next start asks anew;
-// refused, capture is unavailable for the rest of the process; failed, it is
-// tried again a few seconds later; closed, the next use opens a new one with
-// the saved restore token.
+// The process's screen-cast session: asked for in the background by the
+// first crop that would start a stream, never waited for by a host call.
+// Pending, the displays are not known yet and crops answer "no frame yet";
+// withdrawn by a stop, the next crop asks anew; refused, capture is
+// unavailable for the rest of the process; failed, it is tried again a few
+// seconds later; closed, the next use opens a new one with the saved restore
+// token. Everything it does runs on the process's PipeWire loop.
 #pragma once
 
 #include <memory>
@@ -28,8 +29,13 @@ struct SharedDisplay {
 };
 
 // True unless capture was refused, or failed and is not due to be tried
-// again; any thread, never waits and never asks the portal (a listing does).
+// again; any thread, never waits and never asks the portal.
 bool sessionAvailable();
+
+// True once the session is ready and its monitors are known; else false,
+// asking the portal when no session is pending and one is due; any thread,
+// never waits.
+bool sessionDisplaysKnown();
 
 // The phase and, when ready, the displays; any thread.
 Phase sessionDisplays(std::vector<SharedDisplay>* displays);
@@ -40,9 +46,8 @@ Phase sessionDisplays(std::vector<SharedDisplay>* displays);
 void withdrawPendingSession();
 
 // Lists the displays once the session is settled: at once when it is ready;
-// an error when it is refused or failed (not yet due to be tried again), or
-// when it was still pending (the caller measured displays that were not known
-// yet). Starts the session when there is none, or a due retry; any thread.
+// an error when it is refused or failed (not yet due to be tried again).
+// Starts the session when there is none, or a due retry; any thread.
 void whenSettled(glue::ContentCompletion completion);
 
 }  // namespace zorsck::wayland
