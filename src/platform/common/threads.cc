@@ -153,7 +153,7 @@ class Loop {
       const std::int64_t left = std::max<std::int64_t>(*due - steadyNs(), 0);
       timeoutMs = static_cast<int>(std::min<std::int64_t>((left + 999'999) / 1'000'000, 60'000));
     }
-    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    const int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeoutMs);
     MutexLock lock(&mu_);
     sleeping_ = false;
     if (signalled_) {
