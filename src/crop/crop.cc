@@ -85,7 +85,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     if (display != 0 && display != s.streamDisplay) return ZOR_SCK_NOT_SERVABLE;
     ox = x - s.latestOrigin.x;
     oy = y - s.latestOrigin.y;
-    if (!fitsInFrame(ox, oy, w, h, s.latest.width(), s.latest.height())) {
+    if (!fitsInFrame(ox, oy, w, h, s.latestSize.w, s.latestSize.h)) {
       // The region step has refused whatever no region can show; what is left
       // is on the display, and the region grows to it once the hold allows.
       return narrow ? ZOR_SCK_NO_FRAME_YET : ZOR_SCK_NOT_SERVABLE;
@@ -93,12 +93,16 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     frame = s.latest;
     ts = s.latestTs;
     seq = s.latestSeq;
-    // Repeated crops of one frame keep the reference already held: a buffer
-    // that `served` holds cannot be reused for another frame meanwhile.
-    if (s.served.native() != frame.native()) previouslyServed = std::exchange(s.served, frame);
-    s.servedTs = ts;
-    s.servedSeq = seq;
-    s.servedOrigin = s.latestOrigin;
+    // Repeated crops of one frame find it recorded already: a frame's number,
+    // time and origin are set together when it is published and never change.
+    if (s.servedSeq != seq || s.served.native() != frame.native()) {
+      // A buffer that `served` holds cannot be reused for another frame
+      // meanwhile, so the reference already held is kept.
+      if (s.served.native() != frame.native()) previouslyServed = std::exchange(s.served, frame);
+      s.servedTs = ts;
+      s.servedSeq = seq;
+      s.servedOrigin = s.latestOrigin;
+    }
   }
 
   // The copy runs on this call's own reference; the intake may replace the

@@ -44,6 +44,8 @@ inline void copyRows(const std::uint8_t* base, std::size_t bytesPerRow, std::int
   for (std::uint32_t row = 0; row < h; ++row) {
     if (opaque) {
       copyPixelsOpaque(src, out, w);
+    } else if (w == 1) {
+      std::memcpy(out, src, 4);  // one pixel: a plain load and store, no library call
     } else {
       std::memcpy(out, src, rowBytes);
     }

@@ -63,6 +63,7 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
   {
     MutexLock hold(&s.lock);
     std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
+    s.latestSize = size;
     s.latestTs = timing.timestampMs;
     ++s.latestSeq;
     s.latestOutputId = id_;

@@ -79,6 +79,7 @@ struct CaptureState {
   // The latest frame, as the intake published it.
   platform::Frame latest GUARDED_BY(lock);
   Origin latestOrigin GUARDED_BY(lock);
+  SizeKey latestSize GUARDED_BY(lock);                    // its width and height in pixels
   std::uint64_t latestTs GUARDED_BY(lock) = 0;            // ms since 1970
   std::uint64_t latestSeq GUARDED_BY(lock) = 0;
   // Output::id() of the stream that delivered `latest`. A stream that is being

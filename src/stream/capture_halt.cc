@@ -48,13 +48,10 @@ void lookAtPermissionLater() {
 
 }  // namespace
 
-bool halted(CaptureState& s) {
-  if (s.userStopped) return true;
-  if (!s.refused) return false;
-  if (s.accessCheckRunning || platform::hostSeconds() < s.accessCheckAt) return true;
+void lookAgainIfDue(CaptureState& s) {
+  if (s.accessCheckRunning || platform::hostSeconds() < s.accessCheckAt) return;
   s.accessCheckRunning = true;
   lookAtPermissionLater();  // a task queue takes it; nothing there waits for this lock
-  return true;
 }
 
 }  // namespace zorsck

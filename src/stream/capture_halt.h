@@ -23,10 +23,18 @@ struct HaltRecord {
 // Records `error` when it is a refusal or the user's stop. With the lock held.
 HaltRecord recordHalt(CaptureState& s, const platform::Error& error) REQUIRES(s.lock);
 
-// True when capture is halted, so a host's call answers an error. A refusal
-// due for another look gets one: an asynchronous task asks the platform
-// whether the user now allows capture, and lifts the refusal if so. Host
-// thread, with the lock held.
-bool halted(CaptureState& s) REQUIRES(s.lock);
+// Gives a refusal due for another look one: an asynchronous task asks the
+// platform whether the user now allows capture, and lifts the refusal if so.
+// Host thread, with the lock held.
+void lookAgainIfDue(CaptureState& s) REQUIRES(s.lock);
+
+// True when capture is halted, so a host's call answers an error; a refusal
+// is looked at again when due. Host thread, with the lock held.
+inline bool halted(CaptureState& s) REQUIRES(s.lock) {
+  if (s.userStopped) return true;
+  if (!s.refused) return false;
+  lookAgainIfDue(s);
+  return true;
+}
 
 }  // namespace zorsck

@@ -265,8 +265,8 @@ std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) {
   return request;
 }
 
-bool expireStart(CaptureState& s) {
-  if (s.startInFlight == 0 || platform::hostSeconds() < s.startDeadline) return false;
+bool expireStartInFlight(CaptureState& s) {
+  if (platform::hostSeconds() < s.startDeadline) return false;
   // Whatever the lost start still brings up is stopped, never published.
   s.cancelledThrough = std::max(s.cancelledThrough, s.startInFlight);
   abandonStart(s);

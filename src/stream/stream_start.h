@@ -25,10 +25,16 @@ bool startsHeldBack(const CaptureState& s) REQUIRES(s.lock);
 // to start requested.
 std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) REQUIRES(s.lock);
 
-// Gives up the start in flight once its deadline has passed, as a failed
-// start; true when it did (the caller logs kStartTimeoutLine after releasing
-// the lock). Host thread, with the lock held.
-bool expireStart(CaptureState& s) REQUIRES(s.lock);
+// Gives up the start in flight (there is one) once its deadline has passed,
+// as a failed start; true when it did. Host thread, with the lock held.
+bool expireStartInFlight(CaptureState& s) REQUIRES(s.lock);
+
+// Gives up the start in flight, if any, once its deadline has passed, as a
+// failed start; true when it did (the caller logs kStartTimeoutLine after
+// releasing the lock). Host thread, with the lock held.
+inline bool expireStart(CaptureState& s) REQUIRES(s.lock) {
+  return s.startInFlight != 0 && expireStartInFlight(s);
+}
 
 // Launches the asynchronous start of a claimed `request` and returns at once.
 // The task publishes the stream and sets the state to running, or logs the

@@ -2,9 +2,13 @@
 #include "platform/common/frame_buffer.h"
 
 namespace zorsck::common {
+
+// Constant-initialized, so buffers made or freed at any point of the process find it usable.
+Mutex gLiveBuffersMu;
+
 namespace {
 
-std::atomic<int> gLocksHeld{0};
+FrameBuffer* gLiveBuffers GUARDED_BY(gLiveBuffersMu) = nullptr;  // the newest live buffer
 std::atomic<int> gUnbalancedLocks{0};
 std::atomic<int> gUnlockedReads{0};
 
@@ -12,6 +16,23 @@ std::atomic<int> gUnlockedReads{0};
 FrameBuffer* bufferAt(void* native) { return static_cast<FrameBuffer*>(native); }
 
 }  // namespace
+
+FrameBuffer::FrameBuffer() {
+  MutexLock hold(&gLiveBuffersMu);
+  nextLive = gLiveBuffers;
+  if (gLiveBuffers != nullptr) gLiveBuffers->previousLive = this;
+  gLiveBuffers = this;
+}
+
+FrameBuffer::~FrameBuffer() {
+  MutexLock hold(&gLiveBuffersMu);
+  if (previousLive != nullptr) {
+    previousLive->nextLive = nextLive;
+  } else {
+    gLiveBuffers = nextLive;
+  }
+  if (nextLive != nullptr) nextLive->previousLive = previousLive;
+}
 
 void retain(FrameBuffer* buffer) { buffer->refs.fetch_add(1, std::memory_order_relaxed); }
 
@@ -31,15 +52,17 @@ platform::Frame frameOf(FrameBuffer* buffer) { return platform::Frame(static_cas
 FrameBuffer* bufferOf(const platform::Frame& frame) { return bufferAt(frame.native()); }
 
 LockCounts lockCounts() {
-  return {gLocksHeld.load(), gUnbalancedLocks.load(), gUnlockedReads.load()};
+  int held = 0;
+  {
+    MutexLock hold(&gLiveBuffersMu);
+    for (const FrameBuffer* b = gLiveBuffers; b != nullptr; b = b->nextLive) held += b->locks.load();
+  }
+  return {held, gUnbalancedLocks.load(), gUnlockedReads.load()};
 }
 
 void reclaimLocks(FrameBuffer* buffer) {
   const int left = buffer->locks.exchange(0, std::memory_order_acq_rel);
-  if (left > 0) {
-    gUnbalancedLocks.fetch_add(left, std::memory_order_relaxed);
-    gLocksHeld.fetch_sub(left, std::memory_order_relaxed);
-  }
+  if (left > 0) gUnbalancedLocks.fetch_add(left, std::memory_order_relaxed);
 }
 
 }  // namespace zorsck::common
@@ -79,7 +102,6 @@ Frame::~Frame() {
 bool Frame::lockReadOnly() const {
   if (native_ == nullptr) return false;
   bufferAt(native_)->locks.fetch_add(1, std::memory_order_acq_rel);
-  common::gLocksHeld.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
@@ -93,7 +115,6 @@ void Frame::unlockReadOnly() const {
       return;
     }
   } while (!locks.compare_exchange_weak(current, current - 1, std::memory_order_acq_rel));
-  common::gLocksHeld.fetch_sub(1, std::memory_order_relaxed);
 }
 
 const std::uint8_t* Frame::baseAddress() const {

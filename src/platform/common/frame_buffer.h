@@ -8,14 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/mutex.h"
 #include "platform/platform.h"
 
 namespace zorsck::common {
 
+// Guards the list of live buffers, through which lockCounts() counts the read
+// locks held, so that locking a frame touches no counter shared by all frames.
+extern Mutex gLiveBuffersMu;
+
 class FrameBuffer {
  public:
-  FrameBuffer() = default;
-  virtual ~FrameBuffer() = default;
+  // Joins the list of live buffers; any thread.
+  FrameBuffer();
+  // Leaves the list of live buffers; any thread.
+  virtual ~FrameBuffer();
   FrameBuffer(const FrameBuffer&) = delete;
   FrameBuffer& operator=(const FrameBuffer&) = delete;
 
@@ -26,6 +33,10 @@ class FrameBuffer {
 
   std::atomic<int> refs{1};   // the creator's reference
   std::atomic<int> locks{0};  // lockReadOnly calls not yet unlocked
+
+  // Neighbours in the list of live buffers.
+  FrameBuffer* previousLive GUARDED_BY(gLiveBuffersMu) = nullptr;
+  FrameBuffer* nextLive GUARDED_BY(gLiveBuffersMu) = nullptr;
 };
 
 // Takes another reference; any thread.
