@@ -113,6 +113,24 @@ TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain)
   });
 }
 
+// Each stop outlasts the linger, so every start links the monitor's stream
+// again within one portal session: the screen's changes must keep coming.
+TEST_F(WaylandCapture, DISABLED_AStreamLinkedAgainAfterEachLingerKeepsShowingTheScreensChanges) {
+  inChild([] {
+    ASSERT_EQ(zor_sck_ensure(0, 60), 0);
+    for (std::uint32_t round = 1; round <= 5; ++round) {
+      const std::uint32_t rgb = 0x102030 * round;
+      Crop c;
+      EXPECT_TRUE(waitUntil([&] {
+        (void)WaylandSuite::paintAgain(rgb);
+        return shows(c = crop(kWindow), kWindow, rgb);
+      }, 10s, 300ms)) << "round " << round << ": " << shows(c, kWindow, rgb).message();
+      zor_sck_stop();
+      std::this_thread::sleep_for(4500ms);
+    }
+  }, "", 90s);
+}
+
 TEST_F(WaylandCapture, APermissionIsSavedAndTheNextProcessIsNotAskedAgain) {
   const std::string state = session_->dir() + "/token-state";
   const auto tokenFile = [&] {
