@@ -13,8 +13,10 @@
 #define ZORSCK_LIBPIPEWIRE(X) \
   X(pw_context_connect_fd) \
   X(pw_context_destroy) \
+  X(pw_context_get_data_loop) \
   X(pw_context_new) \
   X(pw_core_disconnect) \
+  X(pw_data_loop_invoke) \
   X(pw_init) \
   X(pw_properties_new) \
   X(pw_proxy_destroy) \

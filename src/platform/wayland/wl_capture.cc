@@ -95,12 +95,31 @@ void Capturer::dropStream() {
 
 void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
   bool idle = false;
+  std::shared_ptr<const Picture> held;  // let go once its copy has replaced it
   {
     MutexLock lock(&mu_);
     idle = sinks_.empty() && std::chrono::steady_clock::now() - unreadSince_ >= unread;
+    if (idle && last_ && last_->held) held = std::exchange(last_, copyOf(*last_));
   }
   // Never soon after a link: PipeWire keeps the descriptors it sent to a stream gone that early.
-  if (idle) dropStream();
+  if (!idle) return;
+  // The producer keeps its buffers from one link to the next: one that is not
+  // given back before the unlink is one it never has again, and after a few
+  // links it has none left to send.
+  held.reset();
+  giveBackNow();
+  dropStream();
+}
+
+void Capturer::giveBackNow() {
+  pw_stream* stream = stream_.load();
+  if (stream == nullptr || !remote_) return;
+  const auto giveBack = [](spa_loop*, bool, std::uint32_t, const void*, std::size_t, void* data) -> int {
+    auto* self = static_cast<Capturer*>(data);
+    self->buffers_.giveBack(self->stream_.load());
+    return 0;
+  };
+  pw_data_loop_invoke(remote_->dataLoop(), giveBack, SPA_ID_INVALID, nullptr, 0, true, this);
 }
 
 void Capturer::disconnect() {

@@ -94,6 +94,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   int connectStream(const std::shared_ptr<Remote>& remote) REQUIRES(pipewireLoop) EXCLUDES(mu_);
   // Disconnects and frees the stream; loop locked.
   void dropStream() REQUIRES(pipewireLoop) EXCLUDES(mu_);
+  // Gives the producer back every buffer the library let go, on the stream's
+  // data thread, and waits for it; loop locked, with no sink attached.
+  void giveBackNow() REQUIRES(pipewireLoop);
 
   const std::uint32_t node_;
   const platform::DisplayId display_;

@@ -29,6 +29,8 @@ class Remote {
   Remote& operator=(const Remote&) = delete;
 
   pw_core* core() const { return core_; }
+  // The loop that runs the connection's streams' process calls; any thread.
+  pw_data_loop* dataLoop() const { return pw_context_get_data_loop(context_); }
 
  private:
   Remote() = default;
