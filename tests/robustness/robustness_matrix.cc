@@ -299,7 +299,7 @@ void geometry(Rig& rig, const Dependency*) {
   zor_sck_stop();
   before = starts();
   ASSERT_EQ(rig.resize(big, 5), "");
-  EXPECT_TRUE(shows(rig, cropUntilSettled(rig, far, 5, 5s, {2}), far, 5)) << "grown between streams";
+  EXPECT_TRUE(shows(rig, cropUntilSettled(rig, far, 5, 5s, {}, {2}), far, 5)) << "grown between streams";
   EXPECT_EQ(starts(), before + 1);
 }
 
