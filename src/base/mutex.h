@@ -6,6 +6,14 @@
 
 #include "base/thread_annotations.h"
 
+// Marks a mutex of static storage that is never destroyed: threads of the
+// library may still take it while the process exits.
+#if defined(__clang__)
+#define ZORSCK_NEVER_DESTROYED [[clang::no_destroy]]
+#else
+#define ZORSCK_NEVER_DESTROYED
+#endif
+
 namespace zorsck {
 
 class CAPABILITY("mutex") Mutex {

@@ -3,8 +3,9 @@
 
 namespace zorsck::common {
 
-// Constant-initialized, so buffers made or freed at any point of the process find it usable.
-Mutex gLiveBuffersMu;
+// Constant-initialized and never destroyed, so buffers made or freed at any
+// point of the process find it usable.
+ZORSCK_NEVER_DESTROYED Mutex gLiveBuffersMu;
 
 namespace {
 
