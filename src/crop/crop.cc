@@ -44,7 +44,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    const double now = platform::wallClockNow();
+    const double now = platform::hostSeconds();
     s.lastAccess = now;
     if (halted(s)) return ZOR_SCK_ERROR;
     if (expireStart(s)) {

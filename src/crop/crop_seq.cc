@@ -1,7 +1,9 @@
 #include "crop/crop.h"
 #include "crop/frame_copy.h"
 #include "state/capture_state.h"
+#include "state/log.h"
 #include "stream/capture_halt.h"
+#include "stream/stream_start.h"
 #include "zorsck.h"
 
 namespace zorsck {
@@ -14,17 +16,20 @@ std::int32_t cropSeq(platform::DisplayId display, std::uint64_t seq, std::int32_
   platform::Frame frame;
   std::uint64_t ts = 0;
   Origin origin;
+  bool expired = false;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    s.lastAccess = platform::wallClockNow();
+    s.lastAccess = platform::hostSeconds();
     if (halted(s)) return ZOR_SCK_ERROR;
+    expired = expireStart(s);
     if (s.servedSeq == seq && s.served && (display == 0 || display == s.streamDisplay)) {
       frame = s.served;
       ts = s.servedTs;
     }
     origin = s.servedOrigin;
   }
+  if (expired) log(kStartTimeoutLine);
   if (!frame) return ZOR_SCK_FRAME_GONE;
 
   const FrameReadLock pixels(frame);

@@ -17,7 +17,7 @@ inline constexpr double kRegionHoldSeconds = 0.3;
 // Grows the union by the request and, when the stream does not show it yet,
 // chooses a wider stream rectangle and starts, narrows or leaves the stream by
 // its state. A request outside the display or too large is refused and leaves
-// everything as it was. `now` is the call's wall-clock reading. Host thread,
+// everything as it was. `now` is the call's host-clock reading. Host thread,
 // with the lock held.
 StreamPlan regionStep(CaptureState& s, platform::DisplayId display, std::int32_t x, std::int32_t y,
                       std::uint32_t w, std::uint32_t h, double now) REQUIRES(s.lock);

@@ -62,10 +62,19 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
+    // Only the published stream, or the start in flight before its publish,
+    // may show its frames: a start given up or a stream being stopped may
+    // still deliver, and its frames are dropped.
+    const bool starting = s.startInFlight != 0 && s.startingOutputId == id_;
+    if (id_ != s.streamOutputId && !starting) {
+      ++s.strayFrames;
+      return;  // the frame is let go outside the lock
+    }
     std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
     s.latestSize = size;
     s.latestTs = timing.timestampMs;
     ++s.latestSeq;
+    s.sequence.store(s.latestSeq, std::memory_order_release);
     s.latestOutputId = id_;
     const auto origin = s.originBySize.find(size);
     s.latestPlaced = origin != s.originBySize.end();
@@ -110,6 +119,7 @@ platform::StreamRef Output::retire(const std::string& line, const platform::Erro
       return nullptr;
     }
     s.state = kNoStream;
+    s.streamOutputId = 0;
     stoppedStream = std::move(s.streamRef);
     stoppedOutput = std::move(s.outputRef);
     latest = std::move(s.latest);

@@ -26,7 +26,7 @@ ZORSCK_API int32_t zor_sck_crop_seq(uint32_t display, uint64_t seq, int32_t x, i
 }
 
 ZORSCK_API uint64_t zor_sck_seq(void) {
-  return zorsck::inForkedChild() ? zorsck::sequenceAtFork() : zorsck::latestSequence();
+  return zorsck::latestSequence();
 }
 
 ZORSCK_API void zor_sck_stop(void) {

@@ -16,13 +16,21 @@ std::atomic<bool> told{false};
 
 // In the child, at the fork: the library is dead here if the parent had used it.
 void afterForkInChild() {
-  if (used.load(std::memory_order_relaxed)) forkedAfterUse.store(true, std::memory_order_relaxed);
+  if (used.load()) forkedAfterUse.store(true);
 }
+
+// Registered when the library is loaded, before any host thread can call it:
+// a fork racing a first call must find no initializer's guard or lock held.
+// The capture state is made here too, for the same reason.
+[[maybe_unused]] const bool gRegistered = [] {
+  (void)captureState();
+  return pthread_atfork(nullptr, nullptr, afterForkInChild) == 0;
+}();
 
 }  // namespace
 
 bool callAllowed() {
-  if (forkedAfterUse.load(std::memory_order_relaxed)) {
+  if (forkedAfterUse.load()) {
     if (!told.exchange(true)) {
       logUnordered(
           "this process is a fork of one that used the library; its capture threads stayed in "
@@ -30,22 +38,10 @@ bool callAllowed() {
     }
     return false;
   }
-  if (!used.load(std::memory_order_relaxed)) {
-    // Registered before the first use is marked: a fork in between leaves a
-    // child that never saw the library used, which works normally.
-    static const bool registered = pthread_atfork(nullptr, nullptr, afterForkInChild) == 0;
-    (void)registered;
-    used.store(true, std::memory_order_relaxed);
-  }
+  // Marked before anything else of the library is touched, so a child forked
+  // before this store saw no part of the library in use.
+  if (!used.load()) used.store(true);
   return true;
-}
-
-bool inForkedChild() { return forkedAfterUse.load(std::memory_order_relaxed); }
-
-std::uint64_t sequenceAtFork() NO_THREAD_SAFETY_ANALYSIS {
-  // The child has only the thread that forked and those it made since; no
-  // thread of the library writes the state any more.
-  return captureState().latestSeq;
 }
 
 }  // namespace zorsck

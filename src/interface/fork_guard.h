@@ -12,12 +12,4 @@ namespace zorsck {
 // this process. Host thread, at the entry of every exported function but zor_sck_seq.
 bool callAllowed();
 
-// True in a forked child of a process that had used the library. Any thread.
-bool inForkedChild();
-
-// The latest frame's sequence number as it stood at the fork, read without
-// the lock, which a thread of the parent may have held then. Host thread of a
-// forked child.
-std::uint64_t sequenceAtFork();
-
 }  // namespace zorsck

@@ -11,7 +11,8 @@ namespace zorsck {
 // stop. Returns a ZOR_SCK_* status. Host thread.
 std::int32_t ensure(platform::DisplayId display, std::int32_t fps);
 
-// The latest frame's sequence number (0 before the first). Host thread.
+// The latest frame's sequence number (0 before the first), read without the
+// lock, so it also answers in a forked child. Host thread.
 std::uint64_t latestSequence();
 
 // Stops the stream. Host thread.

@@ -187,8 +187,9 @@ void scheduleTimer(TimerSource& timer, double startSeconds, double intervalSecon
 void setTimerHandler(TimerSource& timer, std::function<void()> handler);
 void resumeTimer(TimerSource& timer);
 
-// Runs `task` later on the shared executor of asynchronous work.
-void runAsync(std::function<void()> task);
+// Runs `task` later on the shared executor of asynchronous work; false when
+// no thread could be started to run it, and the task was dropped.
+bool runAsync(std::function<void()> task);
 
 // ---- screen capture (ScreenCaptureKit) --------------------------------------------
 

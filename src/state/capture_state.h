@@ -4,6 +4,7 @@
 // never torn down, so late platform callbacks at exit find it intact.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -41,6 +42,9 @@ struct CaptureState {
   // whatever stream it brought up.
   std::uint64_t startInFlight GUARDED_BY(lock) = 0;        // its number; 0: none
   std::optional<StartRequest> nextStart GUARDED_BY(lock);
+  // The newest start asked for, in flight or waiting: a host that ensures
+  // another display while it is pending cancels it.
+  StartRequest newestStart GUARDED_BY(lock);
   std::uint64_t cancelledThrough GUARDED_BY(lock) = 0;
   // A capture start the platform has not answered by this host-clock reading
   // (seconds) is given up, so a lost completion cannot keep the state
@@ -57,7 +61,9 @@ struct CaptureState {
   // was not listed the stream shows another, and asking for it again must
   // not restart the stream.
   platform::DisplayId streamAskedFor GUARDED_BY(lock) = 0;
-  double lastAccess GUARDED_BY(lock) = 0.0;               // wall-clock seconds
+  // Host-clock seconds of the last ensure or crop, so a wall clock set back
+  // or forward never moves the idle stop.
+  double lastAccess GUARDED_BY(lock) = 0.0;
 
   // Set when the user has not allowed screen recording: the host's calls
   // answer an error and no start is made. The permission is looked at again,
@@ -82,6 +88,9 @@ struct CaptureState {
   SizeKey latestSize GUARDED_BY(lock);                    // its width and height in pixels
   std::uint64_t latestTs GUARDED_BY(lock) = 0;            // ms since 1970
   std::uint64_t latestSeq GUARDED_BY(lock) = 0;
+  // latestSeq as last published, read without the lock: a forked child may
+  // find the lock held by a thread that no longer exists.
+  std::atomic<std::uint64_t> sequence{0};
   // Output::id() of the stream that delivered `latest`. A stream that is being
   // stopped may still deliver frames after a new one has started; frames are
   // placed on the display by their size, so only the published stream's own
@@ -91,6 +100,9 @@ struct CaptureState {
   // nobody asked for (a start that a stop overtook, say) cannot be placed on the
   // display and is not served.
   bool latestPlaced GUARDED_BY(lock) = false;
+  // Frames of streams that are neither published nor the start in flight (a
+  // start given up, a stream being stopped): dropped at the intake, counted here.
+  std::uint64_t strayFrames GUARDED_BY(lock) = 0;
 
   // The frame the latest plain crop served, for sequenced crops.
   platform::Frame served GUARDED_BY(lock);
@@ -107,7 +119,7 @@ struct CaptureState {
   // `reconfiguring`, and a newly published stream forgets it, so a late
   // completion of an old stream's update changes nothing.
   std::uint64_t reconfigureToken GUARDED_BY(lock) = 0;
-  double lastReconfigure GUARDED_BY(lock) = 0.0;          // wall-clock seconds; the epoch at first
+  double lastReconfigure GUARDED_BY(lock) = 0.0;          // host-clock seconds; 0 at first
 
   // Delivery statistics, counted only in debug mode.
   DeliveryStats stats GUARDED_BY(lock);

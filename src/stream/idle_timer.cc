@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "state/capture_state.h"
+#include "state/log.h"
 #include "stream/capture_queue.h"
+#include "stream/stream_start.h"
 #include "stream/stream_stop.h"
 
 namespace zorsck {
@@ -30,16 +32,21 @@ void armIdleTimer() {
 void idleTick() {
   double idle = 0.0;
   bool streaming = false;
+  bool expired = false;
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    idle = platform::wallClockNow() - s.lastAccess;
+    // Measured on the host clock: a wall clock set back must not keep a stream alive.
+    idle = platform::hostSeconds() - s.lastAccess;
+    // A host that only reads sequence numbers still sees a lost start given up.
+    expired = expireStart(s);
     // Whatever stream is held is ended, also one that an overlapping start
     // published while the state waits for a newer start.
     streaming = s.streamRef != nullptr;
   }
+  if (expired) log(kStartTimeoutLine);
   if (streaming && idle > kIdleLimitSeconds && platform::osAtLeast(12, 3, 0)) {
-    stopStream();
+    stopStream(StopCause::idle);
   }
 }
 

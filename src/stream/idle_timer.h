@@ -11,7 +11,7 @@ inline constexpr double kIdleLimitSeconds = 5.0;
 // On the host thread that called zor_sck_ensure.
 void armIdleTimer();
 
-// One tick: stops a running stream idle for more than 5 s. On `q`.
+// One tick: gives up a start past its deadline, and stops a stream idle for more than 5 s. On `q`.
 void idleTick();
 
 }  // namespace zorsck

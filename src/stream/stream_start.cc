@@ -153,7 +153,9 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
   CaptureState& s = captureState();
   {
     MutexLock hold(&s.lock);
-    const bool stopped = cancelled(s, request);
+    // A start that is no longer the one in flight (given up, or overtaken by
+    // a stop) publishes nothing.
+    const bool stopped = cancelled(s, request) || s.startInFlight != request.generation;
     // The platform may end the stream between the start's completion and
     // this publish; its notice waited here, and the start fails with it.
     if (!stopped && s.startInFlight == request.generation && s.startingStopped) {
@@ -188,7 +190,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     s.refusalAnnounced = false;
     s.allowanceAnnounced = false;
   }
-  if (replaced) stopCaptureLater(std::move(replaced));
+  if (replaced) stopCaptureLater(std::move(replaced), stopLine(StopCause::replaced));
   if (next) startStream(*next);
   log("stream started on display " + std::to_string(display) + ": " + std::to_string(rect.w) +
       "x" + std::to_string(rect.h) + " px at " + std::to_string(rect.x) + "," +
@@ -257,6 +259,7 @@ bool startsHeldBack(const CaptureState& s) { return platform::hostSeconds() < s.
 
 std::optional<StartRequest> claimStart(CaptureState& s, StartRequest request) {
   request.generation = ++s.startGeneration;
+  s.newestStart = request;
   if (s.startInFlight != 0) {
     s.nextStart = request;
     return std::nullopt;
@@ -274,7 +277,7 @@ bool expireStartInFlight(CaptureState& s) {
 }
 
 void startStream(const StartRequest& request) {
-  platform::runAsync([request] {
+  const bool queued = platform::runAsync([request] {
     platform::getShareableContent(
         false, true, [request](platform::ShareableContentRef content, const platform::Error* error) {
           // A start that a stop cancelled before the platform answered brings up nothing.
@@ -288,6 +291,15 @@ void startStream(const StartRequest& request) {
           }
         });
   });
+  if (!queued) {
+    // Nothing will run it: the start fails here and is tried again later.
+    {
+      CaptureState& s = captureState();
+      MutexLock hold(&s.lock);
+      s.cancelledThrough = std::max(s.cancelledThrough, request.generation);
+    }
+    failStart(request, "start failed: the library could not start a thread to run it");
+  }
 }
 
 }  // namespace zorsck

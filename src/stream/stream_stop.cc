@@ -1,6 +1,7 @@
 #include "stream/stream_stop.h"
 
 #include <map>
+#include <string>
 #include <utility>
 
 #include "state/capture_state.h"
@@ -8,7 +9,21 @@
 
 namespace zorsck {
 
-void stopStream() {
+std::string stopLine(StopCause cause, platform::DisplayId next) {
+  switch (cause) {
+    case StopCause::idle:
+      return "stream stopped (idle)";
+    case StopCause::host:
+      return "stream stopped (zor_sck_stop)";
+    case StopCause::switching:
+      return "stream stopped (switching to display " + std::to_string(next) + ")";
+    case StopCause::replaced:
+      break;
+  }
+  return "stream stopped (replaced by a newer stream)";
+}
+
+void stopStream(StopCause cause, platform::DisplayId next) {
   platform::StreamRef stream;
   platform::StreamOutputRef output;
   platform::Frame latest;
@@ -22,31 +37,34 @@ void stopStream() {
     latest = std::move(s.latest);
     served = std::move(s.served);
     s.state = kNoStream;
+    s.streamOutputId = 0;  // frames it still delivers are dropped
     s.cancelledThrough = s.startGeneration;
     s.nextStart.reset();
     s.streamRect.reset();
     s.unionRect.reset();
     std::swap(origins, s.originBySize);  // leaves an empty map; the old one goes below
   }
-  if (stream) stopCaptureLater(std::move(stream));
+  if (stream) stopCaptureLater(std::move(stream), stopLine(cause, next));
 }
 
 namespace {
 
-// Stops `stream` in an asynchronous task, logging the stop when `announce`. Any thread.
-void stopLater(platform::StreamRef stream, bool announce) {
-  platform::runAsync([stream = std::move(stream), announce]() mutable {
+// Stops `stream` in an asynchronous task, logging `line` (unless empty) once it has stopped. Any thread.
+void stopLater(platform::StreamRef stream, std::string line) {
+  platform::runAsync([stream = std::move(stream), line = std::move(line)]() mutable {
     platform::Stream& target = *stream;
-    platform::stopCapture(target, [stream = std::move(stream), announce](const platform::Error*) {
-      if (announce) log("stream stopped (idle)");
+    platform::stopCapture(target, [stream = std::move(stream), line](const platform::Error*) {
+      if (!line.empty()) log(line);
     });
   });
 }
 
 }  // namespace
 
-void stopCaptureLater(platform::StreamRef stream) { stopLater(std::move(stream), true); }
+void stopCaptureLater(platform::StreamRef stream, std::string line) {
+  stopLater(std::move(stream), std::move(line));
+}
 
-void stopUnpublished(platform::StreamRef stream) { stopLater(std::move(stream), false); }
+void stopUnpublished(platform::StreamRef stream) { stopLater(std::move(stream), std::string()); }
 
 }  // namespace zorsck

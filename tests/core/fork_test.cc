@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "support/test_support.h"
 #include "zorsck.h"
@@ -81,6 +82,31 @@ TEST(ForkBeforeUse, AChildOfAProcessThatOnlyReadTheSequenceWorksNormally) {
     return holdsFrame(call.pixels, 100, 50, 4, 4, call.seq) ? 0 : 4;
   });
   EXPECT_EQ(child.status, 0) << child.err;
+}
+
+// The parent's other thread makes its first call while the parent forks: the
+// child's own first calls must answer, whatever the parent's thread had
+// reached. Each round is a fresh process whose library nobody used before.
+TEST(ForkDuringAFirstCall, TheChildNeverHangs) {
+  constexpr int kRounds = 300;
+  int hung = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const ChildRun parent = inChild([] {
+      std::thread first([] {
+        std::uint8_t px[4];
+        zor_sck_crop(0, 0, 0, 1, 1, px, nullptr, nullptr);
+      });
+      const ChildRun child = inChild([] {
+        ::alarm(5);  // a hang ends the child by its signal, not the test
+        zor_sck_seq();
+        return zor_sck_crop(0, 0, 0, 1, 1, nullptr, nullptr, nullptr) == ZOR_SCK_ERROR ? 0 : 1;
+      });
+      first.join();
+      return child.status;
+    });
+    if (parent.status != 0) ++hung;
+  }
+  EXPECT_EQ(hung, 0) << "of " << kRounds << " children";
 }
 
 }  // namespace

@@ -61,13 +61,15 @@ void resumeTimer(TimerSource& timer) {
   dispatch_resume(timer.source);
 }
 
-// dispatch_async onto the default-priority global queue; any thread.
-void runAsync(std::function<void()> task) {
+// dispatch_async onto the default-priority global queue, whose threads GCD
+// owns, so it never fails; any thread.
+bool runAsync(std::function<void()> task) {
   dispatch_async(dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
     @autoreleasepool {
       task();
     }
   });
+  return true;
 }
 
 }  // namespace zorsck::platform

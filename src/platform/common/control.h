@@ -18,6 +18,9 @@ class Control {
   virtual void taskQueued() = 0;
   // A counted task has run and let go of what it held; any thread.
   virtual void taskFinished() = 0;
+  // True when the next thread the library would start must fail, as under
+  // a process limit; any thread.
+  virtual bool refuseThread() { return false; }
 };
 
 // Installs `control` for the life of the process, before any task is queued; any thread.

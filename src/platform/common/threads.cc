@@ -66,6 +66,17 @@ class Loop {
     tasks_.push_back(std::move(task));
     wakeLocked();
   }
+  // Queues `run` when the loop has a thread or one can be started now, and
+  // says whether it did; any thread.
+  bool tryPost(std::function<void()> run, bool counted) EXCLUDES(mu_) {
+    {
+      MutexLock lock(&mu_);
+      if (!started_) start();
+      if (!started_) return false;
+    }
+    post(makeTask(nullptr, std::move(run), counted));  // a started loop runs for the process
+    return true;
+  }
   // Runs `task` on the loop once `fd` is readable; any thread.
   void watch(int fd, std::function<void()> task) EXCLUDES(mu_) {
     MutexLock lock(&mu_);
@@ -106,11 +117,7 @@ class Loop {
       pipe_[0] = fds[0];
       pipe_[1] = fds[1];
     }
-    try {
-      std::thread([this] { serve(); }).detach();  // lives for the process
-      started_ = true;
-    } catch (const std::system_error&) {
-    }
+    started_ = startThread([this] { serve(); });  // lives for the process
   }
 
   // Runs tasks, fires timers and waits for the next of either; loop thread.
@@ -243,6 +250,17 @@ void prepareThisThread(const std::string& name) {
 
 bool onBackendThread() { return tBackendThread; }
 
+bool startThread(std::function<void()> body) {
+  Control* c = control();
+  if (c != nullptr && c->refuseThread()) return false;
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
 void TaskQueue::post(std::function<void()> task, bool counted) {
   loop().post(makeTask(shared_from_this(), std::move(task), counted));
 }
@@ -251,19 +269,24 @@ void runOnCallbackThread(std::function<void()> task) {
   loop().post(makeTask(nullptr, std::move(task), true));
 }
 
-void runBlocking(std::function<void()> task) {
+bool tryOnCallbackThread(std::function<void()> task) {
+  return loop().tryPost(std::move(task), true);
+}
+
+bool runBlocking(std::function<void()> task) {
   Worker& w = worker();
   MutexLock lock(&w.mu);
-  w.tasks.push_back(makeTask(nullptr, std::move(task), true));
-  if (w.running) return;
-  try {
-    std::thread(serveWorker).detach();
-    w.running = true;
-  } catch (const std::system_error&) {
-    // Without a thread of its own the work waits on the loop rather than never running.
-    for (Task& t : w.tasks) loop().post(std::move(t));
-    w.tasks.clear();
+  if (w.running) {
+    w.tasks.push_back(makeTask(nullptr, std::move(task), true));
+    return true;
   }
+  if (startThread(serveWorker)) {
+    w.tasks.push_back(makeTask(nullptr, std::move(task), true));
+    w.running = true;
+    return true;
+  }
+  // Without a thread of its own the work runs on the loop rather than never.
+  return loop().tryPost(std::move(task), true);
 }
 
 void whenReadable(int fd, std::function<void()> task) { loop().watch(fd, std::move(task)); }
@@ -278,6 +301,6 @@ SerialQueueRef makeSerialQueue(const char* label) {
   return std::make_shared<SerialQueue>(label != nullptr ? label : "");
 }
 
-void runAsync(std::function<void()> task) { common::runOnCallbackThread(std::move(task)); }
+bool runAsync(std::function<void()> task) { return common::tryOnCallbackThread(std::move(task)); }
 
 }  // namespace zorsck::platform

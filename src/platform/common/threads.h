@@ -24,6 +24,10 @@ void prepareThisThread(const std::string& name);
 // True on a thread readied by prepareThisThread; any thread.
 bool onBackendThread();
 
+// Starts a detached thread running `body`; false when the system refused one
+// (a process limit, no memory) and `body` was dropped; any thread.
+bool startThread(std::function<void()> body);
+
 // The tasks of one serial queue. They run on the loop thread, one at a time,
 // in the order posted; a backend's frame thread may run one more in place.
 class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
@@ -51,13 +55,20 @@ class TaskQueue : public std::enable_shared_from_this<TaskQueue> {
   Mutex serial_;  // held while one of the queue's tasks runs
 };
 
-// Runs `task` on the loop thread, for completions and stop notices; any thread.
+// Runs `task` on the loop thread, for completions and stop notices; it waits
+// for the loop's thread if none could be started yet; any thread.
 void runOnCallbackThread(std::function<void()> task);
+
+// Runs `task` on the loop thread; false when the loop has no thread and none
+// could be started now, and `task` was dropped; any thread.
+bool tryOnCallbackThread(std::function<void()> task);
 
 // Runs `task` on the worker for work that may block on a server (connecting,
 // round trips, writes to a pipe): one thread, started on demand, that ends
-// once it has nothing to do; tasks run in the order posted; any thread.
-void runBlocking(std::function<void()> task);
+// once it has nothing to do; tasks run in the order posted. Without a worker
+// thread it runs on the loop; false when neither has a thread and `task` was
+// dropped; any thread.
+bool runBlocking(std::function<void()> task);
 
 // Runs `task` once on the loop thread when `fd` is readable or its peer hung
 // up; the caller keeps `fd` open until then (`task` may own it); any thread.

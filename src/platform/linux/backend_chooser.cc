@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -150,11 +148,10 @@ class Chooser final : public Backend {
 
   // Starts a thread that asks the portal once; with the lock held.
   void launchProbe() REQUIRES(mu_) {
-    try {
-      std::thread([this] { probe(); }).detach();
+    if (common::startThread([this] { probe(); })) {
       probing_ = true;
-    } catch (const std::system_error& e) {
-      lastWhyNot_ = std::string("cannot start a thread to ask the desktop portal: ") + e.what();
+    } else {
+      lastWhyNot_ = "cannot start a thread to ask the desktop portal";
       nextProbe_ = Clock::now() + kProbeAgainAfter;
     }
   }

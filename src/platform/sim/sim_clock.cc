@@ -40,6 +40,10 @@ class SimControl : public common::Control {
     MutexLock lock(&mu_);
     ++pending_;
   }
+  bool refuseThread() override EXCLUDES(gSimMu) {
+    MutexLock lock(&gSimMu);
+    return takeFault(Fault::threadStart);
+  }
   void taskFinished() override EXCLUDES(mu_) {
     MutexLock lock(&mu_);
     if (--pending_ == 0) {

@@ -55,14 +55,19 @@ void holdCompletions(Step step, bool hold) {
   for (auto& fn : released) common::runOnCallbackThread(std::move(fn));
 }
 
-int releaseHeld(Step step, int count) {
+int releaseHeld(Step step, int count, bool newestFirst) {
   std::vector<std::function<void()>> released;
   {
     MutexLock lock(&gSimMu);
     auto& held = state().held[static_cast<std::size_t>(step)];
     while (!held.empty() && (count < 0 || static_cast<int>(released.size()) < count)) {
-      released.push_back(std::move(held.front()));
-      held.pop_front();
+      if (newestFirst) {
+        released.push_back(std::move(held.back()));
+        held.pop_back();
+      } else {
+        released.push_back(std::move(held.front()));
+        held.pop_front();
+      }
     }
   }
   for (auto& fn : released) common::runOnCallbackThread(std::move(fn));

@@ -108,6 +108,8 @@ enum class Fault {
   contentQueryDeclined,      // the content query fails: the user has not allowed capture
   frameNotShowingScreen,     // a screen sample marked as not showing the screen (display blank)
   stoppedAsItStarts,         // the capture starts, but its stop notice comes before the completion
+  runsBeforeStartCompletes,  // the capture delivers from the start call on; its completion comes later
+  threadStart,               // a thread the library starts (loop, worker, capture) cannot be made
 };
 
 // The next `count` occurrences of the step named by `fault` fail that way.
@@ -131,8 +133,8 @@ enum class Step { contentQuery, startCapture, update, stop };
 // While held, completions of `step` wait instead of running; releasing runs them.
 void holdCompletions(Step step, bool hold);
 // Runs up to `count` held completions of `step` (all when negative), oldest
-// first, then settle(); returns how many ran.
-int releaseHeld(Step step, int count = -1);
+// first unless `newestFirst`, then settle(); returns how many ran.
+int releaseHeld(Step step, int count = -1, bool newestFirst = false);
 int heldCount(Step step);
 
 // ---- inspection -----------------------------------------------------------------

@@ -25,7 +25,7 @@ class FramePool;
 // Guards every field annotated with it. Never held while calling into the library.
 extern Mutex& gSimMu;
 
-inline constexpr int kFaultKinds = static_cast<int>(Fault::stoppedAsItStarts) + 1;
+inline constexpr int kFaultKinds = static_cast<int>(Fault::threadStart) + 1;
 inline constexpr int kSteps = static_cast<int>(Step::stop) + 1;
 // How many streams the library let go streams() still reports, and how many
 // updates it keeps of each stream.

@@ -206,9 +206,11 @@ void startCapture(Stream& stream, Completion completion) {
   const char* error = nullptr;
   int generation = 0;
   bool stopsFirst = false;
+  bool runsEarly = false;
   platform::StreamOutputRef delegate;
   {
     MutexLock lock(&sim::gSimMu);
+    runsEarly = sim::takeFault(sim::Fault::runsBeforeStartCompletes);
     if (sim::takeFault(sim::Fault::startCaptureError)) {
       error = "simulated capture start error";
     } else if (record->running) {
@@ -218,6 +220,7 @@ void startCapture(Stream& stream, Completion completion) {
     stopsFirst = sim::takeFault(sim::Fault::stoppedAsItStarts);
     delegate = record->delegate;
   }
+  if (runsEarly && error == nullptr) sim::activate(record, generation);
   sim::finish(sim::Step::startCapture, std::move(completion), error,
               [record, generation, stopsFirst, delegate] {
                 if (!stopsFirst) return sim::activate(record, generation);

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "platform/x11/libxcb_shm.h"
@@ -183,14 +181,12 @@ void Capture::start(platform::Completion completion) {
     }
     phase_ = Phase::starting;
   }
-  try {
-    std::thread([self = shared_from_this(), completion] { self->run(completion); }).detach();
-  } catch (const std::system_error& e) {
+  if (!common::startThread([self = shared_from_this(), completion] { self->run(completion); })) {
     {
       MutexLock lock(&mu_);
       phase_ = Phase::ended;
     }
-    complete(std::move(completion), std::string("cannot start a capture thread: ") + e.what());
+    complete(std::move(completion), "cannot start a capture thread");
   }
 }
 

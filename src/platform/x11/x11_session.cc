@@ -13,6 +13,7 @@
 #include "base/condvar.h"
 #include "base/mutex.h"
 #include "platform/common/threads.h"
+#include "platform/linux/backend.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -138,15 +139,23 @@ bool claimAttempt(Session& s) REQUIRES(s.mu) {
 
 bool available() {
   Session& s = session();
-  MutexLock lock(&s.mu);
-  if (s.link && s.link->conn.ok()) return true;
-  if (claimAttempt(s)) common::runBlocking(connectAttempt);
-  // Until the first attempt has ended there is nothing to go by, so callers
-  // wait for it; a server that does not answer within the bound counts as absent.
-  while (!s.firstSettled && s.connecting && Clock::now() < s.firstDeadline) {
-    s.settled.waitUntil(&s.mu, s.firstDeadline);
+  {
+    MutexLock lock(&s.mu);
+    if (s.link && s.link->conn.ok()) return true;
+    if (!claimAttempt(s) || common::runBlocking(connectAttempt)) {
+      // Until the first attempt has ended there is nothing to go by, so callers
+      // wait for it; a server that does not answer within the bound counts as absent.
+      while (!s.firstSettled && s.connecting && Clock::now() < s.firstDeadline) {
+        s.settled.waitUntil(&s.mu, s.firstDeadline);
+      }
+      return s.link && s.link->conn.ok();
+    }
+    // No thread could be started to connect: the attempt ends here, and the
+    // next is due a retry interval later.
+    s.connecting = false;
   }
-  return s.link && s.link->conn.ok();
+  glue::logLine("cannot connect to the X server: no thread could be started");
+  return false;
 }
 
 bool refreshMonitors(std::vector<Monitor>* out, std::string* error) {
