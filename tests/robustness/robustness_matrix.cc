@@ -9,6 +9,7 @@
 // | Geometry          | never 0 with pixels of another place; new geometry after one restart   |
 // | HostileStateFiles | nothing written outside the state directory; capture works              |
 // | ForgedMessages    | no effect on the stream                                                 |
+// | Relinks           | a stream linked anew after every stop on a changing screen: frames at the first link's rate |
 // | Threads           | a 64x64 crop loop within the rig's thread budget; idle budget after the idle stop |
 #include "robustness_matrix.h"
 
@@ -388,6 +389,31 @@ void threads(Rig& rig, const Dependency*) {
   EXPECT_TRUE(waitUntil([&] { return test::libraryThreads() <= budget.second; }, 12s)) << "after the idle stop";
 }
 
+// A stream linked anew after each of many stops, on a display that keeps
+// changing: each link serves the screen as it is now, and frames come at
+// the first link's rate while the host does not crop, however many links
+// the process has made.
+void relinks(Rig& rig, const Dependency*) {
+  const auto [gap, links] = rig.relinks();
+  if (links == 0) GTEST_SKIP() << "not applicable: each start of " << rig.name() << " makes a new stream";
+  std::vector<int> rates, outOfBuffers;
+  for (int link = 1; link <= links; ++link) {
+    const int before = rig.producerOutOfBuffers();
+    ASSERT_EQ(rig.paint(link), "");
+    ASSERT_TRUE(shows(rig, cropUntilSettled(rig, kProbe, link, 10s, {link - 1}), kProbe, link)) << "link " << link;
+    const std::uint64_t from = zor_sck_seq();
+    std::this_thread::sleep_for(1s);
+    rates.push_back(static_cast<int>(zor_sck_seq() - from));
+    EXPECT_GE(rates.back() * 2, rates.front()) << "frames a second at link " << link << ": " << testing::PrintToString(rates);
+    zor_sck_stop();
+    std::this_thread::sleep_for(gap);
+    if (before >= 0) outOfBuffers.push_back(rig.producerOutOfBuffers() - before);
+    EXPECT_LE(outOfBuffers.empty() ? 0 : outOfBuffers.back(), 4) << "the producer ran out of buffers at link " << link;
+  }
+  std::printf("[ measured ] frames a second at each link: %s; producer out of buffers: %s\n",
+              testing::PrintToString(rates).c_str(), testing::PrintToString(outOfBuffers).c_str());
+}
+
 constexpr Row kRows[] = {
     {"Cycles", false, cycles},
     {"Stopped", true, stopped},
@@ -395,6 +421,7 @@ constexpr Row kRows[] = {
     {"Geometry", false, geometry},
     {"HostileStateFiles", false, hostileStateFiles},
     {"ForgedMessages", false, forgedMessages},
+    {"Relinks", false, relinks},
     {"Threads", false, threads},
 };
 

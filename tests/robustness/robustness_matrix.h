@@ -17,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -91,6 +92,13 @@ class Rig {
   // yet; "" when it is expected to hold. The case is then reported skipped
   // with that reason, never passed. Before start().
   virtual std::string knownFault(const std::string& /*scenario*/) const { return ""; }
+  // How long after a stop the next start links the display's stream anew,
+  // and how many such links the Relinks row makes; zero when every start is
+  // a new stream anyway and the row does not apply.
+  virtual std::pair<std::chrono::milliseconds, int> relinks() const { return {}; }
+  // How often the producer of frames has said so far that it had no free
+  // buffer to fill, or -1 when it does not tell.
+  virtual int producerOutOfBuffers() const { return -1; }
   // The most library threads while a crop loop runs and after the idle
   // stop; {0, 0} states none and the Threads case is skipped.
   virtual std::pair<int, int> threadBudget() const { return {0, 0}; }

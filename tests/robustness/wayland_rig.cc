@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -44,6 +45,19 @@ class WaylandRig : public Rig {
   std::string name() const override { return "Wayland"; }
   // The common loop, PipeWire's loop and its data thread; the data thread goes with the last stream.
   std::pair<int, int> threadBudget() const override { return {3, 2}; }
+
+  // The stream stays linked 3 to 4 s after a stop. 25 links of about 5.5 s:
+  // the run of links where lost producer buffers showed, in CI's time.
+  std::pair<std::chrono::milliseconds, int> relinks() const override { return {std::chrono::milliseconds(4300), 25}; }
+
+  // sway's portal backend logs each frame it had no buffer for; GNOME's does not.
+  int producerOutOfBuffers() const override {
+    if (!session_ || session_->gnome()) return -1;
+    std::ifstream log(session_->dir() + "/logs/backend");
+    int n = 0;
+    for (std::string line; std::getline(log, line);) n += line.find("pipewire: out of buffers") != std::string::npos;
+    return n;
+  }
 
   std::string start() override {
     const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");

@@ -68,22 +68,6 @@ void BufferSlots::clear() {
   held_ = 0;
 }
 
-std::shared_ptr<const Picture> copyOf(const Picture& picture) {
-  auto copy = std::make_shared<Picture>();
-  const std::size_t rowBytes = std::size_t{picture.width} * 4;
-  copy->copy.reset(new std::uint8_t[rowBytes * picture.height]);
-  for (std::uint32_t row = 0; row < picture.height; ++row) {
-    std::memcpy(copy->copy.get() + row * rowBytes, picture.base + row * picture.stride, rowBytes);
-  }
-  copy->base = copy->copy.get();
-  copy->stride = rowBytes;
-  copy->width = picture.width;
-  copy->height = picture.height;
-  copy->alphaUndefined = picture.alphaUndefined;
-  copy->presented = picture.presented;
-  return copy;
-}
-
 void BufferSlots::giveBack(pw_stream* stream) {
   std::vector<pw_buffer*> due;
   const auto returned = returns_->take();

@@ -38,9 +38,6 @@ struct Picture {
   platform::MediaTime presented;
 };
 
-// A picture with its own copy of `picture`'s pixels, which holds no buffer; any thread.
-std::shared_ptr<const Picture> copyOf(const Picture& picture);
-
 // Held buffers let go since the last process call, with their slot ids:
 // filled by the pictures cut from them, which never own the stream.
 class BufferReturns {

@@ -95,20 +95,25 @@ void Capturer::dropStream() {
 
 void Capturer::releaseUnread(std::chrono::steady_clock::duration unread) {
   bool idle = false;
-  std::shared_ptr<const Picture> held;  // let go once its copy has replaced it
+  std::shared_ptr<const Picture> last;  // let go before the buffers go back
   {
     MutexLock lock(&mu_);
     idle = sinks_.empty() && std::chrono::steady_clock::now() - unreadSince_ >= unread;
-    if (idle && last_ && last_->held) held = std::exchange(last_, copyOf(*last_));
+    // Unlinked, the screen may change unseen (and producers that send on
+    // damage would not send that change at the next link): the picture is
+    // never shown again, the next link brings its own.
+    if (idle) last = std::move(last_);
   }
   // Never soon after a link: PipeWire keeps the descriptors it sent to a stream gone that early.
   if (!idle) return;
-  // The producer keeps its buffers from one link to the next: one that is not
-  // given back before the unlink is one it never has again, and after a few
-  // links it has none left to send.
-  held.reset();
+  last.reset();
   giveBackNow();
+  const std::shared_ptr<Remote> remote = remote_;
   dropStream();
+  // The producer keeps the buffers it lent from one link to the next, and
+  // gets back only those a stream returned in a cycle of its own before the
+  // unlink: suspended, it lets them all go and the next link brings new ones.
+  if (remote) remote->suspendNode(node_);
 }
 
 void Capturer::giveBackNow() {

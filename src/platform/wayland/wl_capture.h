@@ -116,8 +116,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool streaming_ GUARDED_BY(mu_) = false;   // the stream has been linked
   bool failed_ GUARDED_BY(mu_) = false;
   bool closed_ GUARDED_BY(mu_) = false;      // disconnected for good
-  // The newest picture, kept so that a stream attached later starts with it:
-  // producers that send only on damage send nothing while the screen is still.
+  // The newest picture while the stream is linked, so that a stream attached
+  // meanwhile starts with it: producers that send only on damage send nothing
+  // while the screen is still. Dropped at the unlink: nothing sees the screen then.
   std::shared_ptr<const Picture> last_ GUARDED_BY(mu_);
 };
 

@@ -1,6 +1,8 @@
 // The PipeWire connection over the portal's remote.
 #include "platform/wayland/wl_remote.h"
 
+#include <spa/node/command.h>
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -25,6 +27,7 @@ std::shared_ptr<Remote> Remote::connect(UniqueFd fd, NodeGone nodeGone, Broken b
     pw_core_events e{};
     e.version = PW_VERSION_CORE_EVENTS;
     e.error = &Remote::onError;
+    e.done = &Remote::onDone;
     return e;
   }();
   pw_core_add_listener(remote->core_, &remote->coreListener_, &events, remote.get());
@@ -60,8 +63,30 @@ void Remote::onError(void* data, std::uint32_t id, int /*seq*/, int res, const c
   auto* self = static_cast<Remote*>(data);
   if (self->failed_) return;
   self->failed_ = true;
+  if (self->afterRoundTrip_) pipewireLoop.post(std::exchange(self->afterRoundTrip_, {}));
   self->broken_(std::string("PipeWire connection error: ") + (message != nullptr ? message : "") + " (" +
                 std::strerror(res < 0 ? -res : res) + ")");
+}
+
+void Remote::suspendNode(std::uint32_t node) {
+  if (registry_ == nullptr || failed_) return;
+  auto* proxy = static_cast<pw_node*>(pw_registry_bind(registry_, node, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+  if (proxy == nullptr) return;
+  const spa_command suspend = SPA_NODE_COMMAND_INIT(SPA_NODE_COMMAND_Suspend);
+  pw_node_send_command(proxy, &suspend);
+  pw_proxy_destroy(reinterpret_cast<pw_proxy*>(proxy));
+}
+
+void Remote::afterRoundTrip(std::function<void()> then) {
+  afterRoundTrip_ = std::move(then);
+  roundTrip_ = failed_ ? -1 : pw_core_sync(core_, PW_ID_CORE, 0);
+  if (roundTrip_ < 0) pipewireLoop.post(std::exchange(afterRoundTrip_, {}));
+}
+
+void Remote::onDone(void* data, std::uint32_t id, int seq) {
+  auto* self = static_cast<Remote*>(data);
+  if (id != PW_ID_CORE || seq != self->roundTrip_ || !self->afterRoundTrip_) return;
+  pipewireLoop.post(std::exchange(self->afterRoundTrip_, {}));
 }
 
 void Remote::onGlobalRemove(void* data, std::uint32_t id) {

@@ -29,6 +29,15 @@ class Remote {
   Remote& operator=(const Remote&) = delete;
 
   pw_core* core() const { return core_; }
+  // Asks PipeWire to suspend the producer's `node` once no stream of this
+  // connection is linked to it: only a suspended node lets go of the buffers
+  // it lent a stream, so buffers a stream still held at its unlink would be
+  // missing from every later link; loop locked.
+  void suspendNode(std::uint32_t node) REQUIRES(pipewireLoop);
+  // Calls `then` on the loop thread, outside this connection's dispatch,
+  // once PipeWire has read everything sent so far (or the connection
+  // failed); loop locked.
+  void afterRoundTrip(std::function<void()> then) REQUIRES(pipewireLoop);
   // The loop that runs the connection's streams' process calls; any thread.
   pw_data_loop* dataLoop() const { return pw_context_get_data_loop(context_); }
 
@@ -36,6 +45,8 @@ class Remote {
   Remote() = default;
   // A core error; on the loop thread.
   static void onError(void* data, std::uint32_t id, int seq, int res, const char* message);
+  // PipeWire answered a round trip; on the loop thread.
+  static void onDone(void* data, std::uint32_t id, int seq);
   // An object left the PipeWire graph; on the loop thread.
   static void onGlobalRemove(void* data, std::uint32_t id);
 
@@ -47,6 +58,8 @@ class Remote {
   NodeGone nodeGone_;
   Broken broken_;
   bool failed_ = false;  // on the loop thread only
+  int roundTrip_ = -1;   // the sequence number of the pending round trip
+  std::function<void()> afterRoundTrip_;  // on the loop thread only
 };
 
 }  // namespace zorsck::wayland

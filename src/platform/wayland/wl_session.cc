@@ -261,12 +261,15 @@ class Cast : public std::enable_shared_from_this<Cast> {
     linger_ = std::make_unique<LoopTimer>([this] {
       pipewireLoop.held();
       for (const auto& c : capturers_) c->releaseUnread(kUnreadLinger);
-      // With no stream linked the connection goes too, and PipeWire's data thread with it.
-      if (std::none_of(capturers_.begin(), capturers_.end(), [](const auto& c) {
+      // With no stream linked the connection goes too, and PipeWire's data
+      // thread with it, once PipeWire has read the unlinks and suspends: a
+      // connection closed at once may drop what it has not sent yet.
+      if (remote_ && std::none_of(capturers_.begin(), capturers_.end(), [](const auto& c) {
             pipewireLoop.held();
             return c->linked();
           })) {
-        remote_.reset();
+        std::shared_ptr<Remote> leaving = std::move(remote_);
+        leaving->afterRoundTrip([leaving]() mutable { leaving.reset(); });
       }
     });
     linger_->arm(kLingerCheck, kLingerCheck);

@@ -33,9 +33,11 @@ bool makeDirs(const std::string& dir) {
   return true;
 }
 
-// Opens `dir` without following a link, when it is the user's own and open to
-// nobody else; else an invalid descriptor, with `problem` filled unless the
-// directory is simply missing (`missing`, when given, says which).
+// Opens `dir` without following a link, when it is the user's own and nobody
+// else can write to it (as OpenSSH asks of ~/.ssh: 0755 made under the usual
+// umask is fine, since the token file itself is 0600); else an invalid
+// descriptor, with `problem` filled unless the directory is simply missing
+// (`missing`, when given, says which); any thread.
 UniqueFd openPrivateDir(const std::string& dir, std::string* problem, bool* missing = nullptr) {
   UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (missing != nullptr) *missing = fd.get() < 0 && errno == ENOENT;
@@ -44,10 +46,10 @@ UniqueFd openPrivateDir(const std::string& dir, std::string* problem, bool* miss
     return UniqueFd();
   }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700) {
+  if (::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
-    note(problem, "restore token not used: " + dir + " is not this user's private directory (owner " +
+    note(problem, "restore token not used: " + dir + " is not this user's own directory closed to others' writes (owner " +
                       std::to_string(st.st_uid) + ", mode " + mode + ")");
     return UniqueFd();
   }

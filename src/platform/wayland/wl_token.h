@@ -1,7 +1,7 @@
 // The portal's restore token, kept under the user's state directory so that
-// the user is asked only once. The file lives in a directory of its own that
-// must be the user's and closed to everyone else; nothing in it is followed
-// through a link, and only a regular file is read.
+// the user is asked only once. The file (mode 0600) lives in a directory of
+// its own that must be the user's and writable by nobody else; nothing in it
+// is followed through a link, and only a regular file is read.
 #pragma once
 
 #include <string>
