@@ -7,9 +7,6 @@
 #include <vector>
 
 #include "crop/frame_copy.h"
-#include "intake/output.h"
-#include "stream/capture_queue.h"
-#include "stream/stream_configuration.h"
 #include "support/test_support.h"
 #include "zorsck.h"
 
@@ -140,38 +137,6 @@ TEST_F(Crop, SequencedCropsCutTheServedFrameUntilANewerOneIsServed) {
   EXPECT_EQ(cropSeqAt(0, newer.seq, 0, 0, 8, 8).code, ZOR_SCK_OK);
   zor_sck_stop();
   EXPECT_EQ(cropSeqAt(0, newer.seq, 0, 0, 8, 8).code, ZOR_SCK_FRAME_GONE);
-}
-
-TEST_F(Crop, FramesOfAStreamOtherThanThePublishedOneAreNotServed) {
-  startAndDeliver();
-  // A stream the state does not hold (one still stopping, say) delivers frames
-  // of the published stream's size but of another area into the intake.
-  platform::ShareableContentRef content;
-  platform::getShareableContent(false, true,
-                                [&content](platform::ShareableContentRef c, const platform::Error*) {
-                                  content = std::move(c);
-                                });
-  sim::settle();
-  ASSERT_TRUE(content);
-  auto stray = std::make_shared<Output>(1.0);
-  platform::StreamRef other =
-      platform::makeStream(*platform::makeContentFilter(*content->displays[0]),
-                           streamConfiguration(PixelRect{100, 0, 1920, 1080}, 60, 1.0), stray);
-  platform::Error error;
-  ASSERT_TRUE(platform::addStreamOutput(*other, stray, platform::OutputType::screen,
-                                        captureQueue(), &error));
-  platform::startCapture(*other, [](const platform::Error*) {});
-  sim::settle();
-  for (int i = 0; i < 6; ++i) {
-    const std::uint64_t before = zor_sck_seq();
-    sim::deliverFrame();  // both streams deliver, in creation order: the stray one last
-    EXPECT_EQ(zor_sck_seq(), before + 1);
-    const CropCall call = cropAt(0, 10, 10, 4, 4);
-    ASSERT_EQ(call.code, ZOR_SCK_OK);
-    EXPECT_TRUE(holdsFrame(call.pixels, 10, 10, 4, 4, sim::framesDelivered() - 1));
-  }
-  platform::stopCapture(*other, [](const platform::Error*) {});
-  sim::settle();
 }
 
 TEST(CopyRows, CopiesEveryWidthWithAndWithoutAlphaAndNothingMore) {
