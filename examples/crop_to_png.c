@@ -13,12 +13,12 @@
  */
 #include <errno.h>
 #include <inttypes.h>
-#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
+#include "png_write.h"
 #include "zorsck.h"
 
 /* Monotonic time in seconds. */
@@ -52,36 +52,6 @@ static long long parse_arg(const char* text, const char* name, long long lo, lon
     exit(2);
   }
   return v;
-}
-
-/* Writes w x h BGRA pixels (rows of w * 4 bytes) as an RGB PNG (screen content is
- * opaque, so the alpha byte is left out); 0 on success. */
-static int write_png(const char* path, const uint8_t* bgra, uint32_t w, uint32_t h) {
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    perror(path);
-    return -1;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
-  png_infop info = png ? png_create_info_struct(png) : NULL;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    fprintf(stderr, "zorsck-crop: could not write %s\n", path);
-    return -1;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  png_set_bgr(png);                             /* the library hands out B, G, R, A */
-  png_set_filler(png, 0, PNG_FILLER_AFTER);     /* and the fourth byte is dropped */
-  for (uint32_t row = 0; row < h; ++row) {
-    png_write_row(png, (png_const_bytep)(bgra + (size_t)row * w * 4));
-  }
-  png_write_end(png, NULL);
-  png_destroy_write_struct(&png, &info);
-  return fclose(f) == 0 ? 0 : -1;
 }
 
 int main(int argc, char** argv) {
@@ -148,7 +118,7 @@ int main(int argc, char** argv) {
 
   const double age_ms = wall_ms() - (double)ts;
   const uint64_t latest = zor_sck_seq();
-  const int written = write_png(out_path, pixels, w, h);
+  const int written = png_write_bgra(out_path, pixels, w, h);
   zor_sck_stop();
 
   printf("frame %" PRIu64 " at %" PRIu64 " ms since 1970 (%.1f ms ago)\n", seq, ts, age_ms);

@@ -80,6 +80,9 @@ endforeach()
 # names libraries in the build tree by their full path; give them the install
 # name they ship with (INSTALL_NAME_DIR, @rpath for the library) right away.
 set(CMAKE_BUILD_WITH_INSTALL_NAME_DIR ON)
+# For the same reason it gives executables no rpath to find the library by;
+# the platform files are read after this one, so the flag is set after them.
+set(CMAKE_USER_MAKE_RULES_OVERRIDE "${CMAKE_CURRENT_LIST_DIR}/macos-cross-rules.cmake")
 
 # Libraries and headers come from the SDK only; programs from this machine.
 set(CMAKE_FIND_ROOT_PATH "${ZORSCK_MACOS_SDK}")

@@ -1,6 +1,7 @@
 // Display queries and the screen-recording permission over CoreGraphics.
 #include <CoreGraphics/CoreGraphics.h>
 
+#import "platform/apple/apple_display_changes.h"
 #include "platform/platform.h"
 
 // Weakly imported: macOS 10.15's first releases lack it. Every system with
@@ -23,7 +24,27 @@ class ScopedDisplayMode {
   CGDisplayModeRef mode_;
 };
 
+// The shape of `display` in `mode` (null: gone); any thread.
+DisplayShape shapeOf(DisplayId display, CGDisplayModeRef mode) {
+  DisplayShape shape;
+  if (!mode) return shape;
+  shape.present = true;
+  shape.width = CGDisplayModeGetWidth(mode);
+  shape.height = CGDisplayModeGetHeight(mode);
+  shape.pixelWidth = CGDisplayModeGetPixelWidth(mode);
+  shape.pixelHeight = CGDisplayModeGetPixelHeight(mode);
+  shape.rotation = CGDisplayRotation(display);
+  shape.mirrorOf = CGDisplayMirrorsDisplay(display);
+  return shape;
+}
+
 }  // namespace
+
+// The current mode's sizes, the rotation and what it mirrors; any thread.
+DisplayShape readDisplayShape(DisplayId display) {
+  const ScopedDisplayMode mode(CGDisplayCopyDisplayMode(display));
+  return shapeOf(display, mode.get());
+}
 
 // CoreGraphics always knows the displays; any thread.
 bool displaysKnown() { return true; }
@@ -33,9 +54,11 @@ DisplayId mainDisplayId() {
   return CGMainDisplayID();
 }
 
-// Reads points, pixels and refresh rate of the display's current mode; any thread.
+// Reads points, pixels and refresh rate of the display's current mode, and
+// keeps the reading as the display's latest measurement; any thread.
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
   const ScopedDisplayMode mode(CGDisplayCopyDisplayMode(display));
+  noteMeasured(display, shapeOf(display, mode.get()));
   if (!mode.get()) return false;
   info->width = CGDisplayModeGetWidth(mode.get());
   info->pixelWidth = CGDisplayModeGetPixelWidth(mode.get());

@@ -53,10 +53,19 @@ class ContentFilter {
 };
 
 // A capture stream and the bridge objects that receive its callbacks. The
-// stream keeps its bridges alive for as long as it exists.
+// stream keeps its bridges alive for as long as it exists. Its updates and
+// stops are asked for in order on `control`, off the caller's thread.
 class Stream {
  public:
+  // Makes its control queue (defined in apple_stream.mm, as the destructor); any thread.
+  Stream();
+  // Leaves the display watch; on the releasing thread.
+  ~Stream();
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
   DisplayId display = 0;  // the display its filter shows
+  dispatch_queue_t control = nil;
   SCStream* stream API_AVAILABLE(macos(12.3)) = nil;
   ZORSCKStreamBridge* delegateBridge API_AVAILABLE(macos(12.3)) = nil;
   ZORSCKStreamBridge* outputBridge API_AVAILABLE(macos(12.3)) = nil;

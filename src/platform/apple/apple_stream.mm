@@ -4,6 +4,7 @@
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #import "platform/apple/apple_completion.h"
@@ -90,30 +91,65 @@ static void (^holding(SCStream* held, Completion completion))(NSError*) {
   };
 }
 
-// startCaptureWithCompletionHandler:; any thread.
+// startCaptureWithCompletionHandler:; any thread. A stream whose display
+// changed since it was measured is not started: its output hears the stop
+// first, and the start completes after, as a platform stop during a start
+// would come.
 void startCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    return [stream.stream startCaptureWithCompletionHandler:holding(stream.stream, completion)];
+    const std::string changed = changedBeforeStart(&stream);
+    if (changed.empty()) {
+      return [stream.stream startCaptureWithCompletionHandler:holding(stream.stream, completion)];
+    }
+    ZORSCKStreamBridge* bridge = stream.delegateBridge;
+    dispatch_async(dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
+      @autoreleasepool {
+        [bridge endWithDescription:changed];
+        completion(nullptr);
+      }
+    });
+    return;
   }
   completeUnavailable(std::move(completion));
 }
 
-// updateConfiguration:completionHandler:; any thread.
+// updateConfiguration:completionHandler: on the stream's control queue, so
+// the caller (a host's crop, under the core's lock) makes no Objective-C
+// call; any thread.
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
                          Completion completion) {
   if (@available(macOS 12.3, *)) {
-    return [stream.stream updateConfiguration:configurationFrom(configuration)
-                            completionHandler:holding(stream.stream, completion)];
+    SCStream* target = stream.stream;
+    const StreamConfiguration wanted = configuration;
+    dispatch_async(stream.control, ^{
+      @autoreleasepool {
+        [target updateConfiguration:configurationFrom(wanted) completionHandler:holding(target, completion)];
+      }
+    });
+    return;
   }
   completeUnavailable(std::move(completion));
 }
 
-// stopCaptureWithCompletionHandler:; any thread.
+// stopCaptureWithCompletionHandler: on the stream's control queue, after any
+// update asked for before; any thread.
 void stopCapture(Stream& stream, Completion completion) {
   if (@available(macOS 12.3, *)) {
-    return [stream.stream stopCaptureWithCompletionHandler:holding(stream.stream, completion)];
+    SCStream* target = stream.stream;
+    dispatch_async(stream.control, ^{
+      @autoreleasepool {
+        [target stopCaptureWithCompletionHandler:holding(target, completion)];
+      }
+    });
+    return;
   }
   completeUnavailable(std::move(completion));
 }
+
+// A serial queue for the stream's updates and stops; any thread.
+Stream::Stream() : control(dispatch_queue_create("zorsck.stream-control", DISPATCH_QUEUE_SERIAL)) {}
+
+// Its entry in the display watch goes with it; on the releasing thread.
+Stream::~Stream() { stopWatching(this); }
 
 }  // namespace zorsck::platform

@@ -10,7 +10,11 @@
 
 #include "platform/platform.h"
 
+// The Objective-C runtime knows classes by name, process-wide: under a name of
+// its own build (ZORSCK_BRIDGE_CLASS, set by the build), the class of one copy
+// of the library never meets another copy's in a process that loads both.
 API_AVAILABLE(macos(12.3))
+__attribute__((objc_runtime_name(ZORSCK_BRIDGE_CLASS)))
 @interface ZORSCKStreamBridge : NSObject <SCStreamOutput, SCStreamDelegate>
 
 // A bridge to `output` for the stream `stream` (identity only, never dereferenced); any thread.
