@@ -28,6 +28,9 @@ class ScopedDisplayMode {
 // CoreGraphics always knows the displays; any thread.
 bool displaysKnown() { return true; }
 
+// CoreGraphics is asked afresh at every query: there is no listing to renew; any thread.
+bool relistDisplays() { return false; }
+
 // CGMainDisplayID; any thread.
 DisplayId mainDisplayId() {
   return CGMainDisplayID();
