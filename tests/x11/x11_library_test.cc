@@ -3,8 +3,9 @@
 // odd-sized screen and on a larger second screen, a 16-bit screen refused,
 // sequenced crops while the screen changes, frames that follow drawing, a
 // server without shared memory, one without DAMAGE and one that dies under a
-// stream, RandR changes under a stream and between streams, and one of XCB's
-// libraries missing. X11Library and X11Monitors run with region mode off and on.
+// stream, RandR changes under a stream and between streams, one of XCB's
+// libraries missing, and $DISPLAY changed after the first capture.
+// X11Library and X11Monitors run with region mode off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -308,6 +309,38 @@ TEST_F(X11Monitors, AMonitorAddedOrGrownBetweenStreamsIsServedAtTheFirstAsk) {
   }
   EXPECT_LE(waits, 10) << "of 300 crops over 1.5 s answered 1";
   EXPECT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-NEW", 0, 0, 0, 0, &why), atom) << why;
+}
+
+// $DISPLAY naming another server once the library has captured one: the
+// library keeps capturing the first, whose monitor the other lacks, with the
+// one start that follows a stop rather than a start for each crop.
+TEST_F(X11Monitors, TheServerFirstCapturedIsKeptWhenDisplayNamesAnother) {
+  StderrCapture err;
+  std::string why;
+  const xvfb::Connection conn(server_->display());
+  const std::uint32_t atom = xvfb::setMonitor(conn, 0, "ZORSCK-FIRST", 0, 0, 400, 300, &why);
+  ASSERT_NE(atom, 0u) << why;
+  const Rect r{300, 200, 16, 16};
+  ASSERT_TRUE(shows(cropWhenReady(atom, r), r, 1));
+  zor_sck_stop();
+  const xvfb::Server other({xvfb::Screen{800, 600}});
+  ASSERT_TRUE(other.running()) << other.failure();
+  ASSERT_EQ(xvfb::paintPattern(xvfb::Connection(other.display()), 0, 7), "");
+  ::setenv("DISPLAY", other.display().c_str(), 1);
+  int served = 0;
+  for (const auto end = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(2ms)) {
+    const Crop c = crop(atom, r);
+    served += c.status == 0;
+    if (c.status == 0) {
+      EXPECT_TRUE(shows(c, r, 1));
+    }
+  }
+  ::setenv("DISPLAY", server_->display().c_str(), 1);
+  EXPECT_GT(served, 0) << "no crop served on the first server";
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started"), 2);
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream stopped: "), 0);
+  EXPECT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-FIRST", 0, 0, 0, 0, &why), atom) << why;
 }
 
 }  // namespace

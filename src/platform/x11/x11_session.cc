@@ -120,6 +120,8 @@ void connectAttempt() {
       s.monitors = std::move(monitors);
     }
   }
+  // From the first server that worked on, this process captures that one alone.
+  if (good) keepServerName(fresh->conn.name());
   s.settled.notifyAll();
   if (good) serviceLink(fresh);
 }
