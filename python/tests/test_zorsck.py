@@ -15,6 +15,8 @@ from zorsck import _lib, layout, mss, screen as screen_module
 from zorsck.layout import Display
 
 W, H = 1920, 1080  # the simulated library's default display
+BUILD = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "build", "default")
+X11_LIBRARY, XVFB = os.path.join(BUILD, "src", "libzorsck.so"), os.path.join(BUILD, "tools", "xvfb", "zorsck-xvfb")
 
 
 def expected(x, y, w, h, seq):
@@ -227,6 +229,37 @@ def test_mss_composes_the_screen_from_its_monitors():
     for bad in ({"left": 350, "top": 0, "width": 51, "height": 5}, (0, -1, 5, 5), (0, 0, 0, 5)):
         with pytest.raises(mss.ScreenShotError):
             sct.grab(bad)
+
+
+@pytest.mark.skipif(not (os.path.exists(XVFB) and os.path.exists(X11_LIBRARY)),
+                    reason="needs build/default's libzorsck.so and zorsck-xvfb")
+def test_mss_keeps_the_x_server_of_the_first_capture_and_refuses_another():
+    script = """if True:
+        import os
+        from zorsck import mss
+        first, other = os.environ["FIRST"], os.environ["DISPLAY"]
+        with mss.mss(display=first) as sct:
+            assert sct.grab(sct.monitors[1]).size == (640, 480)
+        os.environ["DISPLAY"] = other  # changed by the program: the monitors stay the first server's
+        assert mss.mss().monitors[0]["width"] == 640
+        try:
+            mss.mss(display=other)
+            raise SystemExit("display= naming another server was taken")
+        except mss.ScreenShotError as e:
+            print(e)
+        with mss.mss(display=first) as sct:
+            assert sct.grab(sct.monitors[1]).size == (640, 480)
+    """
+    env = {k: v for k, v in os.environ.items() if k != "WAYLAND_DISPLAY"}
+    env.update(ZORSCK_LIBRARY=X11_LIBRARY, ZOR_SCK_BACKEND="x11", PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
+    done = subprocess.run([XVFB, "--screen", "640x480", "--", "sh", "-c", 'FIRST=$DISPLAY exec "$0" "$@"',
+                           XVFB, "--screen", "320x240", "--", sys.executable, "-c", script],
+                          env=env, capture_output=True, text=True, timeout=60)
+    if done.returncode == 125 and os.environ.get("ZORSCK_REQUIRE_XVFB") != "1":
+        pytest.skip(f"no Xvfb: {done.stderr}")
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert "names another X server than" in done.stdout
+    assert done.stderr.count("[zorsck] stream started") == 1, done.stderr
 
 
 class OneStream:

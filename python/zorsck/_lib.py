@@ -10,6 +10,9 @@ from .errors import LibraryNotFound
 
 _lock = threading.Lock()
 _lib = None  # guarded by _lock once set; read freely afterwards
+# $DISPLAY when a call of this package into the library first worked: the X server that an X11
+# library keeps for the life of the process (None until then). Guarded by _lock once set.
+x_server = None
 
 
 def candidates():
@@ -66,9 +69,20 @@ def load():
     return _lib
 
 
+def worked():
+    """Notes that a call into the library worked: the first such call names the X server
+    that an X11 library keeps (it connects to $DISPLAY at its first call, once, and keeps
+    that server whatever $DISPLAY says later)."""
+    global x_server
+    if x_server is None:
+        with _lock:
+            if x_server is None:
+                x_server = os.environ.get("DISPLAY", "")
+
+
 def use(lib):
     """Replaces the loaded library (a stand-in in tests); returns the previous one."""
-    global _lib
+    global _lib, x_server
     with _lock:
-        previous, _lib = _lib, lib
+        previous, _lib, x_server = _lib, lib, None
     return previous

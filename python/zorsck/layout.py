@@ -62,18 +62,35 @@ def _reply(free, address, size):
     return data
 
 
+def x_server():
+    """The X display the library captures: the one it kept once a call worked (see
+    _lib.worked), else what $DISPLAY names now; "" when there is none."""
+    from . import _lib
+    kept = _lib.x_server
+    return kept if kept is not None else os.environ.get("DISPLAY", "")
+
+
+def kept_x_server():
+    """The X display that the loaded X11 library keeps for this process, or None while
+    it may still take whichever $DISPLAY names (no call has worked yet, or not X11)."""
+    from . import _lib
+    kept = _lib.x_server
+    return kept if kept is not None and backend_is_x11(getattr(_lib.load(), "path", "")) else None
+
+
 def x11_layout():
     """(root, displays): the default screen's root window as a Display, and every display
-    of the X server in $DISPLAY, the default screen's primary first, then the rest of that
-    screen, then the other screens; None without a server."""
-    if not os.environ.get("DISPLAY"):
+    of the X server the library captures (x_server), the default screen's primary first,
+    then the rest of that screen, then the other screens; None without a server."""
+    name = x_server()
+    if not name:
         return None
     try:
         xcb, randr, free = _xcb()
     except (OSError, AttributeError):  # missing, or another library under the name
         return None
     default = ctypes.c_int(0)
-    conn = xcb.xcb_connect(None, ctypes.byref(default))
+    conn = xcb.xcb_connect(name.encode(), ctypes.byref(default))
     try:
         if not conn or xcb.xcb_connection_has_error(conn):
             return None
@@ -210,7 +227,7 @@ def displays(screen=None):
 
 
 def desktop(screen=None):
-    """(root, displays): the whole X screen of $DISPLAY as a Display (its root window) and
+    """(root, displays): the whole X screen of x_server() as a Display (its root window) and
     the displays the loaded library serves; without X the main display is the root too
     (None when there is none)."""
     from . import _lib

@@ -145,6 +145,7 @@ class Screen:
         """Keeps the stream on this display (stopping one that runs on another display)."""
         if self._lib.zor_sck_ensure(self.display, 0) == ERROR:
             raise CaptureUnavailable(_UNAVAILABLE)
+        _lib.worked()
 
     def _crop(self, address, x, y, w, h, timeout, fresh=0):
         """Copies the rectangle into `address`, waiting for a starting stream and switching a

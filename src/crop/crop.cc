@@ -65,7 +65,13 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
 
     const StreamPlan plan =
         narrow ? regionStep(s, display, x, y, w, h, now) : fullDisplayStep(s, display);
-    if (plan.action == StreamPlan::refuse) return ZOR_SCK_NOT_SERVABLE;
+    if (plan.action == StreamPlan::refuse) {
+      // Between streams nothing keeps the platform's view of the displays
+      // current (a monitor may have been added or grown since): the refusal
+      // stands once the platform has listed them again.
+      if (s.state == kNoStream && platform::relistDisplays()) return ZOR_SCK_NO_FRAME_YET;
+      return ZOR_SCK_NOT_SERVABLE;
+    }
     if (plan.action == StreamPlan::start) {
       // The stream is asked for the display that was measured, also when the
       // main display changes before the start runs. While another start is in

@@ -164,6 +164,11 @@ struct DisplayModeInfo {
 // waits for the user's answer): no display can be measured and no start
 // made; asking may begin what makes them known. Never waits.
 bool displaysKnown();
+// Has the platform list the displays again in the background when nothing
+// keeps its view of them current (at most once a second); true while that
+// listing runs, so that an answer drawn from the old view can wait for it.
+// Never waits.
+bool relistDisplays();
 DisplayId mainDisplayId();
 // Reads the display's current mode into `info`; false when there is no mode.
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info);

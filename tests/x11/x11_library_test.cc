@@ -3,8 +3,9 @@
 // odd-sized screen and on a larger second screen, a 16-bit screen refused,
 // sequenced crops while the screen changes, frames that follow drawing, a
 // server without shared memory, one without DAMAGE and one that dies under a
-// stream, RandR changes under a stream, and one of XCB's libraries missing.
-// X11Library runs with region mode off and on.
+// stream, RandR changes under a stream and between streams, one of XCB's
+// libraries missing, and $DISPLAY changed after the first capture.
+// X11Library and X11Monitors run with region mode off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -262,6 +263,84 @@ TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
   EXPECT_TRUE(waitUntil([&] { return at(300, 200); }, 3s)) << "a moved monitor";
   ASSERT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 0, 0, 0, 0, &why), atom) << why;
   EXPECT_TRUE(waitUntil([&] { return crop(atom, r).status != 0; }, 3s)) << "a deleted monitor";
+}
+
+// A server whose monitors are set between streams, as `xrandr --setmonitor`
+// sets them, which brings no notice; runs with region mode off and on.
+class X11Monitors : public XvfbSuite {
+ protected:
+  static void SetUpTestSuite() { startServer({xvfb::Screen{}}); }
+  void TearDown() override { zor_sck_stop(); }
+};
+
+// A monitor added between streams, and then grown, is served at the first
+// crop that asks, which may answer 1 while the monitors are listed again but
+// never 2; a rectangle past it answers 2 and keeps answering 2 while the host
+// polls (the monitors are listed again for it at most once a second).
+TEST_F(X11Monitors, AMonitorAddedOrGrownBetweenStreamsIsServedAtTheFirstAsk) {
+  const xvfb::Connection conn(server_->display());
+  const Rect early{10, 10, 8, 8};
+  ASSERT_TRUE(shows(cropWhenReady(0, early), early, 1));  // a stream has listed the monitors
+  std::uint32_t atom = 0;
+  std::string why;
+  // The monitor's place on the screen, and a rectangle that only its new geometry holds.
+  const struct { Rect monitor, r; } steps[] = {{{100, 50, 300, 200}, {280, 180, 16, 16}},
+                                               {{100, 50, 640, 480}, {600, 440, 16, 16}}};
+  for (const auto& step : steps) {
+    const Rect& monitor = step.monitor;
+    const Rect& r = step.r;
+    zor_sck_stop();
+    atom = xvfb::setMonitor(conn, 0, "ZORSCK-NEW", monitor.x, monitor.y, static_cast<int>(monitor.w),
+                            static_cast<int>(monitor.h), &why);
+    ASSERT_NE(atom, 0u) << why;
+    Crop c;
+    ASSERT_TRUE(waitUntil([&] { return (c = crop(atom, r)).status != 1; })) << monitor.w << "x" << monitor.h;
+    ASSERT_EQ(c.status, 0) << "a crop of a " << monitor.w << "x" << monitor.h << " monitor";
+    EXPECT_EQ(xvfb::comparePattern(c.pixels.data(), std::size_t{r.w} * 4, monitor.x + r.x, monitor.y + r.y, r.w, r.h, 1, true), "");
+  }
+  zor_sck_stop();
+  const Rect past{632, 472, 16, 16};
+  ASSERT_TRUE(waitUntil([&] { return crop(atom, past).status != 1; }));
+  int waits = 0;
+  for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(5ms)) {
+    const std::int32_t status = crop(atom, past).status;
+    EXPECT_TRUE(status == 2 || status == 1) << status;
+    waits += status == 1;
+  }
+  EXPECT_LE(waits, 10) << "of 300 crops over 1.5 s answered 1";
+  EXPECT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-NEW", 0, 0, 0, 0, &why), atom) << why;
+}
+
+// $DISPLAY naming another server once the library has captured one: the
+// library keeps capturing the first, whose monitor the other lacks, with the
+// one start that follows a stop rather than a start for each crop.
+TEST_F(X11Monitors, TheServerFirstCapturedIsKeptWhenDisplayNamesAnother) {
+  StderrCapture err;
+  std::string why;
+  const xvfb::Connection conn(server_->display());
+  const std::uint32_t atom = xvfb::setMonitor(conn, 0, "ZORSCK-FIRST", 0, 0, 400, 300, &why);
+  ASSERT_NE(atom, 0u) << why;
+  const Rect r{300, 200, 16, 16};
+  ASSERT_TRUE(shows(cropWhenReady(atom, r), r, 1));
+  zor_sck_stop();
+  const xvfb::Server other({xvfb::Screen{800, 600}});
+  ASSERT_TRUE(other.running()) << other.failure();
+  ASSERT_EQ(xvfb::paintPattern(xvfb::Connection(other.display()), 0, 7), "");
+  ::setenv("DISPLAY", other.display().c_str(), 1);
+  int served = 0;
+  for (const auto end = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(2ms)) {
+    const Crop c = crop(atom, r);
+    served += c.status == 0;
+    if (c.status == 0) {
+      EXPECT_TRUE(shows(c, r, 1));
+    }
+  }
+  ::setenv("DISPLAY", server_->display().c_str(), 1);
+  EXPECT_GT(served, 0) << "no crop served on the first server";
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started"), 2);
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream stopped: "), 0);
+  EXPECT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-FIRST", 0, 0, 0, 0, &why), atom) << why;
 }
 
 }  // namespace

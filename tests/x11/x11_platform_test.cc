@@ -1,6 +1,7 @@
 // What the X11 backend's streams deliver through the platform layer on an
 // Xvfb server: frames of the configured size, black where they lie off the
-// monitor, from deliveries that never name a stream already freed. And what
+// monitor, from deliveries that never name a stream already freed; a start
+// refused for a monitor gone since it was listed. And what
 // the backends' threads survive: a peer that went away mid-write, and a
 // dlclose of their library file (which this program loads, linked to neither).
 #include <dlfcn.h>
@@ -16,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "platform/common/threads.h"
+#include "screen_mode.h"
 #include "xvfb_suite.h"
 #include "zorsck.h"
 
@@ -50,25 +52,60 @@ class X11Platform : public XvfbSuite {
  protected:
   static void SetUpTestSuite() { startServer({{1365, 767}}); }
 
-  // Starts a stream of pixels `r` of the main display into `out`; test thread.
-  static platform::StreamRef startStream(const Rect& r, const std::shared_ptr<Recorder>& out) {
-    static const platform::SerialQueueRef queue = platform::makeSerialQueue("zorsck-test");
+  // The displays as the platform lists them now, null when it did not answer; test thread.
+  static platform::ShareableContentRef listDisplays() {
     auto listed = std::make_shared<std::promise<platform::ShareableContentRef>>();
     auto answer = listed->get_future();
     platform::getShareableContent(false, true, [listed](platform::ShareableContentRef content, const platform::Error*) {
       listed->set_value(std::move(content));
     });
-    const platform::ShareableContentRef content = answer.wait_for(kPatience) == std::future_status::ready ? answer.get() : nullptr;
-    if (!content || content->displays.empty()) return nullptr;
+    return answer.wait_for(kPatience) == std::future_status::ready ? answer.get() : nullptr;
+  }
+
+  // Starts a stream of pixels `r` of `display` (default: the first listed) into
+  // `out`, with `started` as the start's completion; test thread.
+  static platform::StreamRef startStream(const Rect& r, const std::shared_ptr<Recorder>& out,
+                                         platform::DisplayRef display = nullptr, platform::Completion started = nullptr) {
+    static const platform::SerialQueueRef queue = platform::makeSerialQueue("zorsck-test");
+    if (!display) {
+      const platform::ShareableContentRef content = listDisplays();
+      if (!content || content->displays.empty()) return nullptr;
+      display = content->displays.front();
+    }
     const platform::StreamConfiguration config{{static_cast<double>(r.x), static_cast<double>(r.y), static_cast<double>(r.w), static_cast<double>(r.h)},
                                                r.w, r.h, platform::kPixelFormatBGRA, false, platform::makeMediaTime(1, 60), 5};
-    platform::StreamRef stream = platform::makeStream(*platform::makeContentFilter(*content->displays.front()), config, out);
+    platform::StreamRef stream = platform::makeStream(*platform::makeContentFilter(*display), config, out);
     out->watched = stream;
     if (!platform::addStreamOutput(*stream, out, platform::OutputType::screen, *queue, nullptr)) return nullptr;
-    platform::startCapture(*stream, nullptr);
+    platform::startCapture(*stream, std::move(started));
     return stream;
   }
 };
+
+// A stream of a monitor deleted since the displays were listed fails to
+// start, saying why, as a start that fails is held back before the next;
+// it neither runs nor ends as a running stream would.
+TEST_F(X11Platform, AStreamOfAMonitorGoneSinceTheListingFailsToStart) {
+  const xvfb::Connection conn(server_->display());
+  std::string why;
+  const std::uint32_t atom = xvfb::setMonitor(conn, 0, "ZORSCK-GONE", 0, 0, 200, 100, &why);
+  ASSERT_NE(atom, 0u) << why;
+  const platform::ShareableContentRef content = listDisplays();
+  ASSERT_TRUE(content);
+  platform::DisplayRef gone;
+  for (const platform::DisplayRef& d : content->displays) {
+    if (platform::displayId(*d) == atom) gone = d;
+  }
+  ASSERT_TRUE(gone) << "the monitor was not listed";
+  ASSERT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-GONE", 0, 0, 0, 0, &why), atom) << why;
+  auto started = std::make_shared<std::promise<std::string>>();
+  auto answer = started->get_future();
+  const platform::StreamRef stream = startStream({0, 0, 64, 64}, std::make_shared<Recorder>(), gone,
+                                                 [started](const platform::Error* e) { started->set_value(e ? e->description : ""); });
+  ASSERT_TRUE(stream);
+  ASSERT_EQ(answer.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(answer.get(), "display " + std::to_string(atom) + " is no longer listed");
+}
 
 TEST_F(X11Platform, FramesHaveTheConfiguredSizeAndNameNoFreedStream) {
   for (const Rect& r : {Rect{1140, 540, 226, 228}, Rect{1300, 0, 100, 50}, Rect{0, 700, 64, 100}, Rect{-8, -4, 16, 8},

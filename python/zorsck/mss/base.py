@@ -1,6 +1,6 @@
 """MSS: the python-mss interface over zorsck.
 
-The monitors are the displays of the X screen in $DISPLAY (RandR monitors, in
+The monitors are the displays of the X screen the library captures (RandR monitors, in
 root-window coordinates, the primary first), or the one display the library
 serves where no layout can be read (see zorsck.displays); monitors[0] is the
 whole X screen (its root window). A grab inside a monitor is one crop of that
@@ -15,6 +15,9 @@ that no one monitor holds raises ScreenShotError. Grabs wait briefly for a
 frame newer than the call (`fresh`), as programs that draw and then grab expect.
 close() leaves the stream running: it stops by itself 5 s after the last grab,
 so code that opens a new MSS per shot does not restart it every time.
+`display=` names the X server at the first capture of the process only: the
+library keeps that server, and an MSS naming another one later raises
+ScreenShotError.
 """
 import datetime
 import os
@@ -36,8 +39,14 @@ class MSS:
     def __init__(self, *, compression_level=6, display=None, with_cursor=False, max_displays=32, **_):
         self.compression_level = compression_level  # zlib level of saved PNGs
         self.with_cursor = with_cursor  # accepted; the cursor is never drawn
-        if display:  # read by the library at its first call in this process only
-            os.environ["DISPLAY"] = display.decode() if isinstance(display, bytes) else display
+        if display:  # read by the library at its first call; it keeps that server
+            name = display.decode() if isinstance(display, bytes) else display
+            kept = layout.kept_x_server()
+            if kept is not None and name != kept:
+                raise ScreenShotError(f"display={name!r} names another X server than {kept!r}, the one "
+                                      f"this process captures: the library keeps the server of its first "
+                                      f"capture for the life of the process", {"display": kept})
+            os.environ["DISPLAY"] = name
         self._root, self._layout = None, None  # the X screen and the displays behind `monitors`
         self._main = None  # monitors[0] when it is not the whole screen: Wayland's main display
         self._last = None  # the display id of the last grab (None: none since the listing)

@@ -49,6 +49,9 @@ DisplayShape readDisplayShape(DisplayId display) {
 // CoreGraphics always knows the displays; any thread.
 bool displaysKnown() { return true; }
 
+// CoreGraphics is asked afresh at every query: there is no listing to renew; any thread.
+bool relistDisplays() { return false; }
+
 // CGMainDisplayID; any thread.
 DisplayId mainDisplayId() {
   return CGMainDisplayID();

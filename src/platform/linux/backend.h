@@ -57,6 +57,9 @@ class Backend {
   virtual bool available() = 0;
   // False while the displays are not known yet; may start what makes them known; any thread, never waits.
   virtual bool displaysKnown() { return true; }
+  // Lists the displays again in the background when the backend's view may be out of
+  // date, at most once a second; true while that listing runs; any thread, never waits.
+  virtual bool relistDisplays() { return false; }
   // The main display's identifier, or 0 when none is known; any thread.
   virtual platform::DisplayId mainDisplayId() = 0;
   // Reads `display`'s current mode; false when it has none; any thread.

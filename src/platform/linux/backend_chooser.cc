@@ -53,6 +53,11 @@ class Chooser final : public Backend {
     return b != nullptr && b->displaysKnown();
   }
 
+  bool relistDisplays() override {
+    Backend* b = chosen(false);
+    return b != nullptr && b->relistDisplays();
+  }
+
   platform::DisplayId mainDisplayId() override {
     Backend* b = chosen(false);
     return b != nullptr ? b->mainDisplayId() : 0;

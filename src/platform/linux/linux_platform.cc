@@ -13,6 +13,8 @@ bool screenCaptureAllowed() { return true; }
 
 bool displaysKnown() { return backend().displaysKnown(); }
 
+bool relistDisplays() { return backend().relistDisplays(); }
+
 DisplayId mainDisplayId() { return backend().mainDisplayId(); }
 
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {

@@ -22,6 +22,9 @@ DisplayId displayId(const Display& display) { return display.id; }
 // The simulated displays are always known; any thread.
 bool displaysKnown() { return true; }
 
+// The simulated displays are read as they are now, never from an old listing; any thread.
+bool relistDisplays() { return false; }
+
 DisplayId mainDisplayId() {
   MutexLock lock(&sim::gSimMu);
   if (sim::state().mainDisplay) return *sim::state().mainDisplay;

@@ -243,6 +243,16 @@ void Capture::run(platform::Completion started) {
       finish("");
       return;
     }
+    DamageWatch damage(conn.get(), monitor_.root, watchLayout(conn.get()));
+    // A monitor that changed since the displays were listed for this stream
+    // fails its start, so the next start waits as after any failed one
+    // rather than following at once; later changes are reported as events,
+    // asked for before this listing.
+    if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) {
+      complete(std::move(started), moved);
+      finish("");
+      return;
+    }
     {
       MutexLock lock(&mu_);
       phase_ = Phase::running;
@@ -250,18 +260,14 @@ void Capture::run(platform::Completion started) {
     }
     complete(std::move(started), "");
     FramePool pool(conn.get(), poolSize);
-    failure = grabLoop(conn, pool);
+    failure = grabLoop(conn, damage, pool);
   }
   finish(failure);
 }
 
-std::string Capture::grabLoop(Connection& conn, FramePool& pool) {
+std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& pool) {
   xcb_connection_t* c = conn.get();
-  DamageWatch damage(c, monitor_.root, watchLayout(c));
   if (!damage.active()) reportTimedGrabs(displayName());
-  // A change since the displays were listed for this stream ends it at once;
-  // later ones are reported as events, asked for before this listing.
-  if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
   CapturePlan plan;
   Clock::duration interval{};
   Clock::time_point lastGrab{};    // long past: the first grab is at once

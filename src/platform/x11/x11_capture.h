@@ -16,6 +16,7 @@
 namespace zorsck::x11 {
 
 class Connection;
+class DamageWatch;
 class FramePool;
 
 // A rectangle of a root window in pixels.
@@ -64,9 +65,9 @@ class Capture : public std::enable_shared_from_this<Capture> {
   // The capture thread's body.
   void run(platform::Completion started) EXCLUDES(mu_);
   // Grabs and hands out frames until stopped or the server fails: after the
-  // stream's rectangle was drawn to, or every interval on a server without
-  // DAMAGE; returns why it failed, or ""; capture thread.
-  std::string grabLoop(Connection& conn, FramePool& pool) EXCLUDES(mu_);
+  // stream's rectangle was drawn to (as `damage` reports), or every interval
+  // on a server without DAMAGE; returns why it failed, or ""; capture thread.
+  std::string grabLoop(Connection& conn, DamageWatch& damage, FramePool& pool) EXCLUDES(mu_);
   // Marks the capture ended and runs what waited for that; capture thread.
   void finish(const std::string& failure) EXCLUDES(mu_);
 

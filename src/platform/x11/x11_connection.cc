@@ -9,13 +9,31 @@
 
 namespace zorsck::x11 {
 
-Connection::Connection() {
+namespace {
+
+// The display name kept once a connection worked; never freed, so threads
+// that outlive the process's exit still find it.
+struct KeptServer {
+  Mutex mu;
+  std::string name GUARDED_BY(mu);
+  bool kept GUARDED_BY(mu) = false;
+};
+
+// The one record; any thread.
+KeptServer& keptServer() {
+  static KeptServer* k = new KeptServer;
+  return *k;
+}
+
+}  // namespace
+
+Connection::Connection() : name_(serverName()) {
   if (!xcbLoadFailure().empty()) return;
   // xcb_connect reads the authority file through libXau, whose file-name
   // buffer is shared by the whole process: one connect at a time.
   static Mutex* connecting = new Mutex;
   MutexLock lock(connecting);
-  conn_ = xcb_connect(nullptr, &defaultScreen_);
+  conn_ = xcb_connect(name_.empty() ? nullptr : name_.c_str(), &defaultScreen_);
 }
 
 Connection::~Connection() {
@@ -49,9 +67,25 @@ bool Connection::hasShm() const {
   return static_cast<bool>(version);
 }
 
-std::string displayName() {
+std::string serverName() {
+  KeptServer& k = keptServer();
+  MutexLock lock(&k.mu);
+  if (k.kept) return k.name;
   const char* name = std::getenv("DISPLAY");
-  return name != nullptr && name[0] != '\0' ? name : "(unset)";
+  return name != nullptr ? name : "";
+}
+
+void keepServerName(const std::string& name) {
+  KeptServer& k = keptServer();
+  MutexLock lock(&k.mu);
+  if (k.kept) return;
+  k.name = name;
+  k.kept = true;
+}
+
+std::string displayName() {
+  const std::string name = serverName();
+  return name.empty() ? "(unset)" : name;
 }
 
 const char* connectionErrorText(int code) {

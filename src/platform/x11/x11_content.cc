@@ -14,6 +14,11 @@ class X11Backend : public glue::Backend {
  public:
   bool available() override { return x11::available(); }
 
+  // Between streams nothing lists the displays (a monitor set with `xrandr
+  // --setmonitor` brings no notice), so an answer drawn from the old list can
+  // have them listed again; any thread.
+  bool relistDisplays() override { return x11::relistDisplays(); }
+
   platform::DisplayId mainDisplayId() override {
     Monitor m;
     return findMonitor(0, &m) ? m.id : 0;

@@ -41,6 +41,9 @@ struct Session {
   bool firstSettled GUARDED_BY(mu) = false;  // the first attempt has ended
   Clock::time_point lastAttempt GUARDED_BY(mu);
   Clock::time_point firstDeadline GUARDED_BY(mu);
+  bool relisting GUARDED_BY(mu) = false;  // a listing asked for by relistDisplays runs
+  bool relisted GUARDED_BY(mu) = false;   // one was ever asked for
+  Clock::time_point lastRelisting GUARDED_BY(mu);
 };
 
 // The one session, never freed so late callbacks at exit still find it; any thread.
@@ -118,6 +121,8 @@ void connectAttempt() {
       s.monitors = std::move(monitors);
     }
   }
+  // From the first server that worked on, this process captures that one alone.
+  if (good) keepServerName(fresh->conn.name());
   s.settled.notifyAll();
   if (good) serviceLink(fresh);
 }
@@ -180,10 +185,35 @@ bool refreshMonitors(std::vector<Monitor>* out, std::string* error) {
   return listed;
 }
 
+bool relistDisplays() {
+  Session& s = session();
+  {
+    MutexLock lock(&s.mu);
+    if (s.relisting) return true;
+    const Clock::time_point now = Clock::now();
+    if (s.relisted && now - s.lastRelisting < kRetryInterval) return false;
+    s.relisting = true;
+    s.relisted = true;
+    s.lastRelisting = now;
+  }
+  common::runBlocking([] {
+    std::vector<Monitor> monitors;
+    std::string error;
+    refreshMonitors(&monitors, &error);  // kept for the display queries when it worked
+    Session& done = session();
+    MutexLock lock(&done.mu);
+    done.relisting = false;
+  });
+  return true;
+}
+
 void keepMonitors(const std::vector<Monitor>& monitors) {
   Session& s = session();
   MutexLock lock(&s.mu);
   if (s.link && s.link->conn.ok()) s.monitors = monitors;
+  // Once that stream ends nothing lists them: the first answer drawn from
+  // this list after it may have them listed at once.
+  s.relisted = false;
 }
 
 bool findMonitor(platform::DisplayId id, Monitor* out) {

@@ -23,6 +23,11 @@ bool available();
 // when there is no connection or the server did not answer; worker thread.
 bool refreshMonitors(std::vector<Monitor>* out, std::string* error);
 
+// Has the worker list the displays again, unless it did so for this within
+// the last second and no stream has listed them since; true while that
+// listing runs; any thread, never waits.
+bool relistDisplays();
+
 // Keeps `monitors`, listed by a stream's capture thread over its own
 // connection, as the displays of the server; capture thread.
 void keepMonitors(const std::vector<Monitor>& monitors);
