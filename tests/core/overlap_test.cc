@@ -1,6 +1,6 @@
 // What overlaps a stream's start or end: host calls between a crop that
-// answers 1 and the start's completion, a start given up while its stream
-// still runs, a stream replaced by a newer one, and the line each stop says.
+// answers 1 and the start's completion, a stream replaced by a newer one, the
+// line each stop says, and a start that no thread can run.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -104,50 +104,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"idle", 'i', "stream stopped (idle)"},
                       StopCase{"replaced", 'r', "stream stopped (replaced by a newer stream)"}),
     [](const auto& p) { return std::string(p.param.name); });
-
-// The idle stop goes by the host clock: a wall clock set back an hour after
-// the last call neither keeps the stream nor changes the frames' timestamps' source.
-TEST_F(Overlap, TheIdleStopIgnoresAWallClockSetBack) {
-  ASSERT_EQ(zor_sck_ensure(1, 60), ZOR_SCK_OK);
-  startAndDeliver(1);
-  sim::setWallClock(kWall - 3600.0);
-  sim::advance(5.0);
-  EXPECT_EQ(snapshot().state, kStreamRunning);
-  sim::advance(1.0);
-  EXPECT_EQ(snapshot().state, kNoStream);
-  EXPECT_EQ(sim::runningStreamCount(), 0);
-}
-
-// A start given up at its deadline whose stream then runs: its frames never
-// replace the published stream's, nor move the sequence number.
-TEST_F(Overlap, FramesOfAGivenUpStartAreDropped) {
-  StderrCapture capture;
-  sim::injectFault(sim::Fault::runsBeforeStartCompletes);
-  sim::holdCompletions(sim::Step::startCapture, true);
-  ASSERT_EQ(cropAt(1, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
-  sim::settle();
-  ASSERT_EQ(sim::runningStreamCount(), 1);  // delivering, its completion held
-  sim::advance(10.5);
-  ASSERT_EQ(cropAt(1, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);  // given up
-  EXPECT_EQ(countLines(capture.lines(), "[zorsck] start failed: the system did not bring"), 1);
-  sim::advance(1.0);  // past the hold after a failed start
-  ASSERT_EQ(cropAt(1, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
-  sim::settle();
-  ASSERT_EQ(sim::releaseHeld(sim::Step::startCapture, 1, true), 1);  // the new start's
-  ASSERT_EQ(sim::runningStreamCount(), 2);
-  for (int i = 0; i < 3; ++i) {
-    const std::uint64_t before = zor_sck_seq();
-    sim::deliverFrame();  // from both streams
-    EXPECT_EQ(zor_sck_seq(), before + 1);
-    const CropCall call = cropAt(1, 30, 40, 2, 2);
-    ASSERT_EQ(call.code, ZOR_SCK_OK) << i;
-    EXPECT_TRUE(holdsFrame(call.pixels, 30, 40, 2, 2, sim::framesDelivered()));
-  }
-  // Its completion, when it comes at last, stops it without a line.
-  sim::releaseHeld(sim::Step::startCapture);
-  EXPECT_EQ(sim::runningStreamCount(), 1);
-  EXPECT_EQ(countLines(capture.lines(), "[zorsck] stream stopped"), 0) << capture.text();
-}
 
 // The start deadline is kept whichever call comes: a host that only ensures
 // and reads sequenced crops still sees a lost start given up and retried.
