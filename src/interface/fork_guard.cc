@@ -39,8 +39,9 @@ bool callAllowed() {
     return false;
   }
   // Marked before anything else of the library is touched, so a child forked
-  // before this store saw no part of the library in use.
-  if (!used.load()) used.store(true);
+  // before this store saw no part of the library in use; the first use also
+  // keeps closed standard streams from being taken by the library's descriptors.
+  if (!used.load() && !used.exchange(true)) keepStandardStreamsTaken();
   return true;
 }
 

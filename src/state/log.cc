@@ -155,4 +155,15 @@ void logUnordered(std::string_view message) {
   errno = savedErrno;
 }
 
+void keepStandardStreamsTaken() {
+  const int savedErrno = errno;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one, unless another thread took it meanwhile.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null > 2) ::close(null);
+  }
+  errno = savedErrno;
+}
+
 }  // namespace zorsck

@@ -18,4 +18,10 @@ void log(std::string_view message);
 // lock at the fork and will never release it. Any thread of a forked child.
 void logUnordered(std::string_view message);
 
+// Puts /dev/null on each standard stream (0, 1, 2) the host has closed, so
+// that no descriptor the library opens later (a socket, a pipe) takes its
+// place and receives lines meant for standard error, or the host's own
+// writes. Host thread, once, at the library's first use.
+void keepStandardStreamsTaken();
+
 }  // namespace zorsck

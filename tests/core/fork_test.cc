@@ -109,5 +109,28 @@ TEST(ForkDuringAFirstCall, TheChildNeverHangs) {
   EXPECT_EQ(hung, 0) << "of " << kRounds << " children";
 }
 
+// A host that closed its standard error: the first call puts /dev/null there,
+// so no descriptor of the library takes its place and receives the lines,
+// and capture keeps working across stops.
+TEST(ClosedStandardError, IsNeverTakenByADescriptorOfTheLibrary) {
+  const ChildRun child = inChild([] {
+    ::close(STDERR_FILENO);
+    if (zor_sck_ensure(0, 60) != ZOR_SCK_OK) return 1;
+    sim::useManualClock(kWall);
+    for (int round = 0; round < 2; ++round) {
+      if (cropAt(0, 0, 0, 1, 1).code != ZOR_SCK_NO_FRAME_YET) return 2;
+      sim::settle();
+      sim::deliverFrame();
+      if (cropAt(0, 0, 0, 1, 1).code != ZOR_SCK_OK) return 3;
+      zor_sck_stop();
+      sim::settle();
+    }
+    char target[64] = {};
+    if (::readlink("/proc/self/fd/2", target, sizeof target - 1) <= 0) return 4;
+    return std::string(target) == "/dev/null" ? 0 : 5;
+  });
+  EXPECT_EQ(child.status, 0);
+}
+
 }  // namespace
 }  // namespace zorsck::test
