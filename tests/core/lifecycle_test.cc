@@ -234,21 +234,6 @@ TEST_F(Lifecycle, AStopNoticeOnlyEndsTheStreamTheStateHolds) {
   EXPECT_EQ(lines.back(), "[zorsck] stream stopped: display went away");
 }
 
-TEST_F(Lifecycle, EnsureStopsOnlyAStreamRunningOnAnotherDisplay) {
-  sim::setDisplays({sim::DisplaySpec{1}, sim::DisplaySpec{2}});
-  startAndDeliver(1);
-  for (const std::uint32_t display : {0u, 1u}) {
-    ASSERT_EQ(zor_sck_ensure(display, 5), ZOR_SCK_OK);
-    EXPECT_EQ(snapshot().state, kStreamRunning);
-  }
-  ASSERT_EQ(zor_sck_ensure(2, 60), ZOR_SCK_OK);
-  EXPECT_EQ(snapshot().state, kNoStream);
-  EXPECT_EQ(sim::runningStreamCount(), 0);
-  startAndDeliver(2);
-  EXPECT_EQ(snapshot().streamDisplay, 2u);
-  EXPECT_EQ(sim::timerCount(), 1);
-}
-
 TEST_F(Lifecycle, IdleStopComesAtTheFirstTickMoreThanFiveSecondsAfterTheLastCall) {
   std::vector<std::thread> racers;
   for (int i = 0; i < 4; ++i) racers.emplace_back([] { armIdleTimer(); });

@@ -74,11 +74,16 @@ struct StopCase {
 
 class EachStop : public Overlap, public ::testing::WithParamInterface<StopCase> {};
 
-// Every stop of a running stream ends it on the platform and says its own cause once.
+// Every stop of a running stream ends it on the platform and says its own cause
+// once; ensuring the stream's own display, or 0, is no stop.
 TEST_P(EachStop, EndsTheStreamAndSaysWhy) {
   const StopCase& c = GetParam();
   ASSERT_EQ(zor_sck_ensure(1, 60), ZOR_SCK_OK);
   startAndDeliver(1);
+  for (const std::uint32_t display : {0u, 1u}) {
+    ASSERT_EQ(zor_sck_ensure(display, 5), ZOR_SCK_OK);
+    EXPECT_EQ(snapshot().state, kStreamRunning);
+  }
   StderrCapture capture;
   if (c.action == 's') zor_sck_stop();
   if (c.action == 'e') ASSERT_EQ(zor_sck_ensure(2, 60), ZOR_SCK_OK);
@@ -95,6 +100,7 @@ TEST_P(EachStop, EndsTheStreamAndSaysWhy) {
   EXPECT_EQ(sim::runningStreamCount(), c.action == 'r' ? 1 : 0);
   EXPECT_EQ(countLines(capture.lines(), "[zorsck] stream stopped"), 1) << capture.text();
   EXPECT_EQ(countLines(capture.lines(), std::string("[zorsck] ") + c.line), 1) << capture.text();
+  EXPECT_EQ(sim::timerCount(), 1);  // one idle timer for the process, whatever ends
 }
 
 INSTANTIATE_TEST_SUITE_P(
