@@ -14,6 +14,7 @@
 #include <set>
 
 #include "first_calls.h"
+#include "support/library_threads.h"
 #include "support/stderr_capture.h"
 #include "wayland_suite.h"
 #include "xvfb/pattern.h"
@@ -79,17 +80,6 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
   });
 }
 
-// The names of the library's threads in this process ("zorsck", "zorsck-..."); test thread.
-std::vector<std::string> libraryThreads() {
-  std::vector<std::string> names;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    if (name == "zorsck" || name.starts_with("zorsck-")) names.push_back(name);
-  }
-  return names;
-}
-
 TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain) {
   ASSERT_EQ(session_->paint(0x123456), "");
   inChild([] {
@@ -99,15 +89,15 @@ TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain)
     // The library's threads while a small crop loop runs, and once idle:
     // the common loop, PipeWire's loop, and PipeWire's data thread while streaming.
     for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(10ms)) crop(0, Rect{kPatternX, kPatternY, 64, 64});
-    const std::vector<std::string> streaming = libraryThreads();
-    EXPECT_LE(streaming.size(), 3u) << testing::PrintToString(streaming);
+    std::vector<std::string> streaming, idle;
+    EXPECT_LE(libraryThreads(nullptr, &streaming), 3) << testing::PrintToString(streaming);
     EXPECT_EQ(std::count(streaming.begin(), streaming.end(), "zorsck-portal"), 0);
     const auto lastCall = Clock::now();
     const auto stopped = err.waitForLine("[zorsck] stream stopped (idle)", 8s);
     ASSERT_TRUE(stopped);
     EXPECT_GE(*stopped - lastCall, 4900ms);
     std::this_thread::sleep_for(4500ms);  // the stream stays linked up to 4 s after
-    EXPECT_LE(libraryThreads().size(), 2u) << testing::PrintToString(libraryThreads());
+    EXPECT_LE(libraryThreads(nullptr, &idle), 2) << testing::PrintToString(idle);
     EXPECT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     zor_sck_stop();
   });

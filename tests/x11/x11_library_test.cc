@@ -237,11 +237,7 @@ TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
 
 // A server whose monitors are set between streams, as `xrandr --setmonitor`
 // sets them, which brings no notice; runs with region mode off and on.
-class X11Monitors : public XvfbSuite {
- protected:
-  static void SetUpTestSuite() { startServer({xvfb::Screen{}}); }
-  void TearDown() override { zor_sck_stop(); }
-};
+using X11Monitors = X11Layout;
 
 // A monitor added between streams, and then grown, is served at the first
 // crop that asks, which may answer 1 while the monitors are listed again but
