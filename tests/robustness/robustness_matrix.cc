@@ -36,35 +36,7 @@
 namespace zorsck::matrix {
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-using test::StderrCapture;
-
-// One answer of a crop, with what it wrote.
-struct Crop {
-  std::int32_t status = -9;
-  std::vector<std::uint8_t> pixels;
-  std::uint64_t seq = 0;
-};
-
-// One zor_sck_crop of `r` on the main display; test thread.
-Crop crop(const Rect& r) {
-  Crop c;
-  c.pixels.resize(std::size_t{r.w} * r.h * 4);
-  std::uint64_t ts = 0;
-  c.status = zor_sck_crop(0, r.x, r.y, r.w, r.h, c.pixels.data(), &ts, &c.seq);
-  return c;
-}
-
-// Polls `done` until it holds, for at most `patience`; test thread.
-template <typename Done>
-bool waitUntil(Done done, Clock::duration patience) {
-  const Clock::time_point deadline = Clock::now() + patience;
-  for (; !done(); std::this_thread::sleep_for(1ms)) {
-    if (Clock::now() >= deadline) return false;
-  }
-  return true;
-}
+using namespace test;
 
 // Crops `r` until the answer is neither 1, nor one of `passing`, nor 0 with
 // the picture of a generation in `earlier` (a frame grabbed before the last
@@ -75,7 +47,7 @@ Crop cropUntilSettled(const Rig& rig, const Rect& r, int generation, Clock::dura
                       std::vector<int> earlier = {}, std::vector<std::int32_t> passing = {}) {
   Crop c;
   const bool settled = waitUntil([&] {
-    c = crop(r);
+    c = crop(0, r);
     if (c.status == 0) {
       if (std::any_of(earlier.begin(), earlier.end(), [&](int g) { return rig.compare(c.pixels, r, g).empty(); })) {
         return false;
@@ -84,23 +56,20 @@ Crop cropUntilSettled(const Rig& rig, const Rect& r, int generation, Clock::dura
       return true;
     }
     return c.status != 1 && std::find(passing.begin(), passing.end(), c.status) == passing.end();
-  }, patience);
+  }, patience, 1ms);
   if (!settled) c.status = -9;
   return c;
 }
 
 // Checks that `c` is an answer 0 showing `generation` at `r`; test thread.
 ::testing::AssertionResult shows(const Rig& rig, const Crop& c, const Rect& r, int generation) {
-  if (c.status != 0) return ::testing::AssertionFailure() << "the crop answered " << c.status;
-  const std::string diff = rig.compare(c.pixels, r, generation);
-  if (!diff.empty()) return ::testing::AssertionFailure() << diff;
-  return ::testing::AssertionSuccess();
+  return served(c, [&] { return rig.compare(c.pixels, r, generation); });
 }
 
 // Crops `r` until it shows `generation`, for at most `patience`; test thread.
 ::testing::AssertionResult servedWithin(const Rig& rig, const Rect& r, int generation, Clock::duration patience) {
   Crop c;
-  waitUntil([&] { return (c = crop(r)).status == 0 && rig.compare(c.pixels, r, generation).empty(); }, patience);
+  waitUntil([&] { return (c = crop(0, r)).status == 0 && rig.compare(c.pixels, r, generation).empty(); }, patience, 1ms);
   return shows(rig, c, r, generation);
 }
 
@@ -175,7 +144,7 @@ class CallClock {
 void callThroughout(const Rig& rig, CallClock& clock, const Rect& r, int generation, Clock::duration span) {
   const Clock::time_point end = Clock::now() + span;
   for (int i = 0; Clock::now() < end; ++i) {
-    const Crop c = clock("zor_sck_crop", [&] { return crop(r); });
+    const Crop c = clock("zor_sck_crop", [&] { return crop(0, r); });
     if (c.status == 0) {
       EXPECT_TRUE(shows(rig, c, r, generation));
     }
@@ -207,8 +176,7 @@ void cycles(Rig& rig, const Dependency*) {
     for (int t = 0; t < 4; ++t) {
       hosts.emplace_back([] {
         for (int i = 0; i < 50; ++i) {
-          std::vector<std::uint8_t> out(std::size_t{kProbe.w} * kProbe.h * 4);
-          waitUntil([&] { return zor_sck_crop(0, kProbe.x, kProbe.y, kProbe.w, kProbe.h, out.data(), nullptr, nullptr) != 1; }, 5s);
+          waitUntil([] { return crop(0, kProbe).status != 1; }, 5s, 1ms);
           zor_sck_stop();
         }
       });
@@ -219,7 +187,7 @@ void cycles(Rig& rig, const Dependency*) {
   for (int i = 0; i < 1000; ++i) ASSERT_NO_FATAL_FAILURE(cycle(i));
   // The last stream's thread and connection go a moment after the stop.
   Resources after;
-  waitUntil([&] { return (after = resources()).threads <= before.threads && after.descriptors < before.descriptors + 10; }, 5s);
+  waitUntil([&] { return (after = resources()).threads <= before.threads && after.descriptors < before.descriptors + 10; }, 5s, 1ms);
   EXPECT_LT(after.descriptors - before.descriptors, 10) << "descriptors: " << before.descriptors << " -> " << after.descriptors;
   EXPECT_LE(after.threads - before.threads, 0) << "threads: " << before.threads << " -> " << after.threads;
   EXPECT_LT(after.residentKb - before.residentKb, 2048) << "resident kB: " << before.residentKb << " -> " << after.residentKb;
@@ -357,7 +325,7 @@ void forgedMessages(Rig& rig, const Dependency*) {
     ASSERT_EQ(forgery.send(), "") << forgery.name;
     const Clock::time_point end = Clock::now() + 1s;
     while (Clock::now() < end) {
-      ASSERT_TRUE(shows(rig, crop(kProbe), kProbe, 1)) << "after a forged " << forgery.name;
+      ASSERT_TRUE(shows(rig, crop(0, kProbe), kProbe, 1)) << "after a forged " << forgery.name;
       std::this_thread::sleep_for(10ms);
     }
   }
@@ -386,7 +354,7 @@ void threads(Rig& rig, const Dependency*) {
   for (int g = 2; g <= 41; ++g) ASSERT_TRUE(rig.paint(g).empty() && servedWithin(rig, r, g, 5s)) << "generation " << g;
   EXPECT_LE(test::libraryThreads(&slept), budget.first);
   EXPECT_LT(slept - sleptBefore, static_cast<long>(zor_sck_seq() - firstSeq) / 4) << "loop sleeps per 4 frames";
-  EXPECT_TRUE(waitUntil([&] { return test::libraryThreads() <= budget.second; }, 12s)) << "after the idle stop";
+  EXPECT_TRUE(waitUntil([&] { return test::libraryThreads() <= budget.second; }, 12s, 1ms)) << "after the idle stop";
 }
 
 // A stream linked anew after each of many stops, on a display that keeps

@@ -25,16 +25,15 @@
 #include <utility>
 #include <vector>
 
+#include "support/crop_calls.h"
+
 namespace zorsck::matrix {
 
 struct Size {
   int width = 0, height = 0;
 };
 
-struct Rect {
-  std::int32_t x = 0, y = 0;
-  std::uint32_t w = 0, h = 0;
-};
+using test::Rect;
 
 // A process the library depends on, which the matrix stops (SIGSTOP/SIGCONT)
 // and kills; the rig starts it again.

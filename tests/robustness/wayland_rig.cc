@@ -18,7 +18,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -60,8 +59,7 @@ class WaylandRig : public Rig {
   }
 
   std::string start() override {
-    const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");
-    if (skip != nullptr && std::string(skip) == "1") return "skip: ZORSCK_SKIP_WAYLAND=1";
+    if (test::envIs("ZORSCK_SKIP_WAYLAND", "1")) return "skip: ZORSCK_SKIP_WAYLAND=1";
     ::signal(SIGPIPE, SIG_IGN);  // a window that went answers EPIPE
     ::setenv("ZORSCK_WAYLAND_SIZE", sizeName(kFirst).c_str(), 1);
     const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");  // a directory each: they may run side by side
@@ -121,20 +119,9 @@ class WaylandRig : public Rig {
   }
 
   std::string compare(const std::vector<std::uint8_t>& pixels, const Rect& r, int generation) const override {
-    for (std::uint32_t row = 0; row < r.h; ++row) {
-      for (std::uint32_t col = 0; col < r.w; ++col) {
-        const std::uint32_t x = static_cast<std::uint32_t>(r.x) + col, y = static_cast<std::uint32_t>(r.y) + row;
-        const std::uint8_t* p = &pixels[(std::size_t{row} * r.w + col) * 4];
-        const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
-        const std::uint32_t want = generationPixel(x, y, static_cast<std::uint32_t>(generation)) | 0xFF000000u;
-        if (got != want) {
-          char diff[96];
-          std::snprintf(diff, sizeof diff, "pixel %u,%u is ARGB %08X, not %08X", x, y, got, want);
-          return diff;
-        }
-      }
-    }
-    return "";
+    return test::firstDifference(pixels, r, [generation](std::uint32_t x, std::uint32_t y) {
+      return generationPixel(x, y, static_cast<std::uint32_t>(generation)) | 0xFF000000u;
+    });
   }
 
   std::vector<StatePath> statePaths() const override {
@@ -144,8 +131,7 @@ class WaylandRig : public Rig {
   }
 
   std::string knownFault(const std::string& scenario) const override {
-    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
-    if (scenario != "Geometry" || (desktop != nullptr && std::string(desktop) == "gnome")) return "";
+    if (scenario != "Geometry" || test::envIs("ZORSCK_WAYLAND_DESKTOP", "gnome")) return "";
     return "after a mode change xdg-desktop-portal-wlr sends one frame of the new picture in the old "
            "size before it renegotiates, and the library has no other source of the output's size";
   }

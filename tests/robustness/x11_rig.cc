@@ -22,8 +22,7 @@ class X11Rig : public Rig {
 
   std::string start() override {
     if (!xvfb::Server::installed()) {
-      const char* required = std::getenv("ZORSCK_REQUIRE_XVFB");
-      return required != nullptr && std::string(required) == "1" ? "Xvfb is not installed" : "skip: Xvfb is not installed";
+      return test::envIs("ZORSCK_REQUIRE_XVFB", "1") ? "Xvfb is not installed" : "skip: Xvfb is not installed";
     }
     // Well above the numbers servers take for themselves, apart per process.
     return startServer(kFirst, 700 + ::getpid() % 2000, 50, 1);

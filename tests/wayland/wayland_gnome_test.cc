@@ -29,7 +29,7 @@ TEST_F(WaylandGnome, DisplayZeroIsTheMonitorAtTheOriginAndEveryDisplayServesItsO
       // Ids in the portal's order: the 1280x720 monitor first.
       ASSERT_EQ(zor_sck_ensure(1, 60), 0);
       EXPECT_TRUE(shows(cropShowing(kSmallCorner, 0x2A6F3C, 1, false), kSmallCorner, 0x2A6F3C, false));
-      EXPECT_EQ(crop(Rect{1280, 0, 1, 1}, 0, 1).status, 2);
+      EXPECT_EQ(crop(1, Rect{1280, 0, 1, 1}).status, 2);
       ASSERT_EQ(zor_sck_ensure(2, 60), 0);
       for (const Rect& r : {kBigOnly, kWindow, kBigCorner}) EXPECT_TRUE(shows(cropShowing(r, 0x2A6F3C, 2), r, 0x2A6F3C));
       zor_sck_stop();
@@ -42,7 +42,7 @@ TEST_F(WaylandGnome, AMonitorAtScaleTwoIsServedInPhysicalPixels) {
   ASSERT_EQ(session_->scale(2.0), "");
   inChild([] {
     EXPECT_TRUE(shows(cropShowing(kBigCorner, 0x123456, 0, false), kBigCorner, 0x123456, false));
-    EXPECT_EQ(crop(Rect{2560, 0, 1, 1}).status, 2);
+    EXPECT_EQ(crop(0, Rect{2560, 0, 1, 1}).status, 2);
     zor_sck_stop();
   });
   ASSERT_EQ(session_->scale(1.0), "");
@@ -53,7 +53,7 @@ TEST_F(WaylandGnome, ANewProcessGetsItsFirstFrameOnAStillScreen) {
   std::this_thread::sleep_for(500ms);
   inChild([] {
     Crop c;
-    EXPECT_TRUE(waitUntil([&] { return (c = crop(kWindow)).status != 1; }, 5s) && shows(c, kWindow, 0x405060));
+    EXPECT_TRUE(waitUntil([&] { return (c = crop(0, kWindow)).status != 1; }, 5s) && shows(c, kWindow, 0x405060));
     zor_sck_stop();
   });
 }
@@ -84,12 +84,12 @@ TEST_F(WaylandGnome, AStopWithdrawsTheDialogOfAForgottenPermissionAndNoCallWaits
     for (int ask = 1; ask <= 2; ++ask) {
       const auto shown = [&] { return session_->asked() == before + ask && session_->dialogs() == open + 1; };
       ASSERT_TRUE(waitUntil([&] {
-        const std::int32_t status = answersAtOnce("crop", [] { return crop(kWindow).status; });
+        const std::int32_t status = answersAtOnce("crop", [] { return crop(0, kWindow).status; });
         EXPECT_TRUE(status == 1 || (ask == 2 && status == -1)) << status;
         return shown();
       }, 15s, 20ms)) << "dialog " << ask;
       EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed"), 0) << err.text();
-      for (int i = 0; i < 20; ++i) EXPECT_EQ(answersAtOnce("crop", [] { return crop(kWindow).status; }), 1);
+      for (int i = 0; i < 20; ++i) EXPECT_EQ(answersAtOnce("crop", [] { return crop(0, kWindow).status; }), 1);
       answersAtOnce("the stop", [] { return zor_sck_stop(), 0; });
       EXPECT_TRUE(waitUntil([&] { return session_->dialogs() == open; }, 5s)) << "the dialog stays after the stop";
     }

@@ -24,7 +24,7 @@ TEST_F(WaylandHostile, SignalsForgedByABystanderNeitherRefuseNorEndTheCast) {
   const int before = session_->asked();
   inChild([before] {
     StderrCapture err;
-    ASSERT_EQ(crop(kWindow).status, 1);
+    ASSERT_EQ(crop(0, kWindow).status, 1);
     ASSERT_TRUE(waitUntil([&] { return session_->asked() > before; }));
     Bystander bystander;
     const std::vector<std::string> requests = bystander.libraryObjects("request");

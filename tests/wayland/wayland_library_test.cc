@@ -14,6 +14,7 @@
 #include <set>
 
 #include "first_calls.h"
+#include "support/library_threads.h"
 #include "support/stderr_capture.h"
 #include "wayland_suite.h"
 #include "xvfb/pattern.h"
@@ -47,7 +48,7 @@ TEST_F(WaylandCapture, ServesTheBackgroundAndTheWindowPixelForPixelInBothModes) 
         EXPECT_TRUE(c.status != 0 || (c.ts + 1000 >= start && c.ts <= nowMs())) << c.ts << " is not when the frame came";
       }
       for (const Rect& past : {Rect{right - 1, 0, 2, 1}, Rect{0, bottom - 1, 1, 2}, Rect{-1, 0, 1, 1}}) {
-        EXPECT_EQ(crop(past).status, 2);
+        EXPECT_EQ(crop(0, past).status, 2);
       }
       EXPECT_EQ(countLines(err.lines(), "[zorsck] start failed"), 0) << err.text();  // the first start succeeds
       zor_sck_stop();
@@ -64,30 +65,19 @@ TEST_F(WaylandCapture, FramesComeOnlyWithAChangeAndSequencedCropsCutTheServedOne
     ASSERT_TRUE(shows(first, kWindow, 0x203040));
     std::this_thread::sleep_for(1500ms);  // a still screen
     EXPECT_EQ(zor_sck_seq(), first.seq);
-    const Crop again = crop(kWindow), part = crop(corner, first.seq);
+    const Crop again = crop(0, kWindow), part = crop(0, corner, first.seq);
     EXPECT_EQ(again.seq, first.seq);
     EXPECT_TRUE(shows(part, corner, 0x203040));
 
     ASSERT_EQ(session_->paint(0x405060), "");
     ASSERT_TRUE(waitUntil([&] { return zor_sck_seq() > first.seq; }));
-    EXPECT_TRUE(shows(crop(corner, first.seq), corner, 0x203040));  // until a crop serves a newer one
+    EXPECT_TRUE(shows(crop(0, corner, first.seq), corner, 0x203040));  // until a crop serves a newer one
     const Crop next = cropShowing(kWindow, 0x405060);
-    EXPECT_EQ(crop(corner, first.seq).status, 3);
-    EXPECT_TRUE(shows(crop(corner, next.seq), corner, 0x405060));
+    EXPECT_EQ(crop(0, corner, first.seq).status, 3);
+    EXPECT_TRUE(shows(crop(0, corner, next.seq), corner, 0x405060));
     EXPECT_GT(next.seq, first.seq);
     zor_sck_stop();
   });
-}
-
-// The names of the library's threads in this process ("zorsck", "zorsck-..."); test thread.
-std::vector<std::string> libraryThreads() {
-  std::vector<std::string> names;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    if (name == "zorsck" || name.starts_with("zorsck-")) names.push_back(name);
-  }
-  return names;
 }
 
 TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain) {
@@ -98,16 +88,16 @@ TEST_F(WaylandCapture, AStreamNobodyCallsForStopsAfterFiveSecondsAndStartsAgain)
     ASSERT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     // The library's threads while a small crop loop runs, and once idle:
     // the common loop, PipeWire's loop, and PipeWire's data thread while streaming.
-    for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(10ms)) crop(Rect{kPatternX, kPatternY, 64, 64});
-    const std::vector<std::string> streaming = libraryThreads();
-    EXPECT_LE(streaming.size(), 3u) << testing::PrintToString(streaming);
+    for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(10ms)) crop(0, Rect{kPatternX, kPatternY, 64, 64});
+    std::vector<std::string> streaming, idle;
+    EXPECT_LE(libraryThreads(nullptr, &streaming), 3) << testing::PrintToString(streaming);
     EXPECT_EQ(std::count(streaming.begin(), streaming.end(), "zorsck-portal"), 0);
     const auto lastCall = Clock::now();
     const auto stopped = err.waitForLine("[zorsck] stream stopped (idle)", 8s);
     ASSERT_TRUE(stopped);
     EXPECT_GE(*stopped - lastCall, 4900ms);
     std::this_thread::sleep_for(4500ms);  // the stream stays linked up to 4 s after
-    EXPECT_LE(libraryThreads().size(), 2u) << testing::PrintToString(libraryThreads());
+    EXPECT_LE(libraryThreads(nullptr, &idle), 2) << testing::PrintToString(idle);
     EXPECT_TRUE(shows(cropShowing(kWindow, 0x123456), kWindow, 0x123456));
     zor_sck_stop();
   });
@@ -124,7 +114,7 @@ TEST_F(WaylandCapture, AStreamLinkedAgainAfterEachLingerKeepsShowingTheScreensCh
       const std::uint64_t first = zor_sck_seq();
       EXPECT_TRUE(waitUntil([&] {
         (void)WaylandSuite::paintAgain(rgb ^ (zor_sck_seq() & 1 ? 0x010101 : 0));
-        return crop(kWindow).status == 0 && zor_sck_seq() >= first + 4;
+        return crop(0, kWindow).status == 0 && zor_sck_seq() >= first + 4;
       }, 10s, 100ms)) << "round " << round << ": frames " << first << " to " << zor_sck_seq();
       zor_sck_stop();
       std::this_thread::sleep_for(4500ms);
@@ -143,7 +133,7 @@ bool servedOnlyFromTheNewLink(std::uint64_t unlinked, std::uint32_t rgb) {
   bool stale = false;
   auto nudge = Clock::now() + 1s;
   const bool shown = waitUntil([&] {
-    c = crop(kWindow);
+    c = crop(0, kWindow);
     stale = stale || (c.status == 0 && c.ts < unlinked);
     if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
     return stale || shows(c, kWindow, rgb);
@@ -167,7 +157,7 @@ TEST_F(WaylandCapture, AStreamLinkedAgainNeverServesAFrameFromBeforeTheUnlink) {
     zor_sck_stop();
     unlinked = nowMs() + 3000;
     std::this_thread::sleep_for(4500ms);
-    const Crop relinked = crop(kWindow);
+    const Crop relinked = crop(0, kWindow);
     EXPECT_TRUE(relinked.status == 1 || relinked.ts >= unlinked) << relinked.status << " " << relinked.ts;
     ASSERT_EQ(session_->paint(0x608040), "");
     EXPECT_TRUE(servedOnlyFromTheNewLink(unlinked, 0x608040)) << "a change right after the link";
@@ -205,14 +195,14 @@ TEST_F(WaylandCapture, APortalThatDiesWhileItAsksIsAskedAgainOnceItIsBack) {
   const int before = session_->asked();
   inChild([before, hold] {
     ASSERT_TRUE(waitUntil([&] {
-      EXPECT_EQ(crop(kWindow).status, 1);
+      EXPECT_EQ(crop(0, kWindow).status, 1);
       return session_->asked() == before + 1;
     }, 10s, 20ms));
     ASSERT_EQ(::kill(session_->pidOf("portal"), SIGKILL), 0);
     std::filesystem::remove(hold);  // sway's portal backend answers the chooser before a new portal asks it
     ASSERT_EQ(session_->restart("portal"), "");
     EXPECT_TRUE(waitUntil([&] {
-      const std::int32_t status = crop(kWindow).status;
+      const std::int32_t status = crop(0, kWindow).status;
       EXPECT_NE(status, 2);
       return session_->asked() == before + 2;
     }, 9s, 20ms)) << "not asked again";  // 5 s after the failure; sway's portal lets SelectSources wait 10 s
@@ -231,13 +221,13 @@ TEST_F(WaylandCapture, ADeclinedRequestAnswersMinusOneAndIsNotAskedAgain) {
   const int before = session_->asked();
   inChild([] {
     StderrCapture err;
-    ASSERT_EQ(crop(kWindow).status, 1);  // never waits for the answer
-    ASSERT_TRUE(waitUntil([] { return crop(kWindow).status == -1; }));
+    ASSERT_EQ(crop(0, kWindow).status, 1);  // never waits for the answer
+    ASSERT_TRUE(waitUntil([] { return crop(0, kWindow).status == -1; }));
     EXPECT_TRUE(err.waitForLine("[zorsck] ", 1s));
     for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(300ms)) {  // longer than a failure's retry
       EXPECT_EQ(zor_sck_ensure(0, 60), -1);
-      EXPECT_EQ(crop(kWindow).status, -1);
-      EXPECT_EQ(crop(kWindow, 1).status, -1);
+      EXPECT_EQ(crop(0, kWindow).status, -1);
+      EXPECT_EQ(crop(0, kWindow, 1).status, -1);
     }
   }, "XDG_STATE_HOME=" + session_->dir() + "/declined");
   std::filesystem::remove(session_->dir() + "/decline");

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "pattern.h"
+#include "support/crop_calls.h"
 #include "wayland_session.h"
 #include "zorsck.h"
 
@@ -37,15 +38,11 @@ class WaylandSuite : public ::testing::Test {
 
  protected:
   // True when $ZORSCK_SKIP_WAYLAND is 1: the suite starts nothing and skips; any thread.
-  static bool skipped() {
-    const char* skip = std::getenv("ZORSCK_SKIP_WAYLAND");
-    return skip != nullptr && std::string(skip) == "1";
-  }
+  static bool skipped() { return envIs("ZORSCK_SKIP_WAYLAND", "1"); }
   // Starts the process's session unless it runs or the suite is skipped; from SetUpTestSuite.
   static void SetUpTestSuite() {
     if (skipped() || session_) return;
-    const char* desktop = std::getenv("ZORSCK_WAYLAND_DESKTOP");
-    const bool gnome = desktop != nullptr && std::string(desktop) == "gnome";
+    const bool gnome = envIs("ZORSCK_WAYLAND_DESKTOP", "gnome");
     ::setenv("ZORSCK_WAYLAND_SIZE", gnome ? "2560x1440,1280x720" : "1920x1080", 1);
     session_ = std::make_unique<wayland::Session>(std::string(ZORSCK_WAYLAND_DIR) + (gnome ? "-gnome" : "-sway"));
   }
@@ -81,49 +78,17 @@ class WaylandSuite : public ::testing::Test {
   static inline std::unique_ptr<wayland::Session> session_;
 };
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-struct Rect { std::int32_t x, y; std::uint32_t w, h; };
-struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
 inline const Rect kWindow{kPatternX - 1, kPatternY - 1, kPatternW + 2, kPatternH + 2};  // with a frame of background
-
-// One zor_sck_crop of `r` on `display`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
-inline Crop crop(const Rect& r, std::uint64_t seq = 0, std::uint32_t display = 0) {
-  Crop c;
-  c.pixels.resize(std::size_t{r.w} * r.h * 4);
-  c.status = seq == 0 ? zor_sck_crop(display, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
-                      : zor_sck_crop_seq(display, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
-  return c;
-}
 
 // Checks that `c` shows the screen at `r`: the test window on background
 // `rgb`, opaque; with `window` false, the background alone; test thread.
 inline ::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint32_t rgb, bool window = true) {
-  if (c.status != 0) return ::testing::AssertionFailure() << "the crop answered " << c.status;
-  for (std::uint32_t row = 0; row < r.h; ++row) {
-    for (std::uint32_t col = 0; col < r.w; ++col) {
-      const std::uint32_t x = r.x + col - kPatternX, y = r.y + row - kPatternY;  // window pixel, wrapping below 0
-      const std::uint32_t want = window && x < kPatternW && y < kPatternH ? patternPixel(x, y) : rgb;
-      const std::uint8_t* p = &c.pixels[(std::size_t{row} * r.w + col) * 4];
-      const std::uint32_t got = std::uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
-      if (got != (want | 0xFF000000u)) {
-        char diff[80];
-        std::snprintf(diff, sizeof diff, "pixel %u,%u is ARGB %08X, not %08X", r.x + col, r.y + row, got, want | 0xFF000000u);
-        return ::testing::AssertionFailure() << diff;
-      }
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// Polls `done` every `interval` until it holds, for at most `limit`; test thread.
-template <typename Done>
-bool waitUntil(Done done, Clock::duration limit = 10s, Clock::duration interval = 5ms) {
-  for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(interval)) {
-    if (Clock::now() > end) return false;
-  }
-  return true;
+  return served(c, [&] {
+    return firstDifference(c.pixels, r, [&](std::uint32_t x, std::uint32_t y) {
+      const std::uint32_t wx = x - kPatternX, wy = y - kPatternY;  // window pixel, wrapping below 0
+      return (window && wx < kPatternW && wy < kPatternH ? patternPixel(wx, wy) : rgb) | 0xFF000000u;
+    });
+  });
 }
 
 // Crops `r` on `display` until it shows background `rgb` (and the window
@@ -139,10 +104,9 @@ inline Crop cropShowing(const Rect& r, std::uint32_t rgb, std::uint32_t display 
   waitUntil([&] {
     if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
     if (waited != nullptr && c.status != 0 && c.status != -9) waited->insert(c.status);
-    return shows(c = crop(r, 0, display), r, rgb, window);
+    return shows(c = crop(display, r), r, rgb, window);
   });
   return c;
 }
-
 
 }  // namespace zorsck::test

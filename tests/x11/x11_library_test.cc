@@ -20,37 +20,13 @@
 
 #include "first_calls.h"
 #include "screen_mode.h"
+#include "support/crop_calls.h"
 #include "support/stderr_capture.h"
 #include "xvfb_suite.h"
 #include "zorsck.h"
 
 namespace zorsck::test {
 namespace {
-
-using namespace std::chrono_literals;
-
-struct Rect { std::int32_t x, y; std::uint32_t w, h; };
-// One answer of a crop, with what it wrote.
-struct Crop { std::int32_t status = -9; std::vector<std::uint8_t> pixels; std::uint64_t ts = 0, seq = 0; };
-
-// One zor_sck_crop of `r`, or zor_sck_crop_seq of frame `seq` when it is not 0; test thread.
-Crop crop(std::uint32_t display, const Rect& r, std::uint64_t seq = 0) {
-  Crop c;
-  c.pixels.resize(std::size_t{r.w} * r.h * 4);
-  c.status = seq == 0 ? zor_sck_crop(display, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
-                      : zor_sck_crop_seq(display, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
-  return c;
-}
-
-// Polls `done` until it holds, for at most `patience`; test thread.
-template <typename Done>
-bool waitUntil(Done done, std::chrono::milliseconds patience = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  for (; !done(); std::this_thread::sleep_for(2ms)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-  }
-  return true;
-}
 
 // Crops until the answer is more than "not yet" or "not servable" (which region
 // mode answers while the stream's region moves); the last answer; test thread.
@@ -62,9 +38,7 @@ Crop cropWhenReady(std::uint32_t display, const Rect& r) {
 
 // Checks that `c` served the pattern of `generation` at `r`, with alpha 255; test thread.
 ::testing::AssertionResult shows(const Crop& c, const Rect& r, int generation) {
-  const std::string diff = c.status != 0 ? "the crop answered " + std::to_string(c.status)
-                                         : xvfb::comparePattern(c.pixels.data(), std::size_t{r.w} * 4, r.x, r.y, r.w, r.h, generation, true);
-  return diff.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << diff;
+  return served(c, [&] { return xvfb::comparePattern(c.pixels.data(), std::size_t{r.w} * 4, r.x, r.y, r.w, r.h, generation, true); });
 }
 
 // Screen 0 of an odd size, a larger screen 1 and a 16-bit screen 2; without
@@ -142,8 +116,7 @@ TEST_F(X11Library, AFrameFollowsEachPaintOfTheStreamsRectangleOnly) {
   const xvfb::Connection conn(server_->display());
   xvfb::fillRect(conn, 0, 1000, 500, 50, 50, 0xFF0000);
   ASSERT_TRUE(conn.sync());
-  const char* region = std::getenv("ZOR_SCK_REGION");
-  if (region != nullptr && std::string(region) == "1") {
+  if (envIs("ZOR_SCK_REGION", "1")) {
     EXPECT_FALSE(waitUntil(newFrame, 300ms)) << "a frame for drawing outside the stream's rectangle";
   } else {
     EXPECT_TRUE(waitUntil(newFrame)) << "no frame for drawing on the display";
@@ -253,10 +226,7 @@ TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
   std::string why;
   const std::uint32_t atom = xvfb::setMonitor(conn, 0, "ZORSCK-PART", 100, 50, 300, 200, &why);
   ASSERT_NE(atom, 0u) << why;
-  const auto at = [&](int x, int y) {
-    const Crop c = crop(atom, r);
-    return c.status == 0 && xvfb::comparePattern(c.pixels.data(), 32, x + r.x, y + r.y, r.w, r.h, 41, true).empty();
-  };
+  const auto at = [&](int x, int y) { return bool(shows(crop(atom, r), Rect{x + r.x, y + r.y, r.w, r.h}, 41)); };
   // A stream start lists the displays afresh.
   ASSERT_TRUE(waitUntil([&] { return zor_sck_ensure(atom, 60) == 0 && at(100, 50); }));
   ASSERT_NE(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 300, 200, 300, 200, &why), 0u) << why;
@@ -267,11 +237,7 @@ TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
 
 // A server whose monitors are set between streams, as `xrandr --setmonitor`
 // sets them, which brings no notice; runs with region mode off and on.
-class X11Monitors : public XvfbSuite {
- protected:
-  static void SetUpTestSuite() { startServer({xvfb::Screen{}}); }
-  void TearDown() override { zor_sck_stop(); }
-};
+using X11Monitors = X11Layout;
 
 // A monitor added between streams, and then grown, is served at the first
 // crop that asks, which may answer 1 while the monitors are listed again but
@@ -295,8 +261,7 @@ TEST_F(X11Monitors, AMonitorAddedOrGrownBetweenStreamsIsServedAtTheFirstAsk) {
     ASSERT_NE(atom, 0u) << why;
     Crop c;
     ASSERT_TRUE(waitUntil([&] { return (c = crop(atom, r)).status != 1; })) << monitor.w << "x" << monitor.h;
-    ASSERT_EQ(c.status, 0) << "a crop of a " << monitor.w << "x" << monitor.h << " monitor";
-    EXPECT_EQ(xvfb::comparePattern(c.pixels.data(), std::size_t{r.w} * 4, monitor.x + r.x, monitor.y + r.y, r.w, r.h, 1, true), "");
+    ASSERT_TRUE(shows(c, Rect{monitor.x + r.x, monitor.y + r.y, r.w, r.h}, 1)) << "a crop of a " << monitor.w << "x" << monitor.h << " monitor";
   }
   zor_sck_stop();
   const Rect past{632, 472, 16, 16};
