@@ -57,6 +57,7 @@ class Interpreter {
   // the highest frame a crop or crop_seq copied, and the highest latest frame
   // this thread has seen.
   std::uint64_t servedSeq_ = 0, servedTs_ = 0, lastServed_ = 0, lastLatest_ = 0;
+  int servedAlpha_ = -1;  // the alpha byte of the frame last served (its display frame), -1: none
 };
 
 // Lists display layout `index` (mod 3) with every rate set to `hz` (0: its own); any thread.
