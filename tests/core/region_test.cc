@@ -230,19 +230,6 @@ TEST_F(Region, EveryRectangleInsideAnOddSizedDisplayIsServed) {
   }
 }
 
-TEST_F(Region, AFailedStartRestartsOnceStartsAreNoLongerHeldBack) {
-  sim::injectFault(sim::Fault::startCaptureError);
-  ASSERT_EQ(cropAt(0, 100, 100, 50, 50).code, ZOR_SCK_NO_FRAME_YET);
-  ASSERT_EQ(snapshot().state, kNoStream);
-  EXPECT_EQ(cropAt(0, 120, 120, 10, 10).code, ZOR_SCK_NO_FRAME_YET);  // inside the kept rectangle
-  sim::advance(1.0);
-  EXPECT_EQ(cropAt(0, 120, 120, 10, 10).code, ZOR_SCK_NO_FRAME_YET);
-  sim::settle();
-  EXPECT_EQ(sim::contentQueries(), 2);
-  sim::deliverFrame();
-  EXPECT_EQ(cropAt(0, 120, 120, 10, 10).code, ZOR_SCK_OK);
-}
-
 TEST_F(Region, RequestsDuringAStartWidenTheStreamOnceItRuns) {
   sim::holdCompletions(sim::Step::startCapture, true);
   ASSERT_EQ(cropAt(0, 100, 100, 50, 50).code, ZOR_SCK_NO_FRAME_YET);

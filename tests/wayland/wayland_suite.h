@@ -93,18 +93,20 @@ inline ::testing::AssertionResult shows(const Crop& c, const Rect& r, std::uint3
 
 // Crops `r` on `display` until it shows background `rgb` (and the window
 // when `window`: a stream starts, a repaint passes through grey), for at most
-// 10 s; the last answer. xdg-desktop-portal-wlr sends a new session's first
-// frame only after a change on screen: while there is no frame, the
+// 10 s, or until an answer 0 comes with a frame older than `notBefore` (wall
+// clock, ms); the last answer. xdg-desktop-portal-wlr sends a new session's
+// first frame only after a change on screen: while there is no frame, the
 // background is painted again, once a second; the other answers go into
 // `waited` when given; test thread.
 inline Crop cropShowing(const Rect& r, std::uint32_t rgb, std::uint32_t display = 0, bool window = true,
-                        std::set<std::int32_t>* waited = nullptr) {
+                        std::set<std::int32_t>* waited = nullptr, std::uint64_t notBefore = 0) {
   Crop c;
   auto nudge = Clock::now() + 1s;
   waitUntil([&] {
     if (c.status == 1 && Clock::now() > nudge) nudge += 1s, (void)WaylandSuite::paintAgain(rgb);
     if (waited != nullptr && c.status != 0 && c.status != -9) waited->insert(c.status);
-    return shows(c = crop(display, r), r, rgb, window);
+    c = crop(display, r);
+    return (c.status == 0 && c.ts < notBefore) || shows(c, r, rgb, window);
   });
   return c;
 }
