@@ -196,7 +196,7 @@ bool relistDisplays() {
     s.relisted = true;
     s.lastRelisting = now;
   }
-  common::runBlocking([] {
+  const bool queued = common::runBlocking([] {
     std::vector<Monitor> monitors;
     std::string error;
     refreshMonitors(&monitors, &error);  // kept for the display queries when it worked
@@ -204,7 +204,11 @@ bool relistDisplays() {
     MutexLock lock(&done.mu);
     done.relisting = false;
   });
-  return true;
+  if (queued) return true;
+  // No thread could run it: the refusal stands, and a later one asks again.
+  MutexLock lock(&s.mu);
+  s.relisting = false;
+  return false;
 }
 
 void keepMonitors(const std::vector<Monitor>& monitors) {
