@@ -40,10 +40,7 @@ class SimControl : public common::Control {
     MutexLock lock(&mu_);
     ++pending_;
   }
-  bool refuseThread() override EXCLUDES(gSimMu) {
-    MutexLock lock(&gSimMu);
-    return takeFault(Fault::threadStart);
-  }
+  bool refuseThread() override { return takeThreadFault(); }
   void taskFinished() override EXCLUDES(mu_) {
     MutexLock lock(&mu_);
     if (--pending_ == 0) {

@@ -21,13 +21,27 @@ bool takeFault(Fault fault) {
   return true;
 }
 
+std::atomic<int> gThreadFaults{0};
+
+bool takeThreadFault() {
+  for (int pending = gThreadFaults.load(); pending > 0;) {
+    if (gThreadFaults.compare_exchange_weak(pending, pending - 1)) return true;
+  }
+  return false;
+}
+
 void injectFault(Fault fault, int count) {
   if (count <= 0) return;
+  if (fault == Fault::threadStart) {
+    gThreadFaults += count;
+    return;
+  }
   MutexLock lock(&gSimMu);
   state().faults[static_cast<std::size_t>(fault)] += count;
 }
 
 void clearFaults() {
+  gThreadFaults = 0;
   MutexLock lock(&gSimMu);
   state().faults.fill(0);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +25,9 @@ class FramePool;
 
 // Guards every field annotated with it. Never held while calling into the library.
 extern Mutex& gSimMu;
+// Pending thread-start faults, apart from gSimMu: threads are started with the
+// loop's and the timers' locks held, which gSimMu is taken before.
+extern std::atomic<int> gThreadFaults;
 
 inline constexpr int kFaultKinds = static_cast<int>(Fault::threadStart) + 1;
 inline constexpr int kSteps = static_cast<int>(Step::stop) + 1;
@@ -76,6 +80,8 @@ SimState& state();
 
 // Consumes one pending injection of `fault`; any thread.
 bool takeFault(Fault fault) REQUIRES(gSimMu);
+// Consumes one pending thread-start fault, without gSimMu; any thread.
+bool takeThreadFault();
 // The display with `id`, or null; any thread.
 const DisplaySpec* findDisplay(platform::DisplayId id) REQUIRES(gSimMu);
 // A copy of the display with `id`, or nothing; any thread.
