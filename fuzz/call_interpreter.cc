@@ -118,12 +118,7 @@ void checkQuiet() {
   if (const int n = sim::runningStreamCount()) fail("%d streams still run after the stop", n);
   if (const int n = sim::frameLocksHeld()) fail("%d frame locks held with no call running", n);
   // Every frame delivered was numbered, or dropped as one of a stream not published.
-  std::uint64_t strays = 0;
-  {
-    CaptureState& s = captureState();
-    MutexLock hold(&s.lock);
-    strays = s.strayFrames;
-  }
+  const std::uint64_t strays = captureState().strayFrames.load();
   if (zor_sck_seq() + strays != sim::framesDelivered()) fail("zor_sck_seq() is not the frame count");
   checkLocks();
   gNullBase = false;

@@ -98,7 +98,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
     }
     frame = s.latest;
     ts = s.latestTs;
-    seq = s.latestSeq;
+    seq = s.latestSeq.load(std::memory_order_relaxed);
     // Repeated crops of one frame find it recorded already: a frame's number,
     // time and origin are set together when it is published and never change.
     if (s.servedSeq != seq || s.served.native() != frame.native()) {

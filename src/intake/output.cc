@@ -67,14 +67,13 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
     // still deliver, and its frames are dropped.
     const bool starting = s.startInFlight != 0 && s.startingOutputId == id_;
     if (id_ != s.streamOutputId && !starting) {
-      ++s.strayFrames;
+      s.strayFrames.fetch_add(1, std::memory_order_relaxed);
       return;  // the frame is let go outside the lock
     }
     std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
     s.latestSize = size;
     s.latestTs = timing.timestampMs;
-    ++s.latestSeq;
-    s.sequence.store(s.latestSeq, std::memory_order_release);
+    s.latestSeq.fetch_add(1, std::memory_order_release);
     s.latestOutputId = id_;
     const auto origin = s.originBySize.find(size);
     s.latestPlaced = origin != s.originBySize.end();

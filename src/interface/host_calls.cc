@@ -40,7 +40,7 @@ std::int32_t ensure(platform::DisplayId display, std::int32_t /*fps: accepted, u
 }
 
 std::uint64_t latestSequence() {
-  return captureState().sequence.load(std::memory_order_acquire);
+  return captureState().latestSeq.load(std::memory_order_acquire);
 }
 
 void stop() {

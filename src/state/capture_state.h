@@ -87,10 +87,9 @@ struct CaptureState {
   Origin latestOrigin GUARDED_BY(lock);
   SizeKey latestSize GUARDED_BY(lock);                    // its width and height in pixels
   std::uint64_t latestTs GUARDED_BY(lock) = 0;            // ms since 1970
-  std::uint64_t latestSeq GUARDED_BY(lock) = 0;
-  // latestSeq as last published, read without the lock: a forked child may
-  // find the lock held by a thread that no longer exists.
-  std::atomic<std::uint64_t> sequence{0};
+  // Written with the lock held, read without it too: zor_sck_seq never takes
+  // the lock, which a forked child may find held by a thread it does not have.
+  std::atomic<std::uint64_t> latestSeq{0};
   // Output::id() of the stream that delivered `latest`. A stream that is being
   // stopped may still deliver frames after a new one has started; frames are
   // placed on the display by their size, so only the published stream's own
@@ -101,8 +100,9 @@ struct CaptureState {
   // display and is not served.
   bool latestPlaced GUARDED_BY(lock) = false;
   // Frames of streams that are neither published nor the start in flight (a
-  // start given up, a stream being stopped): dropped at the intake, counted here.
-  std::uint64_t strayFrames GUARDED_BY(lock) = 0;
+  // start given up, a stream being stopped): dropped at the intake, counted
+  // here with the lock held, and read without it.
+  std::atomic<std::uint64_t> strayFrames{0};
 
   // The frame the latest plain crop served, for sequenced crops.
   platform::Frame served GUARDED_BY(lock);

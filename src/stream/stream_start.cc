@@ -158,7 +158,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     const bool stopped = cancelled(s, request) || s.startInFlight != request.generation;
     // The platform may end the stream between the start's completion and
     // this publish; its notice waited here, and the start fails with it.
-    if (!stopped && s.startInFlight == request.generation && s.startingStopped) {
+    if (!stopped && s.startingStopped) {
       const platform::Error ended = *s.startingStopped;
       hold.unlock();
       failStart(request, "start failed: the stream stopped as it started: " + ended.description,

@@ -47,10 +47,7 @@ void stopStream(StopCause cause, platform::DisplayId next) {
   if (stream) stopCaptureLater(std::move(stream), stopLine(cause, next));
 }
 
-namespace {
-
-// Stops `stream` in an asynchronous task, logging `line` (unless empty) once it has stopped. Any thread.
-void stopLater(platform::StreamRef stream, std::string line) {
+void stopCaptureLater(platform::StreamRef stream, std::string line) {
   platform::runAsync([stream = std::move(stream), line = std::move(line)]() mutable {
     platform::Stream& target = *stream;
     platform::stopCapture(target, [stream = std::move(stream), line](const platform::Error*) {
@@ -59,12 +56,6 @@ void stopLater(platform::StreamRef stream, std::string line) {
   });
 }
 
-}  // namespace
-
-void stopCaptureLater(platform::StreamRef stream, std::string line) {
-  stopLater(std::move(stream), std::move(line));
-}
-
-void stopUnpublished(platform::StreamRef stream) { stopLater(std::move(stream), std::string()); }
+void stopUnpublished(platform::StreamRef stream) { stopCaptureLater(std::move(stream), std::string()); }
 
 }  // namespace zorsck

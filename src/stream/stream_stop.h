@@ -26,7 +26,7 @@ std::string stopLine(StopCause cause, platform::DisplayId next = 0);
 void stopStream(StopCause cause, platform::DisplayId next = 0);
 
 // Asks the platform to stop `stream` in an asynchronous task that drops the
-// completion's error, logs `line` and lets the stream go. Any thread.
+// completion's error, logs `line` (unless empty) and lets the stream go. Any thread.
 void stopCaptureLater(platform::StreamRef stream, std::string line);
 
 // Asks the platform to stop `stream`, which was never published (a stop

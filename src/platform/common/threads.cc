@@ -276,17 +276,11 @@ bool tryOnCallbackThread(std::function<void()> task) {
 bool runBlocking(std::function<void()> task) {
   Worker& w = worker();
   MutexLock lock(&w.mu);
-  if (w.running) {
-    w.tasks.push_back(makeTask(nullptr, std::move(task), true));
-    return true;
-  }
-  if (startThread(serveWorker)) {
-    w.tasks.push_back(makeTask(nullptr, std::move(task), true));
-    w.running = true;
-    return true;
-  }
   // Without a thread of its own the work runs on the loop rather than never.
-  return loop().tryPost(std::move(task), true);
+  if (!w.running && !startThread(serveWorker)) return loop().tryPost(std::move(task), true);
+  w.tasks.push_back(makeTask(nullptr, std::move(task), true));
+  w.running = true;
+  return true;
 }
 
 void whenReadable(int fd, std::function<void()> task) { loop().watch(fd, std::move(task)); }
