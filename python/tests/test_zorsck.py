@@ -262,6 +262,12 @@ def test_mss_keeps_the_x_server_of_the_first_capture_and_refuses_another():
     assert done.stderr.count("[zorsck] stream started") == 1, done.stderr
 
 
+@pytest.mark.parametrize("name, same", [(":91", True), (":91.0", True), ("unix:91", True), (":091", True),
+                                        (":92", False), (":91.1", False), ("elsewhere:91", False)])
+def test_the_kept_x_server_is_known_however_its_name_is_spelled(name, same):
+    assert layout.same_x_server(name, ":91") is same
+
+
 class OneStream:
     """A stand-in with the library's one stream: a crop with none starts one for its display
     (display 0: the first of `sizes`), whose frames come after `delay` more crops; a crop of

@@ -70,6 +70,16 @@ def x_server():
     return kept if kept is not None else os.environ.get("DISPLAY", "")
 
 
+def same_x_server(a, b):
+    """True when two display names ([host]:N[.S]) name the same server and screen: ":1",
+    ":1.0", "unix:1" and ":01" are one; a host other than the local socket is compared as written."""
+    def parts(name):
+        host, _, rest = name.rpartition(":")
+        number, _, screen = rest.partition(".")
+        return "" if host in ("", "unix") else host, number.lstrip("0") or "0", screen or "0"
+    return parts(a) == parts(b)
+
+
 def kept_x_server():
     """The X display that the loaded X11 library keeps for this process, or None while
     it may still take whichever $DISPLAY names (no call has worked yet, or not X11)."""

@@ -10,6 +10,7 @@
 #include "state/log.h"
 #include "state/settings.h"
 #include "stream/capture_halt.h"
+#include "stream/stream_start.h"
 #include "stream/stream_stop.h"
 
 namespace zorsck {
@@ -117,6 +118,9 @@ platform::StreamRef Output::retire(const std::string& line, const platform::Erro
       log(said);
       return nullptr;
     }
+    // A stream that ends before its first frame holds starts back as a failed
+    // start does: one the system cannot run is not started anew at every crop.
+    if (s.latestOutputId != id_) s.startsResumeAt = platform::hostSeconds() + kStartRetrySeconds;
     s.state = kNoStream;
     s.streamOutputId = 0;
     stoppedStream = std::move(s.streamRef);

@@ -44,12 +44,14 @@ struct FailureCase {
   sim::Fault fault;
   const char* linePrefix;
   bool region;
+  unsigned linesPerStart = 1;
 };
 
 class StartFailure : public CoreTest, public ::testing::WithParamInterface<FailureCase> {};
 
-// A host polls at 200 Hz for 3 s while every start fails: one start and one
-// line a second, crops answering 1; in region mode the union still grows.
+// A host polls at 200 Hz for 3 s while every start fails, or every stream
+// ends before its first frame: one start and one line a second, crops
+// answering 1; in region mode the union still grows.
 TEST_P(StartFailure, IsTriedOnceASecondWhileCropsAnswerNoFrameYet) {
   const FailureCase& c = GetParam();
   if (c.region) setenv("ZOR_SCK_REGION", "1", 1);
@@ -63,7 +65,7 @@ TEST_P(StartFailure, IsTriedOnceASecondWhileCropsAnswerNoFrameYet) {
   }
   EXPECT_EQ(sim::contentQueries(), 3);
   EXPECT_EQ(sim::runningStreamCount(), 0);
-  EXPECT_EQ(capture.lines().size(), 3u);
+  EXPECT_EQ(capture.lines().size(), 3u * c.linesPerStart);
   EXPECT_EQ(countLines(capture.lines(), c.linePrefix), 3) << capture.text();
   sim::clearFaults();
   sim::advance(1.0);
@@ -84,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"no_display", sim::Fault::emptyDisplayList, "[zorsck] no display 0", false},
         FailureCase{"add_output", sim::Fault::addOutputError, "[zorsck] start failed: ", false},
         FailureCase{"capture_start", sim::Fault::startCaptureError, "[zorsck] start failed: ", false},
-        FailureCase{"capture_start_region", sim::Fault::startCaptureError, "[zorsck] start failed: ", true}),
+        FailureCase{"capture_start_region", sim::Fault::startCaptureError, "[zorsck] start failed: ", true},
+        FailureCase{"ended_before_a_frame", sim::Fault::endsAfterStart, "[zorsck] stream stopped: ", false, 2}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A display that is not listed is captured on the first listed one, with one

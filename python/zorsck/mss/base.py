@@ -42,7 +42,7 @@ class MSS:
         if display:  # read by the library at its first call; it keeps that server
             name = display.decode() if isinstance(display, bytes) else display
             kept = layout.kept_x_server()
-            if kept is not None and name != kept:
+            if kept is not None and not layout.same_x_server(name, kept):
                 raise ScreenShotError(f"display={name!r} names another X server than {kept!r}, the one "
                                       f"this process captures: the library keeps the server of its first "
                                       f"capture for the life of the process", {"display": kept})

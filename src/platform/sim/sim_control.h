@@ -109,6 +109,7 @@ enum class Fault {
   frameNotShowingScreen,     // a screen sample marked as not showing the screen (display blank)
   stoppedAsItStarts,         // the capture starts, but its stop notice comes before the completion
   runsBeforeStartCompletes,  // the capture delivers from the start call on; its completion comes later
+  endsAfterStart,            // the capture starts, then the platform ends it before its first frame
   threadStart,               // a thread the library starts (loop, worker, capture) cannot be made
 };
 

@@ -207,10 +207,12 @@ void startCapture(Stream& stream, Completion completion) {
   int generation = 0;
   bool stopsFirst = false;
   bool runsEarly = false;
+  bool endsAtOnce = false;
   platform::StreamOutputRef delegate;
   {
     MutexLock lock(&sim::gSimMu);
     runsEarly = sim::takeFault(sim::Fault::runsBeforeStartCompletes);
+    endsAtOnce = sim::takeFault(sim::Fault::endsAfterStart);
     if (sim::takeFault(sim::Fault::startCaptureError)) {
       error = "simulated capture start error";
     } else if (record->running) {
@@ -221,6 +223,12 @@ void startCapture(Stream& stream, Completion completion) {
     delegate = record->delegate;
   }
   if (runsEarly && error == nullptr) sim::activate(record, generation);
+  if (endsAtOnce) {
+    completion = [completion = std::move(completion)](const Error* failed) {
+      completion(failed);
+      sim::stopRunningStreams("simulated stop after the start");
+    };
+  }
   sim::finish(sim::Step::startCapture, std::move(completion), error,
               [record, generation, stopsFirst, delegate] {
                 if (!stopsFirst) return sim::activate(record, generation);
