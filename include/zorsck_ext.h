@@ -1,0 +1,65 @@
+/*
+ * zorsck extensions: this library's own additions beside the five functions
+ * of zorsck.h, which they never change. Every name here starts with zorsck_.
+ * Like the five, each may be called from any thread, several at once, and
+ * none ever waits for the display server or starts a capture stream.
+ */
+#ifndef ZORSCK_EXT_H
+#define ZORSCK_EXT_H
+
+#include <stdint.h>
+
+#include "zorsck.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Flags of zorsck_display. */
+#define ZORSCK_DISPLAY_MAIN 1u   /* the display that id 0 names while no stream runs */
+#define ZORSCK_DISPLAY_PLACED 2u /* x and y are known (a Wayland portal may not give them) */
+
+/* One display the library serves, as zorsck_displays lists it. */
+typedef struct zorsck_display {
+  uint32_t id;            /* the id the five functions take for this display */
+  uint32_t flags;         /* ZORSCK_DISPLAY_* */
+  int32_t x, y;           /* top-left corner on the desktop: points on macOS, pixels
+                             elsewhere; 0 unless ZORSCK_DISPLAY_PLACED */
+  uint32_t width, height; /* pixels of the display's current mode: what crops address */
+  double scale;           /* pixels per point; 1 where the system has no points */
+} zorsck_display;
+
+/*
+ * Copies the displays the library serves, the main one first, into
+ * out[0 .. capacity) and stores in *count how many there are (which may be
+ * more than `capacity`; `out` may be null when `capacity` is 0). The answer
+ * is at most about one second old: when it is older, or there is none yet, a
+ * listing starts in the background and the call answers ZOR_SCK_NO_FRAME_YET
+ * (call again). On Wayland the first listing may open the desktop portal's
+ * screen-cast session, as a first crop does.
+ * Returns ZOR_SCK_OK, ZOR_SCK_NO_FRAME_YET, or ZOR_SCK_ERROR when capture is
+ * unavailable or refused here or `count` is null (nothing is written then).
+ * Does not count as use for the idle stop.
+ */
+ZORSCK_API int32_t zorsck_displays(zorsck_display* out, uint32_t capacity, uint32_t* count);
+
+/*
+ * The backend in use: "macos", "x11", "wayland", "windows" or "sim"; "" while
+ * the Linux library has not chosen yet (a call of zorsck_displays or of the
+ * five makes it choose). A static string, never null.
+ */
+ZORSCK_API const char* zorsck_backend(void);
+
+/*
+ * Copies the library's latest diagnostic line (the text it last wrote to
+ * standard error, without the "[zorsck] " tag) into `out`, cut to fit and
+ * always NUL-terminated when `capacity` > 0. Returns the line's full length in
+ * bytes, 0 when the library has written none.
+ */
+ZORSCK_API uint32_t zorsck_last_message(char* out, uint32_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZORSCK_EXT_H */
