@@ -86,13 +86,22 @@ def _sources():
                 yield os.path.relpath(os.path.join(root, f), HERE).replace(os.sep, "/")
 
 
+# What building the libraries takes, said when a build step cannot run or fails.
+NEEDS = ("building libzorsck needs CMake, a C++ compiler, pkg-config, binutils and the XCB, libsystemd "
+         "and PipeWire development files: on Debian and Ubuntu `apt-get install cmake g++ pkg-config binutils "
+         "libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev libsystemd-dev libpipewire-0.3-dev`, "
+         "on Fedora `dnf install cmake gcc-c++ pkgconf-pkg-config binutils libxcb-devel systemd-devel "
+         "pipewire-devel`; in a checkout of zorsck, tools/install-deps installs them (Debian)")
+
+
 def _run(cmd, **kw):
-    """Runs a build step, its output going to the caller's; RuntimeError naming it on failure."""
+    """Runs a build step, its output going to the caller's; RuntimeError naming it, and what
+    building needs, on failure."""
     print("+", " ".join(cmd), flush=True)
     try:
         subprocess.run(cmd, check=True, stdout=sys.stderr, **kw)
     except (OSError, subprocess.CalledProcessError) as e:
-        raise RuntimeError(f"{cmd[0]} failed: {e}") from e
+        raise RuntimeError(f"{cmd[0]} failed: {e}; {NEEDS}") from e
 
 
 def _cache(build):
@@ -216,7 +225,7 @@ def _record_line(arcname, data):
 
 def _entry_points():
     """The entry_points.txt text: the zorsck command."""
-    return f"[console_scripts]\n{NAME} = {NAME}.cli:main\n"
+    return f"[console_scripts]\n{NAME} = {NAME}.__main__:main\n"
 
 
 def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):

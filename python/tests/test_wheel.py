@@ -32,6 +32,11 @@ def test_wheel_tag_is_the_oldest_glibc_whose_libstdcxx_serves(needs, this_glibc,
     assert zorsck_build.glibc_floor(needs, this_glibc) == floor
 
 
+def test_a_build_step_that_cannot_run_names_what_building_needs():
+    with pytest.raises(RuntimeError, match=r"/nowhere/cmake failed: .*libxcb-devel.*tools/install-deps"):
+        zorsck_build._run(["/nowhere/cmake"])
+
+
 def x_pattern(x, y, w, h):
     """The RGB that zorsck-xvfb paints on its first screen (tools/xvfb/pattern.cc)."""
     X, Y = np.meshgrid(np.arange(x, x + w), np.arange(y, y + h))

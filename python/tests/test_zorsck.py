@@ -78,12 +78,33 @@ def test_grab_into_allocates_nothing(screen):
     assert peak < 20_000, f"{peak} bytes traced around grabs of {out.nbytes} bytes"
 
 
-class Stub:
+class Listing:
+    """The extensions of a stand-in library: the displays it lists as (id, x, y, w, h, flags), after
+    `busy` answers of "listing, call again"; its backend; its latest line."""
+    listing, busy, backend, message = [(1, 0, 0, W, H, 3)], 0, b"sim", ""
+
+    def zorsck_displays(self, out, capacity, count):
+        if self.busy:
+            self.busy -= 1
+            return 1
+        count.contents.value = len(self.listing)
+        for i, (ident, x, y, w, h, flags) in enumerate(self.listing[:capacity]):
+            out[i] = _lib.CDisplay(ident, flags, x, y, w, h, 1.0)
+        return 0
+
+    def zorsck_backend(self): return self.backend
+
+    def zorsck_last_message(self, out, capacity):
+        out.value = self.message.encode()[:capacity - 1]
+        return len(self.message.encode())
+
+
+class Stub(Listing):
     """A stand-in library: answers from lists (the last one repeats) and records every call."""
 
-    def __init__(self, ensure=0, crop=(0,), crop_seq=(0,), seq=7):
+    def __init__(self, ensure=0, crop=(0,), crop_seq=(0,), seq=7, listing=Listing.listing):
         self.answers = {"ensure": [ensure], "crop": list(crop), "crop_seq": list(crop_seq)}
-        self.seq, self.calls = seq, []
+        self.seq, self.calls, self.listing = seq, [], listing
 
     def _answer(self, name, outs=()):
         self.calls.append(name)
@@ -136,35 +157,111 @@ def test_grab_many_starts_over_when_the_frame_is_replaced_and_changed_compares_s
     assert not s.changed()
     lib.seq = 6
     assert s.changed()
-    with s:
-        pass
-    assert lib.calls[-1] == "stop"
+
+
+def test_the_stream_stops_when_the_last_open_screen_closes(stub, monkeypatch):
+    monkeypatch.setattr(screen_module, "_open", 0)
+    lib = stub()
+    kept = zorsck.Screen()
+    for _ in range(3):
+        with zorsck.Screen() as s:
+            s.grab(0, 0, 1, 1)
+    assert "stop" not in lib.calls
+    kept.close()
+    kept.close()
+    assert lib.calls.count("stop") == 1
+    with zorsck.Screen():
+        zorsck.stop()  # at once, whatever is open
+        assert lib.calls.count("stop") == 2
+    assert lib.calls.count("stop") == 3
+
+
+@pytest.mark.parametrize("used_by, env, said, platform, cause", [
+    (1, {"DISPLAY": ":0"}, "this process is a fork", "linux",
+     r"forked from process 1 after .* 'spawn' or 'forkserver'"),
+    (None, {}, "", "linux", r"neither DISPLAY nor WAYLAND_DISPLAY is set"),
+    (None, {"DISPLAY": ":0"}, "X11 capture is unavailable: libxcb-shm.so.0 cannot be loaded (not found)", "linux",
+     r"libxcb-shm.so.0 is missing: install libxcb-shm0 \(Debian, Ubuntu\) or libxcb \(Fedora\) \(the library says: X11"),
+    (None, {"WAYLAND_DISPLAY": "w"}, "libpipewire-0.3.so.0 cannot be loaded", "linux", r"libpipewire-0.3-0 .* pipewire-libs"),
+    (None, {"DISPLAY": ":0"}, "no usable X display at DISPLAY=:0", "linux", r"MIT-SHM.*says: no usable X display"),
+    (None, {}, "", "darwin", r"Screen Recording\), or macOS is older than 12.3$"),
+])
+def test_unavailable_capture_names_the_cause_on_this_platform(stub, monkeypatch, used_by, env, said, platform, cause):
+    monkeypatch.setattr(_lib, "used_by", used_by)
+    monkeypatch.setattr(os, "environ", env)
+    monkeypatch.setattr("sys.platform", platform)
+    stub(ensure=-1).message = said
+    with pytest.raises(zorsck.CaptureUnavailable, match=cause) as raised:
+        zorsck.Screen()
+    assert ("DISPLAY" if platform == "darwin" else "macOS") not in str(raised.value)
+
+
+def test_a_forked_child_is_told_to_spawn():
+    script = """if True:
+        import multiprocessing, zorsck
+        def grab(_):
+            try:
+                zorsck.Screen().grab(0, 0, 1, 1)
+            except zorsck.CaptureUnavailable as e:
+                return str(e)
+        zorsck.Screen().grab(0, 0, 1, 1)
+        print(multiprocessing.get_context("fork").Pool(1).map(grab, [0])[0])
+    """
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert "was forked from process" in done.stdout and "'spawn'" in done.stdout, done.stdout + done.stderr
+
+
+def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub):
+    lib = stub(listing=[(7, -1920, 0, 1920, 1200, 2)] + [(10 + i, 0, 0, 640, 480, i == 0) for i in range(8)])
+    lib.busy = 2  # listing in the background: asked again
+    found = zorsck.displays()
+    assert [(d.id, d.x, d.y, d.width, d.primary) for d in found[:2]] == [(7, -1920, 0, 1920, False),
+                                                                          (10, None, None, 640, True)]
+    assert len(found) == 9 and layout.display(0).id == 10 and lib.calls == []
+    with pytest.raises(zorsck.UnknownDisplay, match=r"no display 5: the library lists 7, 10, 11"):
+        zorsck.Screen(5)
+    assert lib.calls == [] and zorsck.Screen(17).display == 17
 
 
 read_only = np.zeros((2, 2, 4), np.uint8)
 read_only.flags.writeable = False
 
 
-@pytest.mark.parametrize("call, error", [
-    (lambda s: s.grab(0, 0, 0, 1), ValueError),
-    (lambda s: s.grab(0, 0, 1, -1), ValueError),
-    (lambda s: s.grab(2**31, 0, 1, 1), ValueError),
-    (lambda s: s.grab(0, -2**31 - 1, 1, 1), ValueError),
-    (lambda s: s.grab(0.5, 0, 1, 1), TypeError),
-    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.float32), 0, 0), TypeError),
-    (lambda s: s.grab_into(np.zeros((2, 2, 3), np.uint8), 0, 0), TypeError),
-    (lambda s: s.grab_into(np.zeros((2, 4, 4), np.uint8)[:, ::2], 0, 0), ValueError),
-    (lambda s: s.grab_into(np.zeros((0, 2, 4), np.uint8), 0, 0), ValueError),
-    (lambda s: s.grab_into(read_only, 0, 0), ValueError),
-    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.uint8), 0, 2**31), ValueError),
-    (lambda s: s.grab_into(bytes(16), 0, 0, size=(2, 2)), ValueError),
-    (lambda s: s.grab_into(bytearray(15), 0, 0, size=(2, 2)), ValueError),
-    (lambda s: s.grab_many([(0, 0, 1, 1), (0, 0, 0, 1)]), ValueError),
+@pytest.mark.parametrize("call, error, named", [
+    (lambda s: s.grab(0, 0, 0, 1), ValueError, "width"),
+    (lambda s: s.grab(0, 0, 1, -1), ValueError, "height"),
+    (lambda s: s.grab(2**31, 0, 1, 1), ValueError, "x"),
+    (lambda s: s.grab(0, -2**31 - 1, 1, 1), ValueError, "y"),
+    (lambda s: s.grab(0.5, 0, 1, 1), TypeError, "x"),
+    (lambda s: s.grab(0, 0, 1, 1, timeout="1"), TypeError, "timeout"),
+    (lambda s: s.grab(0, 0, 1, 1, fresh="x"), TypeError, "fresh"),
+    (lambda s: s.grab(0, 0, 1, 1, fresh=float("nan")), ValueError, "fresh"),
+    (lambda s: zorsck.Screen(0, timeout=None), TypeError, "timeout"),
+    (lambda s: zorsck.Screen(-1), ValueError, "display"),
+    (lambda s: zorsck.displays(timeout=-1), ValueError, "timeout"),
+    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.float32), 0, 0), TypeError, "uint8"),
+    (lambda s: s.grab_into(np.zeros((2, 2, 3), np.uint8), 0, 0), TypeError, "uint8"),
+    (lambda s: s.grab_into(np.zeros((2, 4, 4), np.uint8)[:, ::2], 0, 0), ValueError, "contiguous"),
+    (lambda s: s.grab_into(np.zeros((0, 2, 4), np.uint8), 0, 0), ValueError, "empty"),
+    (lambda s: s.grab_into(read_only, 0, 0), ValueError, "writable"),
+    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.uint8), 0, 2**31), ValueError, "y"),
+    (lambda s: s.grab_into(bytes(16), 0, 0, size=(2, 2)), ValueError, "writable"),
+    (lambda s: s.grab_into(bytearray(15), 0, 0, size=(2, 2)), ValueError, "bytes"),
+    (lambda s: s.grab_into(bytearray(16), 0, 0, size=(2, 2, 1)), TypeError, "size"),
+    (lambda s: s.grab_into(bytearray(16), 0, 0, size=(2, 2), timeout=-1), ValueError, "timeout"),
+    (lambda s: s.grab_many([(0, 0, 1, 1), (0, 0, 0, 1)]), ValueError, "width"),
+    (lambda s: s.grab_many([(0, 0, 1)]), TypeError, "rects"),
+    (lambda s: s.grab_many([(0, 0, 1, 1)], attempts=0), ValueError, "attempts"),
+    (lambda s: mss.mss(compression_level=10), ValueError, "compression_level"),
+    (lambda s: mss.mss().grab({"left": 0, "top": 0, "width": 1.5, "height": 1}), TypeError, "width"),
+    (lambda s: mss.mss().grab([0, 0, 1, 1]), TypeError, "monitor"),
+    (lambda s: next(mss.mss().save(mon="1")), TypeError, "mon"),
 ])
-def test_bad_input_raises_before_any_call(stub, call, error):
+def test_bad_input_raises_before_any_call(stub, call, error, named):
     lib = stub()
     s = zorsck.Screen()
-    with pytest.raises(error):
+    with pytest.raises(error, match=named):
         call(s)
     assert lib.calls == ["ensure"]
 
@@ -186,14 +283,8 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
     assert _lib.candidates() == ["/x/libz.so"]
 
 
-def test_only_a_linux_library_reads_the_x_layout(monkeypatch):
-    monkeypatch.setattr(os, "environ", {"DISPLAY": ":0"})
-    assert not layout.backend_is_x11("/x/libzorsck-sim.so.0") and layout.backend_is_x11("/x/libzorsck.so.0")
-    monkeypatch.setattr("sys.platform", "darwin")  # an XQuartz server sets DISPLAY on a Mac
-    assert not layout.backend_is_x11("/x/libzorsck.dylib")
-
-
 def test_mss_drop_in_shape(tmp_path):
+    assert mss.__version__ == zorsck.__version__
     with mss.mss() as sct:
         assert sct.monitors == [{"left": 0, "top": 0, "width": W, "height": H}] * 2
         by_dict = sct.grab({"left": 250, "top": 500, "width": 20, "height": 10})
@@ -215,18 +306,17 @@ def test_mss_composes_the_screen_from_its_monitors():
         pass
     sct = mss.mss()
     sct.cls_image = Shot
-    sct._root = Display(1, 0, 0, 0, 400, 300, True)
-    sct._layout = [Display(0, 0, 0, 0, 100, 50, True), Display(0, 0, 200, 10, 100, 50, False)]
-    assert sct.monitors[0] == {"left": 0, "top": 0, "width": 400, "height": 300}
+    sct._layout = [Display(0, 0, 0, 100, 50, 1.0, True), Display(0, 200, 10, 100, 50, 1.0, False)]
+    assert sct.monitors[0] == {"left": 0, "top": 0, "width": 300, "height": 60}  # around every monitor
     shot = sct.grab({"left": 90, "top": 5, "width": 120, "height": 10})
     assert type(shot) is Shot
     shot = np.array(shot)[:, :, :3]
     np.testing.assert_array_equal(shot[:, :10], expected(90, 5, 10, 10, 0)[:, :, :3])
     assert not shot[:5, 10:].any() and not shot[:, 10:110].any()
     np.testing.assert_array_equal(shot[5:, 110:], expected(0, 0, 10, 5, 0)[:, :, :3])
-    off_monitors = np.array(sct.grab({"left": 300, "top": 200, "width": 100, "height": 100}))
+    off_monitors = np.array(sct.grab({"left": 100, "top": 0, "width": 100, "height": 60}))
     assert (off_monitors == [0, 0, 0, 255]).all()
-    for bad in ({"left": 350, "top": 0, "width": 51, "height": 5}, (0, -1, 5, 5), (0, 0, 0, 5)):
+    for bad in ({"left": 250, "top": 0, "width": 51, "height": 5}, (0, -1, 5, 5), (0, 0, 0, 5)):
         with pytest.raises(mss.ScreenShotError):
             sct.grab(bad)
 
@@ -268,14 +358,16 @@ def test_the_kept_x_server_is_known_however_its_name_is_spelled(name, same):
     assert layout.same_x_server(name, ":91") is same
 
 
-class OneStream:
+class OneStream(Listing):
     """A stand-in with the library's one stream: a crop with none starts one for its display
     (display 0: the first of `sizes`), whose frames come after `delay` more crops; a crop of
     another display, or of one not in `sizes`, answers 2, and an ensure of another display
     stops a running stream (not a starting one). Pixels are filled with the display's id."""
 
-    def __init__(self, sizes, delay=2):
+    def __init__(self, sizes, delay=2, places=None):
         self.sizes, self.delay = sizes, delay
+        self.listing = [(d, *(places or {}).get(d, (0, 0)), w, h, (1 if i == 0 else 0) | (2 if places else 0))
+                        for i, (d, (w, h)) in enumerate(sizes.items())]
         self.lock = threading.Lock()
         self.display, self.wait, self.seq = None, 0, 0
 
@@ -336,15 +428,17 @@ def test_grabs_of_two_displays_switch_the_stream(one_stream):
 
 
 def test_threads_on_two_monitors_each_get_every_picture(one_stream):
-    one_stream({5: (100, 100), 9: (100, 100)})
-    failures, monitors = [], [Display(5, 0, 0, 0, 100, 100, True), Display(9, 0, 100, 0, 100, 100, False)]
+    one_stream({5: (100, 100), 9: (100, 100)}, places={5: (0, 0), 9: (100, 20)})
+    failures = []
+    assert mss.mss().monitors == [{"left": 0, "top": 0, "width": 200, "height": 120},
+                                  {"left": 0, "top": 0, "width": 100, "height": 100},
+                                  {"left": 100, "top": 20, "width": 100, "height": 100}]
 
     def shoot(index):
         with mss.mss() as sct:
-            sct._root, sct._layout = Display(1, 0, 0, 0, 200, 100, True), monitors
             for _ in range(20):
                 try:
-                    assert set(sct.grab(sct.monitors[index]).raw[::4]) == {monitors[index - 1].id}
+                    assert set(sct.grab(sct.monitors[index]).raw[::4]) == {(5, 9)[index - 1]}
                 except Exception as e:  # noqa: BLE001 - reported below
                     failures.append(e)
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
@@ -363,6 +457,10 @@ def test_region_mode_serves_rectangles_across_the_display():
         arrays = s.grab_many(rects)
         assert [int(a[0, 0, 0]) for a in arrays] == [x % 256 for x, *_ in rects]
         assert len({int(a[0, 0, 3]) for a in arrays}) == 1
+        try:
+            s.grab(0, 0, 1920, 1000)
+        except zorsck.NotServable as e:
+            assert "1920x1000 is larger than 0.6 of the display in region mode" in str(e), e
     """
     env = dict(os.environ, ZOR_SCK_REGION="1", PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
     done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
@@ -382,6 +480,6 @@ def test_fresh_grabs_wait_for_a_frame_newer_than_the_call(stub):
     s.grab(0, 0, 1, 1)
     assert s.seq == 7
     sct = mss.mss()
-    sct._root, sct._layout = Display(0, 0, 0, 0, 2, 2, True), [Display(0, 0, 0, 0, 2, 2, True)]
+    sct._layout = [Display(0, 0, 0, 2, 2, 1.0, True)]
     sct.grab((0, 0, 1, 1))
     assert sct._screens[0].seq == 8

@@ -1,4 +1,4 @@
-"""Finds libzorsck and declares the prototypes of its five functions."""
+"""Finds libzorsck, declares the prototypes of its functions and says why capture is unavailable."""
 import ctypes
 import ctypes.util
 import os
@@ -13,6 +13,22 @@ _lib = None  # guarded by _lock once set; read freely afterwards
 # $DISPLAY when a call of this package into the library first worked: the X server that an X11
 # library keeps for the life of the process (None until then). Guarded by _lock once set.
 x_server = None
+# The process that first called into the library: a child forked from it finds the library's
+# threads missing, and every call there answers -1. Set once.
+used_by = None
+region = os.environ.get("ZOR_SCK_REGION") == "1"  # region mode, read once as the library does
+# The library that a missing desktop library's soname comes in: (Debian and Ubuntu, Fedora).
+PACKAGES = {"libxcb.so.1": ("libxcb1", "libxcb"), "libxcb-shm.so.0": ("libxcb-shm0", "libxcb"),
+            "libxcb-randr.so.0": ("libxcb-randr0", "libxcb"), "libxcb-damage.so.0": ("libxcb-damage0", "libxcb"),
+            "libpipewire-0.3.so.0": ("libpipewire-0.3-0", "pipewire-libs"),
+            "libsystemd.so.0": ("libsystemd0", "systemd-libs")}
+
+
+class CDisplay(ctypes.Structure):
+    """zorsck_display of zorsck_ext.h."""
+    _fields_ = [("id", ctypes.c_uint32), ("flags", ctypes.c_uint32), ("x", ctypes.c_int32),
+                ("y", ctypes.c_int32), ("width", ctypes.c_uint32), ("height", ctypes.c_uint32),
+                ("scale", ctypes.c_double)]
 
 
 def candidates():
@@ -35,7 +51,7 @@ def candidates():
 
 
 def _declare(lib):
-    """Sets argtypes / restype of the five exported functions; returns `lib`."""
+    """Sets argtypes / restype of the five exported functions and the extensions; returns `lib`."""
     u32, i32, u64, p64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_uint64, ctypes.POINTER(ctypes.c_uint64)
     lib.zor_sck_ensure.argtypes, lib.zor_sck_ensure.restype = [u32, i32], i32
     lib.zor_sck_crop.argtypes = [u32, i32, i32, u32, u32, ctypes.c_void_p, p64, p64]
@@ -44,6 +60,10 @@ def _declare(lib):
     lib.zor_sck_crop_seq.restype = i32
     lib.zor_sck_seq.argtypes, lib.zor_sck_seq.restype = [], u64
     lib.zor_sck_stop.argtypes, lib.zor_sck_stop.restype = [], None
+    lib.zorsck_displays.argtypes = [ctypes.POINTER(CDisplay), u32, ctypes.POINTER(u32)]
+    lib.zorsck_displays.restype = i32
+    lib.zorsck_backend.argtypes, lib.zorsck_backend.restype = [], ctypes.c_char_p
+    lib.zorsck_last_message.argtypes, lib.zorsck_last_message.restype = [ctypes.c_char_p, u32], u32
     return lib
 
 
@@ -69,6 +89,13 @@ def load():
     return _lib
 
 
+def used():
+    """Notes the process that calls into the library, at its first call."""
+    global used_by
+    if used_by is None:
+        used_by = os.getpid()
+
+
 def worked():
     """Notes that a call into the library worked: the first such call names the X server
     that an X11 library keeps (it connects to $DISPLAY at its first call, once, and keeps
@@ -86,3 +113,41 @@ def use(lib):
     with _lock:
         previous, _lib, x_server = _lib, lib, None
     return previous
+
+
+def backend(lib):
+    """The backend the library uses: "x11", "wayland", "macos", "windows", "sim"; "" before it chose."""
+    return lib.zorsck_backend().decode()
+
+
+def last_message(lib):
+    """The library's latest line on standard error, without its tag; "" when it wrote none."""
+    out = ctypes.create_string_buffer(512)
+    length = lib.zorsck_last_message(out, len(out))
+    if length >= len(out):
+        out = ctypes.create_string_buffer(length + 1)
+        lib.zorsck_last_message(out, len(out))
+    return out.value.decode(errors="replace")
+
+
+def unavailable(lib):
+    """Why the library answered -1 here: a fork, or this platform's cause with the library's reason."""
+    if used_by is not None and used_by != os.getpid():
+        return (f"no screen capture in this process: it was forked from process {used_by} after that one "
+                f"used the library, and the library's threads stay in the parent. Start children with "
+                f"multiprocessing's 'spawn' or 'forkserver' method (multiprocessing.get_context('spawn')), "
+                f"or use zorsck only after the fork")
+    said = last_message(lib)
+    if sys.platform == "darwin":
+        cause = ("screen recording is not allowed for this program (System Settings, Privacy & Security, "
+                 "Screen Recording), or macOS is older than 12.3")
+    elif sys.platform == "win32":
+        cause = "the desktop cannot be duplicated here (a service, a locked or disconnected session)"
+    elif not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
+        cause = "neither DISPLAY nor WAYLAND_DISPLAY is set: run it in a desktop session or on an X server"
+    else:
+        missing = [name for name in PACKAGES if name + " cannot be" in said]
+        cause = (f"{missing[0]} is missing: install {PACKAGES[missing[0]][0]} (Debian, Ubuntu) or "
+                 f"{PACKAGES[missing[0]][1]} (Fedora)" if missing else
+                 "no X display with MIT-SHM, or on Wayland a screen cast refused or failing")
+    return f"no screen capture here: {cause}" + (f" (the library says: {said})" if said else "")

@@ -11,15 +11,16 @@ outside the display or an unknown display), 130 another command stopped by Ctrl-
 import argparse
 import datetime
 import os
+import re
 import sys
 import time
 
 from . import layout
 from ._version import version
-from .errors import NotServable, ZorsckError
+from .errors import NotServable, UnknownDisplay, ZorsckError
 from .mss.screenshot import ScreenShot
 from .mss.tools import to_png
-from .screen import U32_MAX, Pixels, Screen
+from .screen import U32_MAX, Pixels, Screen, region_refusal
 
 USAGE, UNAVAILABLE = 2, 1
 WATCH_PERIOD = {True: 0.5, False: 1.0}  # seconds between lines: on a terminal, piped
@@ -35,9 +36,25 @@ class Failure(Exception):
 
 
 def complain(message):
-    """Prints one line on standard error; nothing when it is closed (never on standard output)."""
-    if sys.stderr is not None:
-        print(message, file=sys.stderr)
+    """Prints one line on standard error; nothing when it is closed or full (never on standard output)."""
+    if sys.stderr is None:
+        return
+    try:
+        print(message, file=sys.stderr, flush=True)
+    except OSError:  # full: what is left unwritten goes nowhere, also at the interpreter's exit
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stderr.fileno())
+
+
+def negatives_joined(argv, options):
+    """argv with each value of `options` that starts with a minus and a digit joined to its option
+    (-r -1,0,5,5 as -r=-1,0,5,5), which argparse would otherwise take for an option of its own."""
+    out = []
+    for arg in argv:
+        if out and out[-1] in options and re.match(r"\s*-[0-9]", arg):
+            out[-1] += "=" + arg
+        else:
+            out.append(arg)
+    return out
 
 
 def rectangle(text):
@@ -70,14 +87,16 @@ def parser():
     where = argparse.ArgumentParser(add_help=False)
     where.add_argument("-d", "--display", type=display_id, default=0,
                        help="display id from `zorsck displays` (default 0: the main display)")
-    where.add_argument("-r", "--rect", type=rectangle, metavar="X,Y,W,H",
-                       help="rectangle in the display's pixels (default: all of it)")
     shot = commands.add_parser("shot", parents=[where], help="write one PNG of a display or rectangle")
+    shot.add_argument("-r", "--rect", type=rectangle, metavar="X,Y,W,H",
+                      help="rectangle in the display's pixels (default: all of it)")
     shot.add_argument("-o", "--output", default="shot.png", metavar="FILE.png",
                       help="where to write the PNG, - for standard output (default shot.png)")
-    commands.add_parser("displays", help="list the displays: ids, sizes, places")
-    commands.add_parser("watch", parents=[where],
-                        help="show frames per second, frame age and sequence number until Ctrl-C")
+    commands.add_parser("displays", help="list the displays: ids, sizes, places, scales, the main one")
+    watch = commands.add_parser("watch", parents=[where],
+                                help="show frames per second, frame age and sequence number until Ctrl-C")
+    watch.add_argument("-r", "--rect", type=rectangle, metavar="X,Y,W,H",
+                       help="rectangle in the display's pixels to read (default: the pixel at 0,0)")
     return top
 
 
@@ -94,23 +113,25 @@ def listed_displays():
 
 def find_display(ident):
     """The Display `ident` names (0: the main one); Failure when there is none."""
-    try:
-        found = layout.display(ident)
-    except ZorsckError as e:
-        raise Failure(str(e), UNAVAILABLE) from None
-    if found is None and ident == 0:
-        raise Failure("no display to capture", UNAVAILABLE)
-    if found is None:
-        raise Failure(f"no display {ident} (`zorsck displays` lists them)", USAGE)
-    return found
+    found = listed_displays()
+    chosen = next((d for d in found if d.id == ident or (ident == 0 and d.primary)), found[0] if ident == 0 else None)
+    if chosen is None:
+        raise Failure(f"no display {ident}: the library lists {', '.join(str(d.id) for d in found)} "
+                      f"(`zorsck displays`; 0 names the main one)", USAGE)
+    return chosen
 
 
 def region(display, rect):
-    """The rectangle to read (all of `display` without one); Failure when it reaches past it."""
+    """The rectangle to read (all of `display` without one); Failure when it reaches past it, or
+    region mode cannot serve it."""
     x, y, w, h = rect or (0, 0, display.width, display.height)
     if x < 0 or y < 0 or x + w > display.width or y + h > display.height:
         raise Failure(f"{w}x{h} at ({x}, {y}) reaches past display {display.id} "
                       f"({display.width}x{display.height})", USAGE)
+    refused = region_refusal(display, w, h)
+    if refused:
+        raise Failure(("a whole display " if rect is None else "") + refused
+                      + ("; -r X,Y,W,H takes a part of it" if rect is None else ""), USAGE)
     return x, y, w, h
 
 
@@ -130,6 +151,8 @@ def open_screen(ident):
     """A Screen of display `ident`; Failure when capture is unavailable."""
     try:
         return Screen(ident)
+    except UnknownDisplay as e:
+        raise Failure(str(e), USAGE) from None
     except ZorsckError as e:
         raise Failure(str(e), UNAVAILABLE) from None
 
@@ -153,11 +176,11 @@ def shot(options):
 
 
 def displays(_options):
-    """Prints the displays, one a line."""
+    """Prints the displays, one a line; the main one is also display 0."""
     found = listed_displays()
-    rows = [("id", "size", "place", "screen", "primary")] + [
-        (str(d.id), f"{d.width}x{d.height}", "?" if d.x is None else f"{d.x:+d}{d.y:+d}", str(d.screen),
-         "yes" if d.primary else "")
+    rows = [("id", "size", "place", "scale", "main")] + [
+        (str(d.id), f"{d.width}x{d.height}", "?" if d.x is None else f"{d.x:+d}{d.y:+d}", f"{d.scale:g}",
+         "yes: display 0" if d.primary else "")
         for d in found]
     widths = [max(len(row[i]) for row in rows) for i in range(5)]
     for row in rows:
@@ -191,7 +214,7 @@ def watch(options):
 
 def main(argv=None):
     """Runs the command line `argv` (default sys.argv[1:]); returns the exit status."""
-    options = parser().parse_args(argv)
+    options = parser().parse_args(negatives_joined(sys.argv[1:] if argv is None else argv, ("-r", "--rect")))
     if sys.stdout is None and (options.command == "watch" or getattr(options, "output", "") == "-"):
         complain("zorsck: standard output is closed")
         return UNAVAILABLE

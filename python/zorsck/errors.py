@@ -10,18 +10,20 @@ class LibraryNotFound(ZorsckError, OSError):
 
 
 class CaptureUnavailable(ZorsckError):
-    """The library answered -1: no screen capture here (no X display with MIT-SHM, a
-    desktop library that cannot be loaded, macOS older than 12.3) or the frame's
-    memory could not be read."""
+    """The library answered -1: no screen capture here (the message names the cause on this
+    platform: a fork, a missing desktop library and its package, no display session)."""
 
 
 class NotServable(ZorsckError, ValueError):
-    """The rectangle lies (partly) outside the display's frame, names another
-    display, or is too large for region mode."""
+    """The rectangle lies (partly) outside the display, or in region mode is larger than 0.6 of it."""
+
+
+class UnknownDisplay(ZorsckError, ValueError):
+    """The library lists no display of that id."""
 
 
 class FirstFrameTimeout(ZorsckError, TimeoutError):
-    """No frame arrived within the timeout while the stream was starting."""
+    """No frame (or list of displays) came within the timeout while the stream was starting."""
 
 
 class FrameGone(ZorsckError):

@@ -1,6 +1,8 @@
 """Screen: rectangles of one display as (h, w, 4) uint8 BGRA arrays."""
 import ctypes
 import datetime
+import math
+import numbers
 import operator
 import threading
 import time
@@ -10,16 +12,14 @@ try:
 except ImportError:  # grabs then come back as Pixels
     _np = None
 
-from . import _lib
-from .errors import CaptureUnavailable, FirstFrameTimeout, FrameGone, NotServable, ZorsckError
+from . import _lib, layout
+from .errors import CaptureUnavailable, FirstFrameTimeout, FrameGone, NotServable, UnknownDisplay, ZorsckError
 
 OK, NO_FRAME_YET, NOT_SERVABLE, FRAME_GONE, ERROR = 0, 1, 2, 3, -1
 I32 = (-(1 << 31), (1 << 31) - 1)
 U32_MAX = (1 << 32) - 1
 FRESH_WAIT = 2 / 60  # fresh=True: two frame intervals of a 60 Hz stream
-_UNAVAILABLE = ("no screen capture here (no X display with MIT-SHM, a desktop library that cannot be loaded: "
-                "the library's line on standard error names it, macOS older than 12.3), "
-                "or the frame's memory could not be read")
+REGION_SHARE = 0.6  # region mode refuses a rectangle larger than this share of the display
 
 
 class Pixels(bytearray):
@@ -45,6 +45,32 @@ def checked_int(value, low, high, what):
     return value
 
 
+def checked_seconds(value, what, none=False):
+    """`value` as a finite number of seconds from 0 (or None when `none`), else TypeError / ValueError."""
+    if value is None and none:
+        return None
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{what} must be a number of seconds{' or None' if none else ''}, "
+                        f"not {type(value).__name__}")
+    if not (math.isfinite(value) and value >= 0):
+        raise ValueError(f"{what} must be 0 or more seconds, not {value!r}")
+    return float(value)
+
+
+def checked_fresh(value):
+    """fresh= checked: True / False, or seconds to wait for a newer frame."""
+    return value if isinstance(value, bool) else checked_seconds(value, "fresh")
+
+
+def region_refusal(display, w, h):
+    """Why region mode refuses a w x h rectangle of `display` (a Display), or None when it does not."""
+    if _lib.region and w * h > REGION_SHARE * display.width * display.height:
+        return (f"{w}x{h} is larger than {REGION_SHARE} of the display in region mode (display {display.id} "
+                f"is {display.width}x{display.height}; ZOR_SCK_REGION=1): grab smaller rectangles, or "
+                f"unset ZOR_SCK_REGION for whole displays")
+    return None
+
+
 def checked_rect(x, y, w, h):
     """(x, y, w, h) checked: int32 corner, sizes from 1 to 2**32 - 1."""
     return (checked_int(x, *I32, "x"), checked_int(y, *I32, "y"),
@@ -67,6 +93,8 @@ def target(out, size=None):
     view = memoryview(out)
     if view.readonly or not view.c_contiguous:
         raise ValueError("the buffer must be writable and C-contiguous")
+    if size is not None and (isinstance(size, (str, bytes)) or len(size) != 2):
+        raise TypeError(f"size must be (width, height), not {size!r}")
     w, h = size if size is not None else (getattr(out, "width", 0), getattr(out, "height", 0))
     w, h = checked_int(w, 1, U32_MAX, "width"), checked_int(h, 1, U32_MAX, "height")
     if view.nbytes != w * h * 4:
@@ -110,23 +138,61 @@ class _Switch:
 _switch = _Switch()
 
 
+_open_lock = threading.Lock()
+_open = 0  # guarded by _open_lock: Screens made and not closed; the last to close stops the stream
+
+
+def stop():
+    """Stops the capture stream now, whichever Screen it serves; the next grab starts a new one."""
+    _lib.load().zor_sck_stop()
+
+
 class Screen:
     """Grabs rectangles of one display (0: the main one); usable from several threads.
-    As a context manager it stops the capture stream on exit."""
+    Closing the last open Screen of the process (also by leaving its `with` block) stops the stream."""
+
+    _opened = False  # counted in _open
 
     def __init__(self, display=0, timeout=5.0):
+        global _open
         self.display = checked_int(display, 0, U32_MAX, "display")
-        self.timeout = timeout  # seconds a grab waits for a starting stream's first frame
+        self.timeout = checked_seconds(timeout, "timeout")  # a grab's wait for a starting stream's frame
         self._last = (0, 0)  # (seq, timestamp in ms) of the last grab's frame
         self._lib = _lib.load()
         self._local = threading.local()  # each thread's result variables
+        if self.display != 0:
+            listed = [d.id for d in layout.displays(self.timeout)]
+            if self.display not in listed:
+                raise UnknownDisplay(f"no display {self.display}: the library lists "
+                                     f"{', '.join(map(str, listed)) or 'none'} (0 names the main one)")
         self._ensure()
+        with _open_lock:
+            _open += 1
+            self._opened = True
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        self.stop()
+        self.close()
+
+    def __del__(self):
+        self._release()
+
+    def _release(self):
+        """Stops counting this Screen as open; True when it was the last open one."""
+        global _open
+        with _open_lock:
+            if not self._opened:
+                return False
+            self._opened = False
+            _open -= 1
+            return _open == 0
+
+    def close(self):
+        """Closes this Screen; the stream stops when no other Screen of the process is open."""
+        if self._release():
+            self._lib.zor_sck_stop()
 
     @property
     def seq(self):
@@ -143,8 +209,9 @@ class Screen:
 
     def _ensure(self):
         """Keeps the stream on this display (stopping one that runs on another display)."""
+        _lib.used()
         if self._lib.zor_sck_ensure(self.display, 0) == ERROR:
-            raise CaptureUnavailable(_UNAVAILABLE)
+            raise CaptureUnavailable(_lib.unavailable(self._lib))
         _lib.worked()
 
     def _crop(self, address, x, y, w, h, timeout, fresh=0):
@@ -184,15 +251,27 @@ class Screen:
                     self._ensure()
                     refusals += 1
                 elif status == NOT_SERVABLE:
-                    raise NotServable(f"{w}x{h} at ({x}, {y}) is not servable from display "
-                                      f"{self.display}: outside its frame, or too large")
+                    raise NotServable(self._refusal(x, y, w, h))
                 elif status == ERROR:
-                    raise CaptureUnavailable(_UNAVAILABLE)
+                    raise CaptureUnavailable(_lib.unavailable(self._lib))
                 else:
                     raise ZorsckError(f"zor_sck_crop answered {status}")
         finally:
             if claimed:
                 _switch.release()
+
+    def _refusal(self, x, y, w, h):
+        """Why the library refused the rectangle, by the display's size as the library lists it."""
+        try:
+            shown = layout.display(self.display, timeout=1.0)
+        except ZorsckError:
+            shown = None
+        if shown is None:
+            return f"{w}x{h} at ({x}, {y}) is not servable from display {self.display}"
+        if x < 0 or y < 0 or x + w > shown.width or y + h > shown.height:
+            return (f"{w}x{h} at ({x}, {y}) reaches past display {self.display} "
+                    f"({shown.width}x{shown.height})")
+        return region_refusal(shown, w, h) or f"{w}x{h} at ({x}, {y}) is not servable from display {self.display}"
 
     def _await_newer(self, newest, wait):
         """Whether a frame after `newest` came within `wait` seconds (True: FRESH_WAIT)."""
@@ -208,6 +287,7 @@ class Screen:
         fresh=True waits up to two frame intervals (or `fresh` seconds) for a frame newer than
         the call, then takes the newest: the latest frame may predate a change just made."""
         x, y, w, h = checked_rect(x, y, w, h)
+        timeout, fresh = checked_seconds(timeout, "timeout", none=True), checked_fresh(fresh)
         if _np is not None:
             out = _np.empty((h, w, 4), _np.uint8)
             self._crop(out.__array_interface__["data"][0], x, y, w, h, timeout, fresh)
@@ -222,13 +302,21 @@ class Screen:
         `fresh` as for grab."""
         address, w, h, keep = target(out, size)
         x, y = checked_int(x, *I32, "x"), checked_int(y, *I32, "y")
+        timeout, fresh = checked_seconds(timeout, "timeout", none=True), checked_fresh(fresh)
         self._crop(address, x, y, w, h, timeout, fresh)
         del keep
         return out
 
     def grab_many(self, rects, timeout=None, attempts=8):
         """Arrays of several (x, y, w, h) rectangles, all cut from the very same frame."""
+        try:
+            rects = [tuple(r) for r in rects]
+        except TypeError:
+            raise TypeError("rects must be a list of (x, y, w, h) rectangles") from None
+        if any(len(r) != 4 for r in rects):
+            raise TypeError("each of rects must be (x, y, w, h)")
         rects = [checked_rect(*r) for r in rects]
+        timeout, attempts = checked_seconds(timeout, "timeout", none=True), checked_int(attempts, 1, 1000, "attempts")
         widened = False
         for _ in range(attempts):
             outs = [_np.empty((h, w, 4), _np.uint8) if _np is not None else Pixels.blank(w, h)
@@ -253,9 +341,9 @@ class Screen:
                     widened = True
                     break
                 if status == NOT_SERVABLE:
-                    raise NotServable(f"{w}x{h} at ({x}, {y}) lies outside frame {seq}")
+                    raise NotServable(self._refusal(x, y, w, h))
                 if status != OK:
-                    raise CaptureUnavailable(_UNAVAILABLE) if status == ERROR else \
+                    raise CaptureUnavailable(_lib.unavailable(self._lib)) if status == ERROR else \
                         ZorsckError(f"zor_sck_crop_seq answered {status}")
             else:
                 self._last = (seq, ts.value)
@@ -275,7 +363,5 @@ class Screen:
         return self._lib.zor_sck_seq() != self.seq
 
     def stop(self):
-        """Stops the capture stream now; the next grab starts a new one."""
+        """Stops the capture stream now, whatever other Screens are open; the next grab starts a new one."""
         self._lib.zor_sck_stop()
-
-    close = stop

@@ -9,7 +9,7 @@ import os
 import sys
 
 from .._version import version
-from ..cli import complain
+from ..cli import complain, negatives_joined
 from .base import MSS
 from .exception import ScreenShotError
 from .tools import to_png
@@ -72,7 +72,7 @@ def shots(sct, options, usage, writing):
 def main(argv=None):
     """Runs the command line `argv` (default sys.argv[1:]); returns the exit status."""
     p = parser()
-    options = p.parse_args(argv)
+    options = p.parse_args(negatives_joined(sys.argv[1:] if argv is None else argv, ("-c", "--coordinates")))
     try:
         options.output.format(mon=0, top=0, left=0, width=1, height=1, date=datetime.datetime.now())
     except (KeyError, IndexError, ValueError, AttributeError) as e:
@@ -86,7 +86,7 @@ def main(argv=None):
             for name in shots(sct, options, p.error, writing):
                 target.clear()
                 if not options.quiet:
-                    print(name, flush=True)
+                    print(os.path.realpath(name), flush=True)
     except ScreenShotError as e:
         complain(f"{PROG}: {e}")
         return 1

@@ -1,30 +1,23 @@
 """MSS: the python-mss interface over zorsck.
 
-The monitors are the displays of the X screen the library captures (RandR monitors, in
-root-window coordinates, the primary first), or the one display the library
-serves where no layout can be read (see zorsck.displays); monitors[0] is the
-whole X screen (its root window). A grab inside a monitor is one crop of that
-monitor's stream (the first listed that holds it); any other rectangle of the
-X screen is put together from each monitor it meets, with opaque black where
-no monitor lies (nothing is shown there); one that reaches past the X screen
-raises ScreenShotError. Under Wayland the places of the displays are unknown:
-monitors[0] is the main display (display 0) and monitors 1, 2, ... are the
-displays 1, 2, ... (the main one among them), set side by side from the left in
-that order, display 0 first, as a row of their own coordinates; a rectangle
-that no one monitor holds raises ScreenShotError. Grabs wait briefly for a
-frame newer than the call (`fresh`), as programs that draw and then grab expect.
-close() leaves the stream running: it stops by itself 5 s after the last grab,
-so code that opens a new MSS per shot does not restart it every time.
-`display=` names the X server at the first capture of the process only: the
-library keeps that server, and an MSS naming another one later raises
-ScreenShotError.
+The monitors are the displays the library lists (zorsck.displays), the main one first, at
+their places on the desktop; monitors[0] is the rectangle around all of them. Where the
+system gives no places (a Wayland portal may not), they are set side by side from the left
+in that order. A grab inside a monitor is one crop of that monitor's stream (the first
+listed that holds it); any other rectangle is put together from each monitor it meets, with
+opaque black where no monitor lies; one that reaches past monitors[0] raises
+ScreenShotError. Grabs wait briefly for a frame newer than the call (`fresh`), as programs
+that draw and then grab expect. close() leaves the stream running: it stops by itself 5 s
+after the last grab, so code that opens a new MSS per shot does not restart it every time.
+`display=` names the X server at the first capture of the process only: the library keeps
+that server, and an MSS naming another one later raises ScreenShotError.
 """
 import datetime
 import os
 
 from .. import layout
 from ..errors import ZorsckError
-from ..screen import Pixels, Screen
+from ..screen import Pixels, Screen, checked_int
 from .exception import ScreenShotError
 from .screenshot import ScreenShot
 from .tools import to_png
@@ -37,8 +30,10 @@ class MSS:
     fresh = True  # False: a grab may return the held frame, which can predate the call
 
     def __init__(self, *, compression_level=6, display=None, with_cursor=False, max_displays=32, **_):
-        self.compression_level = compression_level  # zlib level of saved PNGs
+        self.compression_level = checked_int(compression_level, 0, 9, "compression_level")  # of saved PNGs
         self.with_cursor = with_cursor  # accepted; the cursor is never drawn
+        if display is not None and not isinstance(display, (str, bytes)):
+            raise TypeError(f"display must be an X display name such as ':0', not {type(display).__name__}")
         if display:  # read by the library at its first call; it keeps that server
             name = display.decode() if isinstance(display, bytes) else display
             kept = layout.kept_x_server()
@@ -47,9 +42,7 @@ class MSS:
                                       f"this process captures: the library keeps the server of its first "
                                       f"capture for the life of the process", {"display": kept})
             os.environ["DISPLAY"] = name
-        self._root, self._layout = None, None  # the X screen and the displays behind `monitors`
-        self._main = None  # monitors[0] when it is not the whole screen: Wayland's main display
-        self._last = None  # the display id of the last grab (None: none since the listing)
+        self._layout = None  # the displays behind `monitors`, placed
         self._screens = {}  # display id -> Screen
 
     def __enter__(self):
@@ -59,56 +52,63 @@ class MSS:
         self.close()
 
     def close(self):
-        """Lets go of this object's screens (the stream's idle stop ends it)."""
+        """Lets go of this object's screens, leaving the stream to its idle stop."""
+        for screen in self._screens.values():
+            screen._release()
         self._screens.clear()
 
     def _screen(self, ident):
-        """The Screen of a display id, made on first use. Display 0 names whichever display
-        the stream shows: after a grab of another one, its stream is stopped first."""
+        """The Screen of a display id, made on first use."""
         if ident not in self._screens:
             self._screens[ident] = Screen(ident)
-        if self._main and ident == 0 and self._last not in (None, 0):
-            self._screens[ident].stop()
-        self._last = ident
         return self._screens[ident]
 
     def _displays(self):
-        """The displays of the monitors list; ScreenShotError when there are none."""
+        """The displays of the monitors list, each placed; ScreenShotError when there are none."""
         if self._layout is None:
             try:
-                root, found = layout.desktop()
+                found = layout.displays()
             except ZorsckError as e:
                 raise ScreenShotError(f"cannot list the monitors: {e}", {"error": e}) from e
-            if any(d.x is None for d in found):  # Wayland: a row of the displays, main first
+            if any(d.x is None for d in found):  # places unknown: a row of them, the main one first
                 found = [d._replace(x=sum(e.width for e in found[:i]), y=0) for i, d in enumerate(found)]
-                self._main = found[0]
-                root = root._replace(width=sum(d.width for d in found), height=max(d.height for d in found))
-            self._root, self._layout = root, [d for d in found if root and d.screen == root.screen]
+            self._layout = found
         if not self._layout:
             raise ScreenShotError("no monitor found")
         return self._layout
 
+    def _bounds(self):
+        """(left, top, right, bottom) around every monitor."""
+        displays = self._displays()
+        return (min(d.x for d in displays), min(d.y for d in displays),
+                max(d.x + d.width for d in displays), max(d.y + d.height for d in displays))
+
     @property
     def monitors(self):
-        """[the whole X screen (Wayland: the main display), monitor 1, monitor 2, ...] as dicts of
-        left, top, width, height."""
-        displays = self._displays()
-        shown = [self._main or self._root] + displays[1 if self._main else 0:]
-        return [{"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in shown]
+        """[all monitors together, monitor 1, monitor 2, ...] as dicts of left, top, width, height."""
+        left, top, right, bottom = self._bounds()
+        return [{"left": left, "top": top, "width": right - left, "height": bottom - top}] + [
+            {"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in self._displays()]
 
     def grab(self, monitor):
         """A cls_image of a dict (left, top, width, height) or a (left, top, right, bottom) tuple."""
-        if isinstance(monitor, tuple):
+        if isinstance(monitor, tuple) and len(monitor) == 4:
             left, top, right, bottom = monitor
             monitor = {"left": left, "top": top, "width": right - left, "height": bottom - top}
-        left, top, width, height = (monitor[k] for k in ("left", "top", "width", "height"))
+        if not isinstance(monitor, dict):
+            raise TypeError(f"monitor must be a dict of left, top, width, height or a (left, top, right, "
+                            f"bottom) tuple, not {monitor!r}")
+        try:
+            left, top, width, height = (checked_int(monitor[k], -(1 << 31), (1 << 31) - 1, k)
+                                        for k in ("left", "top", "width", "height"))
+        except KeyError as e:
+            raise TypeError(f"monitor lacks {e}") from None
         if width <= 0 or height <= 0:
             raise ScreenShotError(f"empty region {width}x{height}")
-        displays, root = self._displays(), self._root
-        if left < root.x or top < root.y or left + width > root.x + root.width \
-                or top + height > root.y + root.height:
+        displays, bounds = self._displays(), self._bounds()
+        if left < bounds[0] or top < bounds[1] or left + width > bounds[2] or top + height > bounds[3]:
             raise ScreenShotError(f"{width}x{height} at ({left}, {top}) reaches past the "
-                                  f"{root.width}x{root.height} screen")
+                                  f"{bounds[2] - bounds[0]}x{bounds[3] - bounds[1]} screen")
         parts = []
         for d in displays:
             x0, y0 = max(left, d.x), max(top, d.y)
@@ -121,9 +121,6 @@ class MSS:
                 d = whole[0][0]
                 data = Pixels.blank(width, height)
                 self._screen(d.id).grab_into(data, left - d.x, top - d.y, fresh=self.fresh)
-            elif self._main:
-                raise ScreenShotError(f"{width}x{height} at ({left}, {top}) is not on one monitor: "
-                                      f"under Wayland their places are unknown")
             else:
                 data = self._compose(parts, left, top, width, height)
         except ZorsckError as e:
@@ -145,6 +142,9 @@ class MSS:
         """Grabs and writes PNGs, yielding their names: mon=0 one file per monitor,
         -1 one of all monitors together, N monitor N. `output` may use {mon}, {top},
         {left}, {width}, {height} and {date}; callback(name) runs before each write."""
+        mon = checked_int(mon, -(1 << 31), (1 << 31) - 1, "mon")
+        if not isinstance(output, str) or (callback is not None and not callable(callback)):
+            raise TypeError("output must be a str, and callback None or callable")
         monitors = self.monitors
         if mon == 0:
             chosen = list(enumerate(monitors[1:], 1))
@@ -155,7 +155,7 @@ class MSS:
             chosen = [(index, monitors[index])]
         for index, monitor in chosen:
             name = output.format(mon=index, date=datetime.datetime.now(), **monitor)
-            if callable(callback):
+            if callback is not None:
                 callback(name)
             shot = self.grab(monitor)
             to_png(shot.rgb, shot.size, level=self.compression_level, output=name)
