@@ -1,4 +1,5 @@
 import concurrent.futures
+import contextlib
 import ctypes
 import datetime
 import os
@@ -11,12 +12,10 @@ import numpy as np
 import pytest
 
 import zorsck
-from zorsck import _lib, layout, mss, screen as screen_module
+from zorsck import _lib, cli, layout, mss, screen as screen_module
 from zorsck.layout import Display
 
 W, H = 1920, 1080  # the simulated library's default display
-BUILD = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "build", "default")
-X11_LIBRARY, XVFB = os.path.join(BUILD, "src", "libzorsck.so"), os.path.join(BUILD, "tools", "xvfb", "zorsck-xvfb")
 
 
 def expected(x, y, w, h, seq):
@@ -79,14 +78,10 @@ def test_grab_into_allocates_nothing(screen):
 
 
 class Listing:
-    """The extensions of a stand-in library: the displays it lists as (id, x, y, w, h, flags), after
-    `busy` answers of "listing, call again"; its backend; its latest line."""
-    listing, busy, backend, message = [(1, 0, 0, W, H, 3)], 0, b"sim", ""
+    """A stand-in library's extensions: its displays as (id, x, y, w, h, flags), backend, latest line."""
+    listing, backend, message = [(1, 0, 0, W, H, 3)], b"sim", ""
 
     def zorsck_displays(self, out, capacity, count):
-        if self.busy:
-            self.busy -= 1
-            return 1
         count.contents.value = len(self.listing)
         for i, (ident, x, y, w, h, flags) in enumerate(self.listing[:capacity]):
             out[i] = _lib.CDisplay(ident, flags, x, y, w, h, 1.0)
@@ -123,19 +118,12 @@ class Stub(Listing):
 
 @pytest.fixture
 def stub():
-    made = []
-
-    def use(**answers):
-        made.append(Stub(**answers))
-        _lib.use(made[-1])
-        return made[-1]
     previous = _lib.use(None)
-    yield use
+    yield lambda **answers: _lib.use(Stub(**answers)) or _lib.load()
     _lib.use(previous)
 
 
 @pytest.mark.parametrize("answers, call, error", [
-    (dict(ensure=-1), lambda s: None, zorsck.CaptureUnavailable),
     (dict(crop=(-1,)), lambda s: s.grab(0, 0, 1, 1), zorsck.CaptureUnavailable),
     (dict(crop=(2,)), lambda s: s.grab(0, 0, 1, 1), ValueError),
     (dict(crop=(1,)), lambda s: s.grab(0, 0, 1, 1, timeout=0), TimeoutError),
@@ -149,31 +137,24 @@ def test_each_refusal_raises_its_error(stub, answers, call, error):
     assert isinstance(raised.value, zorsck.ZorsckError)
 
 
-def test_grab_many_starts_over_when_the_frame_is_replaced_and_changed_compares_seq(stub):
+def test_grab_many_starts_over_when_the_frame_is_replaced(stub):
     lib = stub(crop_seq=(0, 3, 0), seq=5)
     s = zorsck.Screen()
     assert len(s.grab_many([(0, 0, 1, 1)] * 3)) == 3 and s.seq == 5
     assert lib.calls == ["ensure", "crop", "crop_seq", "crop_seq", "crop", "crop_seq", "crop_seq"]
-    assert not s.changed()
-    lib.seq = 6
-    assert s.changed()
 
 
 def test_the_stream_stops_when_the_last_open_screen_closes(stub, monkeypatch):
     monkeypatch.setattr(screen_module, "_open", 0)
-    lib = stub()
-    kept = zorsck.Screen()
+    lib, kept = stub(), zorsck.Screen()
     for _ in range(3):
         with zorsck.Screen() as s:
             s.grab(0, 0, 1, 1)
-    assert "stop" not in lib.calls
     kept.close()
     kept.close()
-    assert lib.calls.count("stop") == 1
     with zorsck.Screen():
         zorsck.stop()  # at once, whatever is open
-        assert lib.calls.count("stop") == 2
-    assert lib.calls.count("stop") == 3
+    assert [c for c in lib.calls if c != "crop"] == ["ensure"] * 4 + ["stop", "ensure", "stop", "stop"]
 
 
 @pytest.mark.parametrize("used_by, env, said, platform, cause", [
@@ -182,7 +163,6 @@ def test_the_stream_stops_when_the_last_open_screen_closes(stub, monkeypatch):
     (None, {}, "", "linux", r"neither DISPLAY nor WAYLAND_DISPLAY is set"),
     (None, {"DISPLAY": ":0"}, "X11 capture is unavailable: libxcb-shm.so.0 cannot be loaded (not found)", "linux",
      r"libxcb-shm.so.0 is missing: install libxcb-shm0 \(Debian, Ubuntu\) or libxcb \(Fedora\) \(the library says: X11"),
-    (None, {"WAYLAND_DISPLAY": "w"}, "libpipewire-0.3.so.0 cannot be loaded", "linux", r"libpipewire-0.3-0 .* pipewire-libs"),
     (None, {"DISPLAY": ":0"}, "no usable X display at DISPLAY=:0", "linux", r"MIT-SHM.*says: no usable X display"),
     (None, {}, "", "darwin", r"Screen Recording\), or macOS is older than 12.3$"),
 ])
@@ -196,25 +176,8 @@ def test_unavailable_capture_names_the_cause_on_this_platform(stub, monkeypatch,
     assert ("DISPLAY" if platform == "darwin" else "macOS") not in str(raised.value)
 
 
-def test_a_forked_child_is_told_to_spawn():
-    script = """if True:
-        import multiprocessing, zorsck
-        def grab(_):
-            try:
-                zorsck.Screen().grab(0, 0, 1, 1)
-            except zorsck.CaptureUnavailable as e:
-                return str(e)
-        zorsck.Screen().grab(0, 0, 1, 1)
-        print(multiprocessing.get_context("fork").Pool(1).map(grab, [0])[0])
-    """
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
-    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
-    assert "was forked from process" in done.stdout and "'spawn'" in done.stdout, done.stdout + done.stderr
-
-
-def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub):
+def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub, capsys):
     lib = stub(listing=[(7, -1920, 0, 1920, 1200, 2)] + [(10 + i, 0, 0, 640, 480, i == 0) for i in range(8)])
-    lib.busy = 2  # listing in the background: asked again
     found = zorsck.displays()
     assert [(d.id, d.x, d.y, d.width, d.primary) for d in found[:2]] == [(7, -1920, 0, 1920, False),
                                                                           (10, None, None, 640, True)]
@@ -222,6 +185,8 @@ def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub):
     with pytest.raises(zorsck.UnknownDisplay, match=r"no display 5: the library lists 7, 10, 11"):
         zorsck.Screen(5)
     assert lib.calls == [] and zorsck.Screen(17).display == 17
+    assert [m["left"] for m in mss.mss().monitors[:4]] == [0, 0, 1920, 2560]  # no places known: a row
+    assert cli.main(["displays"]) == 0 and "10  640x480    ?        1      yes: display 0\n" in capsys.readouterr().out
 
 
 read_only = np.zeros((2, 2, 4), np.uint8)
@@ -230,32 +195,23 @@ read_only.flags.writeable = False
 
 @pytest.mark.parametrize("call, error, named", [
     (lambda s: s.grab(0, 0, 0, 1), ValueError, "width"),
-    (lambda s: s.grab(0, 0, 1, -1), ValueError, "height"),
     (lambda s: s.grab(2**31, 0, 1, 1), ValueError, "x"),
-    (lambda s: s.grab(0, -2**31 - 1, 1, 1), ValueError, "y"),
     (lambda s: s.grab(0.5, 0, 1, 1), TypeError, "x"),
     (lambda s: s.grab(0, 0, 1, 1, timeout="1"), TypeError, "timeout"),
     (lambda s: s.grab(0, 0, 1, 1, fresh="x"), TypeError, "fresh"),
-    (lambda s: s.grab(0, 0, 1, 1, fresh=float("nan")), ValueError, "fresh"),
     (lambda s: zorsck.Screen(0, timeout=None), TypeError, "timeout"),
-    (lambda s: zorsck.Screen(-1), ValueError, "display"),
     (lambda s: zorsck.displays(timeout=-1), ValueError, "timeout"),
     (lambda s: s.grab_into(np.zeros((2, 2, 4), np.float32), 0, 0), TypeError, "uint8"),
-    (lambda s: s.grab_into(np.zeros((2, 2, 3), np.uint8), 0, 0), TypeError, "uint8"),
     (lambda s: s.grab_into(np.zeros((2, 4, 4), np.uint8)[:, ::2], 0, 0), ValueError, "contiguous"),
     (lambda s: s.grab_into(np.zeros((0, 2, 4), np.uint8), 0, 0), ValueError, "empty"),
     (lambda s: s.grab_into(read_only, 0, 0), ValueError, "writable"),
-    (lambda s: s.grab_into(np.zeros((2, 2, 4), np.uint8), 0, 2**31), ValueError, "y"),
     (lambda s: s.grab_into(bytes(16), 0, 0, size=(2, 2)), ValueError, "writable"),
     (lambda s: s.grab_into(bytearray(15), 0, 0, size=(2, 2)), ValueError, "bytes"),
     (lambda s: s.grab_into(bytearray(16), 0, 0, size=(2, 2, 1)), TypeError, "size"),
-    (lambda s: s.grab_into(bytearray(16), 0, 0, size=(2, 2), timeout=-1), ValueError, "timeout"),
-    (lambda s: s.grab_many([(0, 0, 1, 1), (0, 0, 0, 1)]), ValueError, "width"),
     (lambda s: s.grab_many([(0, 0, 1)]), TypeError, "rects"),
     (lambda s: s.grab_many([(0, 0, 1, 1)], attempts=0), ValueError, "attempts"),
     (lambda s: mss.mss(compression_level=10), ValueError, "compression_level"),
     (lambda s: mss.mss().grab({"left": 0, "top": 0, "width": 1.5, "height": 1}), TypeError, "width"),
-    (lambda s: mss.mss().grab([0, 0, 1, 1]), TypeError, "monitor"),
     (lambda s: next(mss.mss().save(mon="1")), TypeError, "mon"),
 ])
 def test_bad_input_raises_before_any_call(stub, call, error, named):
@@ -276,9 +232,6 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
     monkeypatch.delenv("ZORSCK_LIBRARY")
     assert _lib.candidates()[:3] == [str(tmp_path / p) for p in
                                      ("own/libzorsck.so.0", "lib/libzorsck.so.0", "lib/libzorsck.so")]
-    monkeypatch.setenv("ZORSCK_LIBRARY", "sim")
-    assert _lib.candidates()[:2] == [str(tmp_path / p)
-                                     for p in ("own/libzorsck-sim.so.0", "lib/libzorsck-sim.so.0")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
 
@@ -288,10 +241,9 @@ def test_mss_drop_in_shape(tmp_path):
     with mss.mss() as sct:
         assert sct.monitors == [{"left": 0, "top": 0, "width": W, "height": H}] * 2
         by_dict = sct.grab({"left": 250, "top": 500, "width": 20, "height": 10})
-        by_tuple = sct.grab((250, 500, 270, 510))
         names = list(sct.save(mon=-1, output=str(tmp_path / "all-{mon}-{width}.png")))
     assert names == [str(tmp_path / f"all-0-{W}.png")]
-    assert by_tuple.bgra[:3] == by_dict.bgra[:3] and (by_dict.size, by_dict.pos) == ((20, 10), (250, 500))
+    assert (by_dict.size, by_dict.pos) == ((20, 10), (250, 500))
     array = np.array(by_dict)
     want = expected(250, 500, 20, 10, array[0, 0, 3])
     np.testing.assert_array_equal(array, want)
@@ -321,41 +273,14 @@ def test_mss_composes_the_screen_from_its_monitors():
             sct.grab(bad)
 
 
-@pytest.mark.skipif(not (os.path.exists(XVFB) and os.path.exists(X11_LIBRARY)),
-                    reason="needs build/default's libzorsck.so and zorsck-xvfb")
-def test_mss_keeps_the_x_server_of_the_first_capture_and_refuses_another():
-    script = """if True:
-        import os
-        from zorsck import mss
-        first, other = os.environ["FIRST"], os.environ["DISPLAY"]
-        with mss.mss(display=first) as sct:
-            assert sct.grab(sct.monitors[1]).size == (640, 480)
-        os.environ["DISPLAY"] = other  # changed by the program: the monitors stay the first server's
-        assert mss.mss().monitors[0]["width"] == 640
-        try:
-            mss.mss(display=other)
-            raise SystemExit("display= naming another server was taken")
-        except mss.ScreenShotError as e:
-            print(e)
-        with mss.mss(display=first) as sct:
-            assert sct.grab(sct.monitors[1]).size == (640, 480)
-    """
-    env = {k: v for k, v in os.environ.items() if k != "WAYLAND_DISPLAY"}
-    env.update(ZORSCK_LIBRARY=X11_LIBRARY, ZOR_SCK_BACKEND="x11", PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
-    done = subprocess.run([XVFB, "--screen", "640x480", "--", "sh", "-c", 'FIRST=$DISPLAY exec "$0" "$@"',
-                           XVFB, "--screen", "320x240", "--", sys.executable, "-c", script],
-                          env=env, capture_output=True, text=True, timeout=60)
-    if done.returncode == 125 and os.environ.get("ZORSCK_REQUIRE_XVFB") != "1":
-        pytest.skip(f"no Xvfb: {done.stderr}")
-    assert done.returncode == 0, done.stdout + done.stderr
-    assert "names another X server than" in done.stdout
-    assert done.stderr.count("[zorsck] stream started") == 1, done.stderr
-
-
 @pytest.mark.parametrize("name, same", [(":91", True), (":91.0", True), ("unix:91", True), (":091", True),
                                         (":92", False), (":91.1", False), ("elsewhere:91", False)])
-def test_the_kept_x_server_is_known_however_its_name_is_spelled(name, same):
-    assert layout.same_x_server(name, ":91") is same
+def test_mss_keeps_the_x_server_of_the_first_capture_however_spelled(stub, monkeypatch, name, same):
+    monkeypatch.setenv("DISPLAY", ":91")
+    stub().backend = b"x11"
+    zorsck.Screen()  # works: the library keeps :91
+    with pytest.raises(mss.ScreenShotError, match="names another X server") if not same else contextlib.nullcontext():
+        mss.mss(display=name)
 
 
 class OneStream(Listing):
@@ -459,6 +384,7 @@ def test_region_mode_serves_rectangles_across_the_display():
         assert len({int(a[0, 0, 3]) for a in arrays}) == 1
         try:
             s.grab(0, 0, 1920, 1000)
+            raise SystemExit("a rectangle over 0.6 of the display was served")
         except zorsck.NotServable as e:
             assert "1920x1000 is larger than 0.6 of the display in region mode" in str(e), e
     """
