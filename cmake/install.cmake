@@ -1,4 +1,4 @@
-# Library versions and what `cmake --install` puts into a prefix: the header,
+# Library versions and what `cmake --install` puts into a prefix: the headers,
 # the shared libraries, a CMake package (zorsck::zorsck, and zorsck::sim where
 # the simulated library is built) and pkg-config files. `cpack -G DEB` in the
 # build directory turns the same files into Debian packages.
@@ -34,11 +34,11 @@ set(ZORSCK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zorsck)
 set(ZORSCK_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The runtime component holds the versioned library files; dev holds the
-# unversioned link names, the header and the package files for builds.
+# unversioned link names, the headers and the package files for builds.
 install(TARGETS ${zorsck_installed_libraries} EXPORT zorsck-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/zorsck.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/zorsck.h ${PROJECT_SOURCE_DIR}/include/zorsck_ext.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT zorsck-targets NAMESPACE zorsck:: FILE zorsck-targets.cmake
   DESTINATION ${ZORSCK_CMAKE_DIR} COMPONENT dev)

@@ -37,9 +37,12 @@ typedef struct zorsck_display {
  * listing starts in the background and the call answers ZOR_SCK_NO_FRAME_YET
  * (call again). On Wayland the first listing may open the desktop portal's
  * screen-cast session, as a first crop does.
- * Returns ZOR_SCK_OK, ZOR_SCK_NO_FRAME_YET, or ZOR_SCK_ERROR when capture is
- * unavailable or refused here or `count` is null (nothing is written then).
- * Does not count as use for the idle stop.
+ * Returns ZOR_SCK_OK, ZOR_SCK_NO_FRAME_YET (nothing is written), or
+ * ZOR_SCK_ERROR (nothing is written) when `count` is null, `out` is null with
+ * `capacity` > 0, capture is unavailable or refused here (as for
+ * zor_sck_ensure, a forked child included), or a listing failed within the
+ * last second (a line on standard error says why; the next call after that
+ * second lists again). Does not count as use for the idle stop.
  */
 ZORSCK_API int32_t zorsck_displays(zorsck_display* out, uint32_t capacity, uint32_t* count);
 
@@ -53,8 +56,10 @@ ZORSCK_API const char* zorsck_backend(void);
 /*
  * Copies the library's latest diagnostic line (the text it last wrote to
  * standard error, without the "[zorsck] " tag) into `out`, cut to fit and
- * always NUL-terminated when `capacity` > 0. Returns the line's full length in
- * bytes, 0 when the library has written none.
+ * always NUL-terminated when `capacity` > 0, never in the middle of a UTF-8
+ * character. Returns the line's full length in bytes (lines are kept up to
+ * 1023 bytes), 0 when the library has written none. Answers in a forked
+ * child too.
  */
 ZORSCK_API uint32_t zorsck_last_message(char* out, uint32_t capacity);
 

@@ -1,12 +1,13 @@
-# Fails unless LIB defines exactly the five public functions as dynamic
-# symbols, and needs nothing but the C and C++ runtimes to load (its NEEDED
+# Fails unless LIB defines exactly the five public functions and the
+# library's zorsck_ extensions as dynamic symbols, and needs nothing but the C and C++ runtimes to load (its NEEDED
 # entries): the desktop's libraries are loaded when a backend first needs them.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND readelf -d ${LIB} OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "[^\n]+" names "${out}")
 list(TRANSFORM names REPLACE "^.* " "")
 list(SORT names)
-set(expected zor_sck_crop zor_sck_crop_seq zor_sck_ensure zor_sck_seq zor_sck_stop)
+set(expected zor_sck_crop zor_sck_crop_seq zor_sck_ensure zor_sck_seq zor_sck_stop
+  zorsck_backend zorsck_displays zorsck_last_message)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
 endif()

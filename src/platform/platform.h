@@ -174,6 +174,16 @@ DisplayId mainDisplayId();
 bool copyDisplayMode(DisplayId display, DisplayModeInfo* info);
 std::size_t displayPixelsWide(DisplayId display);
 std::size_t displayPixelsHigh(DisplayId display);
+// The display's top-left corner on the desktop (points on Apple, pixels
+// elsewhere) into *x, *y; false when the platform does not know its place
+// (nothing is written then). Any thread, never waits.
+bool displayPlace(DisplayId display, std::int32_t* x, std::int32_t* y);
+
+// ---- the backend ------------------------------------------------------------------
+
+// The backend's name: "macos", "x11", "wayland", "windows" or "sim"; "" while
+// the Linux library has not chosen one. A static string; any thread, never waits.
+const char* backendName();
 
 // ---- queues, timers and tasks (Dispatch) ------------------------------------------
 

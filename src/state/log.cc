@@ -3,15 +3,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <string>
 
+#include "base/last_line.h"
 #include "base/mutex.h"
 
 namespace zorsck {
@@ -123,11 +126,86 @@ Written writeLine(const char* data, std::size_t size) {
 }
 #endif
 
+// A spin flag for the latest line: a forked child clears it at the fork
+// (resetInChild), so a parent's thread caught holding it never leaves the
+// child waiting; a torn line is the worst there. What it guards only copies bytes.
+class CAPABILITY("mutex") ForkSafeFlag {
+ public:
+  // Spins until the calling thread holds the flag; any thread.
+  void lock() ACQUIRE() {
+    while (held_.exchange(true, std::memory_order_acquire)) sched_yield();
+  }
+  // Gives the flag up; the thread that holds it.
+  void unlock() RELEASE() { held_.store(false, std::memory_order_release); }
+  // Clears the flag whoever held it; the only thread of a child, at the fork.
+  void resetInChild() { held_.store(false, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<bool> held_{false};
+};
+
+// Holds a ForkSafeFlag for the scope.
+class SCOPED_CAPABILITY FlagHold {
+ public:
+  explicit FlagHold(ForkSafeFlag* flag) ACQUIRE(flag) : flag_(flag) { flag_->lock(); }
+  ~FlagHold() RELEASE() { flag_->unlock(); }
+  FlagHold(const FlagHold&) = delete;
+  FlagHold& operator=(const FlagHold&) = delete;
+
+ private:
+  ForkSafeFlag* flag_;
+};
+
+// The latest line, for zorsck_last_message. Never destroyed.
+struct LastLine {
+  ForkSafeFlag flag;
+  std::uint32_t size GUARDED_BY(flag) = 0;  // <= kLastLineKept
+  char text[kLastLineKept] GUARDED_BY(flag);
+};
+LastLine& lastLine = *new LastLine;
+
+[[maybe_unused]] const bool gLastLineForkSafe = [] {
+  return pthread_atfork(nullptr, nullptr, [] { lastLine.flag.resetInChild(); }) == 0;
+}();
+
+// How many of `text`'s `size` bytes fit in `limit` without cutting a UTF-8
+// character in two. Any thread.
+std::size_t fitted(const char* text, std::size_t size, std::size_t limit) {
+  if (size <= limit) return size;
+  std::size_t n = limit;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
 }  // namespace
+
+void keepLastLine(std::string_view line) {
+  const std::size_t n = fitted(line.data(), line.size(), kLastLineKept);
+  FlagHold hold(&lastLine.flag);
+  std::memcpy(lastLine.text, line.data(), n);
+  lastLine.size = static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t copyLastLine(char* out, std::uint32_t capacity) {
+  char text[kLastLineKept];
+  std::uint32_t size = 0;
+  {
+    FlagHold hold(&lastLine.flag);
+    size = std::min<std::uint32_t>(lastLine.size, kLastLineKept);
+    std::memcpy(text, lastLine.text, size);
+  }
+  if (out != nullptr && capacity > 0) {
+    const std::size_t n = fitted(text, size, capacity - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+  }
+  return size;
+}
 
 void log(std::string_view message) {
   const int savedErrno = errno;
   MutexLock hold(&writeLock);
+  keepLastLine(message);
   const std::size_t lead = lineCut ? 1 : 0;
   const std::size_t size = lead + kTag.size() + message.size() + 1;
   char small[512];
@@ -148,6 +226,7 @@ void log(std::string_view message) {
 
 void logUnordered(std::string_view message) {
   const int savedErrno = errno;
+  keepLastLine(message);
   std::string line;
   line.reserve(kTag.size() + message.size() + 1);
   line.append(kTag).append(message).push_back('\n');

@@ -3,9 +3,12 @@
 
 #include <string_view>
 
+#include "base/last_line.h"
+
 namespace zorsck {
 
-// Writes one tagged line to standard error. A closed or broken standard error
+// Writes one tagged line to standard error, and keeps `message` as the
+// latest line (base/last_line.h) even when standard error does not take it. A closed or broken standard error
 // never raises SIGPIPE and is never reported; what a full standard error does
 // not take within 20 ms is dropped, and when that cut a line short the next
 // line starts on a line of its own. Lines from several threads go out one at a

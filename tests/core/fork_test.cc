@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 
 #include "support/test_support.h"
-#include "zorsck.h"
+#include "base/last_line.h"
+#include "zorsck_ext.h"
 
 namespace zorsck::test {
 namespace {
@@ -57,6 +59,11 @@ TEST_F(Fork, AChildOfAProcessThatUsedTheLibraryRefusesEveryCallButSeq) {
     if (cropSeqAt(0, seq, 0, 0, 4, 4).code != ZOR_SCK_ERROR) failed |= 4;
     zor_sck_stop();
     if (zor_sck_seq() != seq) failed |= 8;
+    std::uint32_t count = 0;
+    if (zorsck_displays(nullptr, 0, &count) != ZOR_SCK_ERROR) failed |= 16;
+    char line[64];
+    zorsck_last_message(line, sizeof line);
+    if (std::string(line).rfind("this process is a fork", 0) != 0) failed |= 32;
     return failed;
   });
   EXPECT_EQ(child.status, 0);
@@ -121,6 +128,31 @@ TEST(ForkDuringAFirstCall, TheChildNeverHangs) {
     if (parent.status != 0) ++hung;
   }
   EXPECT_EQ(hung, 0) << "of " << kRounds << " children";
+}
+
+// A thread of the parent keeps lines coming while it forks: the child's
+// zorsck_last_message never waits for what that thread held at the fork.
+TEST(ForkWhileLogging, TheChildsLatestLineNeverHangs) {
+#ifdef ZORSCK_UNDER_TSAN
+  GTEST_SKIP() << "ThreadSanitizer's runtime is not fork-safe while other threads run";
+#endif
+  keepLastLine("a line of the parent");
+  std::atomic<bool> done{false};
+  std::thread writer([&done] {
+    while (!done.load()) keepLastLine("a line of the parent");
+  });
+  int hung = 0;
+  for (int round = 0; round < 100; ++round) {
+    const ChildRun child = inChild([] {
+      ::alarm(5);  // a hang ends the child by its signal, not the test
+      char line[64];
+      return zorsck_last_message(line, sizeof line) == 20 ? 0 : 1;
+    });
+    hung += child.status != 0;
+  }
+  done.store(true);
+  writer.join();
+  EXPECT_EQ(hung, 0);
 }
 
 }  // namespace

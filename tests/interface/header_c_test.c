@@ -1,6 +1,7 @@
-/* The public header compiles as C99 and declares the functions with these types
+/* The public headers compile as C99 and declare the functions with these types
    (a pointer of another type does not compile with warnings as errors). */
 #include "zorsck.h"
+#include "zorsck_ext.h"
 
 int zorsck_header_c_check(void);
 
@@ -14,7 +15,12 @@ int zorsck_header_c_check(void) {
                      uint64_t*, uint64_t*) = zor_sck_crop_seq;
   uint64_t (*seq)(void) = zor_sck_seq;
   void (*stop)(void) = zor_sck_stop;
+  int32_t (*displays)(zorsck_display*, uint32_t, uint32_t*) = zorsck_displays;
+  const char* (*backend)(void) = zorsck_backend;
+  uint32_t (*lastMessage)(char*, uint32_t) = zorsck_last_message;
+  zorsck_display d = {0, ZORSCK_DISPLAY_MAIN | ZORSCK_DISPLAY_PLACED, -1, -1, 1, 1, 1.0};
   if (!ensure || !crop || !cropSeq || !seq || !stop) return -100;
+  if (!displays || !backend || !lastMessage || d.flags != 3u) return -200;
   return ZOR_SCK_OK + ZOR_SCK_NO_FRAME_YET + ZOR_SCK_NOT_SERVABLE + ZOR_SCK_FRAME_GONE +
          ZOR_SCK_ERROR;
 }

@@ -1,7 +1,8 @@
-// The public header compiles as C++ too; the C side checks the functions' types.
+// The public headers compile as C++ too; the C side checks the functions' types.
 #include <gtest/gtest.h>
 
 #include "zorsck.h"
+#include "zorsck_ext.h"
 
 extern "C" int zorsck_header_c_check(void);
 

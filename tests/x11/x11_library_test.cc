@@ -4,7 +4,8 @@
 // sequenced crops while the screen changes, frames that follow drawing, a
 // server without shared memory, one without DAMAGE and one that dies under a
 // stream, RandR changes under a stream and between streams, one of XCB's
-// libraries missing, and $DISPLAY changed after the first capture.
+// libraries missing, $DISPLAY changed after the first capture, and the
+// displays zorsck_displays lists.
 // X11Library and X11Monitors run with region mode off and on.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "first_calls.h"
@@ -24,6 +26,7 @@
 #include "support/stderr_capture.h"
 #include "xvfb_suite.h"
 #include "zorsck.h"
+#include "zorsck_ext.h"
 
 namespace zorsck::test {
 namespace {
@@ -306,6 +309,49 @@ TEST_F(X11Monitors, TheServerFirstCapturedIsKeptWhenDisplayNamesAnother) {
   EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started"), 2);
   EXPECT_EQ(countLines(err.lines(), "[zorsck] stream stopped: "), 0);
   EXPECT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-FIRST", 0, 0, 0, 0, &why), atom) << why;
+}
+
+// Monitors set as `xrandr --setmonitor` sets them are listed with their ids,
+// places and sizes, the main one first, without a stream; each listed
+// display's corner pixel is the screen's at its place.
+TEST_F(X11Monitors, ListsTheMonitorsAtTheirPlacesAsCropsServeThem) {
+  const xvfb::Connection conn(server_->display());
+  std::string why;
+  const Rect placed[] = {{0, 0, 500, 400}, {500, 100, 300, 200}};
+  std::uint32_t atoms[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    atoms[i] = xvfb::setMonitor(conn, 0, "ZORSCK-LIST" + std::to_string(i), placed[i].x, placed[i].y,
+                                static_cast<int>(placed[i].w), static_cast<int>(placed[i].h), &why);
+    ASSERT_NE(atoms[i], 0u) << why;
+  }
+  StderrCapture err;
+  zorsck_display rows[8];
+  std::uint32_t count = 0;
+  std::set<std::uint32_t> found;
+  ASSERT_TRUE(waitUntil([&] {
+    if (zorsck_displays(rows, 8, &count) != 0 || count > 8) return false;
+    found.clear();
+    for (std::uint32_t i = 0; i < count; ++i) found.insert(rows[i].id);
+    return found.count(atoms[0]) + found.count(atoms[1]) == 2;  // a listing older than the monitors may answer first
+  }));
+  EXPECT_STREQ(zorsck_backend(), "x11");
+  EXPECT_EQ(countLines(err.lines(), "[zorsck] stream started"), 0) << err.text();
+  EXPECT_EQ(rows[0].flags & ZORSCK_DISPLAY_MAIN, ZORSCK_DISPLAY_MAIN);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const zorsck_display& d = rows[i];
+    EXPECT_EQ(d.flags & ZORSCK_DISPLAY_PLACED, ZORSCK_DISPLAY_PLACED) << d.id;
+    EXPECT_EQ(d.flags & ZORSCK_DISPLAY_MAIN, i == 0 ? ZORSCK_DISPLAY_MAIN : 0u) << d.id;
+    EXPECT_EQ(d.scale, 1.0);
+    for (int k = 0; k < 2; ++k) {
+      if (d.id != atoms[k]) continue;
+      EXPECT_EQ(std::make_tuple(d.x, d.y, d.width, d.height),
+                std::make_tuple(placed[k].x, placed[k].y, placed[k].w, placed[k].h));
+    }
+    const Rect corner{static_cast<std::int32_t>(d.width) - 1, static_cast<std::int32_t>(d.height) - 1, 1, 1};
+    EXPECT_TRUE(shows(cropWhenReady(d.id, corner), Rect{d.x + corner.x, d.y + corner.y, 1, 1}, 1)) << d.id;
+    zor_sck_stop();
+  }
+  for (int i = 0; i < 2; ++i) xvfb::setMonitor(conn, 0, "ZORSCK-LIST" + std::to_string(i), 0, 0, 0, 0, &why);
 }
 
 }  // namespace

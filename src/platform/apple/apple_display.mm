@@ -70,6 +70,20 @@ bool copyDisplayMode(DisplayId display, DisplayModeInfo* info) {
   return true;
 }
 
+// CGDisplayBounds' origin, in points of the global display space (the main
+// display's top-left corner is 0,0); false for a display CoreGraphics does not
+// know (empty bounds); any thread.
+bool displayPlace(DisplayId display, std::int32_t* x, std::int32_t* y) {
+  const CGRect bounds = CGDisplayBounds(display);
+  if (CGRectIsEmpty(bounds)) return false;
+  *x = static_cast<std::int32_t>(bounds.origin.x);
+  *y = static_cast<std::int32_t>(bounds.origin.y);
+  return true;
+}
+
+// The one backend of the macOS library; any thread.
+const char* backendName() { return "macos"; }
+
 // CGDisplayPixelsWide; any thread.
 std::size_t displayPixelsWide(DisplayId display) {
   return CGDisplayPixelsWide(display);

@@ -5,6 +5,7 @@
 // timers, tasks and media times come from common/ and are shared by both.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,9 @@ using ContentCompletion =
 class Backend {
  public:
   virtual ~Backend() = default;
+  // The backend's name for zorsck_backend ("x11", "wayland"; "" while none is
+  // chosen): a static string; any thread, never waits.
+  virtual const char* name() const = 0;
   // True while the backend can capture (the platform's availability test); any thread, cheap.
   virtual bool available() = 0;
   // False while the displays are not known yet; may start what makes them known; any thread, never waits.
@@ -64,6 +68,11 @@ class Backend {
   virtual platform::DisplayId mainDisplayId() = 0;
   // Reads `display`'s current mode; false when it has none; any thread.
   virtual bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) = 0;
+  // Reads `display`'s top-left corner on the desktop; false when the place is
+  // not known; any thread, never waits.
+  virtual bool displayPlace(platform::DisplayId /*display*/, std::int32_t* /*x*/, std::int32_t* /*y*/) {
+    return false;
+  }
   // Lists the displays; the completion runs later on a platform thread; any thread.
   virtual void getShareableContent(ContentCompletion completion) = 0;
   // Ends listings that wait for the user's answer (a dialog that asks for

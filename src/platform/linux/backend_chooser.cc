@@ -43,6 +43,12 @@ void failLater(ContentCompletion completion, const std::string& error) {
 
 class Chooser final : public Backend {
  public:
+  // "" until a backend is chosen: the name never waits for the portal's answer.
+  const char* name() const override {
+    const Backend* b = chosen_.load(std::memory_order_acquire);
+    return b != nullptr ? b->name() : "";
+  }
+
   bool available() override {
     if (Backend* b = chosen(true)) return b->available();
     return !overdue();
@@ -66,6 +72,11 @@ class Chooser final : public Backend {
   bool displayMode(platform::DisplayId display, platform::DisplayModeInfo* info) override {
     Backend* b = chosen(false);
     return b != nullptr && b->displayMode(display, info);
+  }
+
+  bool displayPlace(platform::DisplayId display, std::int32_t* x, std::int32_t* y) override {
+    Backend* b = chosen(false);
+    return b != nullptr && b->displayPlace(display, x, y);
   }
 
   void getShareableContent(ContentCompletion completion) override {

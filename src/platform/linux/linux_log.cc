@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "base/last_line.h"
 #include "platform/common/threads.h"
 #include "platform/linux/backend.h"
 
@@ -28,6 +29,7 @@ void writeWhenWritable(const std::string& text, int waitMs) {
 }  // namespace
 
 void logLine(const std::string& line) {
+  keepLastLine(line);
   const std::string text = "[zorsck] " + line + "\n";
   // A standard error that nobody drains loses the line instead of holding the worker.
   if (common::runBlocking([text] { writeWhenWritable(text, kWritableWaitMs); })) return;

@@ -31,6 +31,12 @@ std::size_t displayPixelsHigh(DisplayId display) {
   return backend().displayMode(display, &mode) ? mode.pixelHeight : 0;
 }
 
+bool displayPlace(DisplayId display, std::int32_t* x, std::int32_t* y) {
+  return backend().displayPlace(display, x, y);
+}
+
+const char* backendName() { return backend().name(); }
+
 DisplayId displayId(const Display& display) { return display.id(); }
 
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,

@@ -1,7 +1,7 @@
 // Control and inspection of the simulated display server, for tests, benches
 // and fuzzers only. None of this is exported from the shared library.
 //
-// Defaults: one display, id 1, 1920x1080 pixels, 1920x1080 points, 60 Hz;
+// Defaults: one display, id 1, 1920x1080 pixels, 1920x1080 points, 60 Hz, at 0,0;
 // real wall and host clocks; macOS 14.0; no faults.
 //
 // Pixel formula: for display pixel (X, Y) in the n-th frame with an image
@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct DisplaySpec {
   std::size_t pointHeight = 1080;
   double refreshRate = 60.0;       // any value, 0 and non-finite included
   bool hasMode = true;             // false: copyDisplayMode finds no mode
+  // Top-left corner on the desktop in pixels; unset: side by side in the
+  // order listed (x the pixel widths of the displays before it, y 0).
+  std::optional<std::array<std::int32_t, 2>> place = std::nullopt;
+  bool placeKnown = true;          // false: displayPlace finds no place
 };
 
 // Replaces the displays the platform lists, in order; the first is the main

@@ -51,6 +51,24 @@ std::size_t displayPixelsHigh(DisplayId display) {
   return shown ? shown->pixelHeight : 0;
 }
 
+bool displayPlace(DisplayId display, std::int32_t* x, std::int32_t* y) {
+  MutexLock lock(&sim::gSimMu);
+  std::int64_t left = 0;  // side by side: the widths of the displays listed before it
+  for (const sim::DisplaySpec& entry : sim::state().displays) {
+    if (entry.id != display) {
+      left += static_cast<std::int64_t>(entry.pixelWidth);
+      continue;
+    }
+    if (!entry.placeKnown) return false;
+    *x = entry.place ? (*entry.place)[0] : static_cast<std::int32_t>(left);
+    *y = entry.place ? (*entry.place)[1] : 0;
+    return true;
+  }
+  return false;
+}
+
+const char* backendName() { return "sim"; }
+
 void getShareableContent(bool /*excludingDesktopWindows*/, bool /*onScreenWindowsOnly*/,
                          std::function<void(ShareableContentRef, const Error*)> completion) {
   std::shared_ptr<ShareableContent> content;

@@ -150,6 +150,8 @@ bool findDisplay(platform::DisplayId id, SharedDisplay* out, Phase* phase) {
 
 class WaylandBackend : public glue::Backend {
  public:
+  const char* name() const override { return "wayland"; }
+
   bool available() override { return sessionAvailable(); }
 
   platform::DisplayId mainDisplayId() override {
@@ -166,6 +168,16 @@ class WaylandBackend : public glue::Backend {
     info->pixelWidth = d.format.width;
     info->pixelHeight = d.format.height;
     info->refreshRate = d.format.rate;
+    return true;
+  }
+
+  // The place the portal gave for the shared monitor (its optional `position`).
+  bool displayPlace(platform::DisplayId display, std::int32_t* x, std::int32_t* y) override {
+    SharedDisplay d;
+    Phase phase = Phase::idle;
+    if (!findDisplay(display, &d, &phase) || !d.placed) return false;
+    *x = d.x;
+    *y = d.y;
     return true;
   }
 

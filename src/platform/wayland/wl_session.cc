@@ -250,7 +250,10 @@ class Cast : public std::enable_shared_from_this<Cast> {
     stage_ = Stage::serving;
     negotiation_->disarm();
     std::vector<SharedDisplay> displays;
-    for (const auto& c : capturers_) displays.push_back({c->display(), c->format(), c});
+    for (std::size_t i = 0; i < capturers_.size(); ++i) {
+      const SharedMonitor& m = monitors_[i];
+      displays.push_back({capturers_[i]->display(), capturers_[i]->format(), capturers_[i], m.placed, m.x, m.y});
+    }
     const std::size_t main = mainMonitor(monitors_);
     std::rotate(displays.begin(), displays.begin() + static_cast<std::ptrdiff_t>(main),
                 displays.begin() + static_cast<std::ptrdiff_t>(main) + 1);

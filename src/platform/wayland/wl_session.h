@@ -26,6 +26,8 @@ struct SharedDisplay {
   platform::DisplayId id = 0;
   VideoFormat format;
   std::shared_ptr<Capturer> capturer;
+  bool placed = false;        // the portal gave the monitor's place in the desktop's layout:
+  std::int32_t x = 0, y = 0;  // its top-left corner there
 };
 
 // True unless capture was refused, or failed and is not due to be tried

@@ -12,6 +12,8 @@ namespace {
 
 class X11Backend : public glue::Backend {
  public:
+  const char* name() const override { return "x11"; }
+
   bool available() override { return x11::available(); }
 
   // Between streams nothing lists the displays (a monitor set with `xrandr
@@ -31,6 +33,15 @@ class X11Backend : public glue::Backend {
     info->pixelWidth = m.width;
     info->pixelHeight = m.height;
     info->refreshRate = m.refreshRate;
+    return true;
+  }
+
+  // The monitor's place on its screen's root window.
+  bool displayPlace(platform::DisplayId display, std::int32_t* x, std::int32_t* y) override {
+    Monitor m;
+    if (!findMonitor(display, &m)) return false;
+    *x = m.x;
+    *y = m.y;
     return true;
   }
 
