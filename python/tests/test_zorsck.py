@@ -162,7 +162,7 @@ def test_the_stream_stops_when_the_last_open_screen_closes(stub, monkeypatch):
      r"forked from process 1 after .* 'spawn' or 'forkserver'"),
     (None, {}, "", "linux", r"neither DISPLAY nor WAYLAND_DISPLAY is set"),
     (None, {"DISPLAY": ":0"}, "X11 capture is unavailable: libxcb-shm.so.0 cannot be loaded (not found)", "linux",
-     r"libxcb-shm.so.0 is missing: install libxcb-shm0 \(Debian, Ubuntu\) or libxcb \(Fedora\) \(the library says: X11"),
+     r"libxcb-shm.so.0 cannot be loaded: install libxcb-shm0 \(Debian, Ubuntu\) or libxcb \(Fedora\) \(the library says: X11"),
     (None, {"DISPLAY": ":0"}, "no usable X display at DISPLAY=:0", "linux", r"MIT-SHM.*says: no usable X display"),
     (None, {}, "", "darwin", r"Screen Recording\), or macOS is older than 12.3$"),
 ])

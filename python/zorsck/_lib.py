@@ -144,10 +144,11 @@ def unavailable(lib):
     elif sys.platform == "win32":
         cause = "the desktop cannot be duplicated here (a service, a locked or disconnected session)"
     elif not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY"):
-        cause = "neither DISPLAY nor WAYLAND_DISPLAY is set: run it in a desktop session or on an X server"
+        return ("no screen capture here: neither DISPLAY nor WAYLAND_DISPLAY is set: run it in a desktop "
+                "session or on an X server")
     else:
         missing = [name for name in PACKAGES if name + " cannot be" in said]
-        cause = (f"{missing[0]} is missing: install {PACKAGES[missing[0]][0]} (Debian, Ubuntu) or "
+        cause = (f"{missing[0]} cannot be loaded: install {PACKAGES[missing[0]][0]} (Debian, Ubuntu) or "
                  f"{PACKAGES[missing[0]][1]} (Fedora)" if missing else
                  "no X display with MIT-SHM, or on Wayland a screen cast refused or failing")
     return f"no screen capture here: {cause}" + (f" (the library says: {said})" if said else "")
