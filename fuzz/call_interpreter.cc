@@ -13,7 +13,6 @@
 #include "platform/sim/sim_control.h"
 #include "state/capture_state.h"
 #include "zorsck.h"
-#include "zorsck_ext.h"
 
 namespace zorsck::fuzz {
 
@@ -150,16 +149,6 @@ void Interpreter::step(Reader& in) {
       const std::uint64_t seq = zor_sck_seq(), floor = std::max(lastLatest_, lastServed_);
       if (seq < floor || seq > sim::framesDelivered()) fail("zor_sck_seq() went back or ahead");
       lastLatest_ = seq;
-      // Beside it the extensions: a listing of every display, the main one first; a bounded line.
-      zorsck_display rows[4];
-      std::uint32_t count = 99;
-      const std::int32_t listed = zorsck_displays(rows, 4, &count);
-      if (listed == ZOR_SCK_OK ? count > 3 || (count > 1 && rows[1].flags & ZORSCK_DISPLAY_MAIN)
-                               : listed != ZOR_SCK_NO_FRAME_YET && listed != ZOR_SCK_ERROR) {
-        fail("zorsck_displays answered %d with %u displays, or the main one not first", listed, count);
-      }
-      char line[64];
-      if (zorsck_last_message(line, sizeof line) > 1023 || std::strlen(line) >= sizeof line) fail("a line past its bounds");
       break;
     }
     case kAdvance: sim::advance(b < 192 ? b * 0.002 : b < 248 ? (b - 191) * 0.02 : 1.5); break;

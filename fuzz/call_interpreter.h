@@ -9,7 +9,7 @@
 //   1 crop     display, x, y, w, h, flags
 //   2 crop_seq display, pick (mod 4: last served seq, that + 1, zor_sck_seq(),
 //              then 8 bytes), x, y, w, h, flags
-//   3 seq (and the extensions: zorsck_displays, zorsck_last_message)   4 stop   5 advance (1 byte: < 192 that * 2 ms, < 248 (b - 191) * 20 ms,
+//   3 seq   4 stop   5 advance (1 byte: < 192 that * 2 ms, < 248 (b - 191) * 20 ms,
 //              else 1.5 s)   6 deliver (1 byte: mod 4 == 3 audio)
 //   7 fault (kind mod 10 in sim::Fault order, count - 1 mod 3)   8 platform stop
 //   9 hold (step mod 4 in sim::Step order, bit 2: hold or not)

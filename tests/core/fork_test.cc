@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -61,9 +60,8 @@ TEST_F(Fork, AChildOfAProcessThatUsedTheLibraryRefusesEveryCallButSeq) {
     if (zor_sck_seq() != seq) failed |= 8;
     std::uint32_t count = 0;
     if (zorsck_displays(nullptr, 0, &count) != ZOR_SCK_ERROR) failed |= 16;
-    char line[64];
-    zorsck_last_message(line, sizeof line);
-    if (std::string(line).rfind("this process is a fork", 0) != 0) failed |= 32;
+    char line[23];  // the line's first words
+    if (zorsck_last_message(line, sizeof line) < 23 || std::string(line) != "this process is a fork") failed |= 32;
     return failed;
   });
   EXPECT_EQ(child.status, 0);
@@ -136,20 +134,12 @@ TEST(ForkWhileLogging, TheChildsLatestLineNeverHangs) {
 #ifdef ZORSCK_UNDER_TSAN
   GTEST_SKIP() << "ThreadSanitizer's runtime is not fork-safe while other threads run";
 #endif
-  keepLastLine("a line of the parent");
   std::atomic<bool> done{false};
   std::thread writer([&done] {
     while (!done.load()) keepLastLine("a line of the parent");
   });
   int hung = 0;
-  for (int round = 0; round < 100; ++round) {
-    const ChildRun child = inChild([] {
-      ::alarm(5);  // a hang ends the child by its signal, not the test
-      char line[64];
-      return zorsck_last_message(line, sizeof line) == 20 ? 0 : 1;
-    });
-    hung += child.status != 0;
-  }
+  for (int round = 0; round < 100; ++round) hung += inChild([] { return ::alarm(5), zorsck_last_message(nullptr, 0) % 20; }).status != 0;
   done.store(true);
   writer.join();
   EXPECT_EQ(hung, 0);

@@ -18,9 +18,7 @@ int zorsck_header_c_check(void) {
   int32_t (*displays)(zorsck_display*, uint32_t, uint32_t*) = zorsck_displays;
   const char* (*backend)(void) = zorsck_backend;
   uint32_t (*lastMessage)(char*, uint32_t) = zorsck_last_message;
-  zorsck_display d = {0, ZORSCK_DISPLAY_MAIN | ZORSCK_DISPLAY_PLACED, -1, -1, 1, 1, 1.0};
-  if (!ensure || !crop || !cropSeq || !seq || !stop) return -100;
-  if (!displays || !backend || !lastMessage || d.flags != 3u) return -200;
+  if (!ensure || !crop || !cropSeq || !seq || !stop || !displays || !backend || !lastMessage) return -100;
   return ZOR_SCK_OK + ZOR_SCK_NO_FRAME_YET + ZOR_SCK_NOT_SERVABLE + ZOR_SCK_FRAME_GONE +
          ZOR_SCK_ERROR;
 }
