@@ -1,9 +1,13 @@
 #include "state/log.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -30,6 +34,31 @@ Mutex& writeLock = *new Mutex;
 // dropped; the next line then starts with a line feed of its own.
 bool lineCut GUARDED_BY(writeLock) = false;
 
+struct Written {
+  std::size_t bytes = 0;    // how many of the bytes went out
+  bool readerGone = false;  // a write failed with EPIPE
+};
+
+#if defined(_WIN32)
+// Writes the line to the process's standard error handle; a process without
+// one (a GUI host) loses it. Windows raises no signal for a closed pipe.
+// Under writeLock, or alone in a forked child (never on Windows).
+Written writeLine(const char* data, std::size_t size) {
+  Written out;
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return out;
+  while (out.bytes < size) {
+    DWORD n = 0;
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - out.bytes, 4096));
+    if (!::WriteFile(err, data + out.bytes, piece, &n, nullptr) || n == 0) {
+      out.readerGone = ::GetLastError() == ERROR_NO_DATA || ::GetLastError() == ERROR_BROKEN_PIPE;
+      break;
+    }
+    out.bytes += n;
+  }
+  return out;
+}
+#else
 // True when standard error can take bytes now or within a short wait; a pipe
 // that nobody drains must not stall the queue that frames arrive on. Any thread.
 bool writable() {
@@ -63,11 +92,6 @@ ssize_t writeChunk(const char* data, std::size_t size) {
   return ::write(STDERR_FILENO, data, size);
 }
 #endif
-
-struct Written {
-  std::size_t bytes = 0;    // how many of the bytes went out
-  bool readerGone = false;  // a write failed with EPIPE
-};
 
 // Writes the bytes in pieces of at most PIPE_BUF, which a pipe that polls
 // writable takes without blocking, resuming after signals; stops at the first
@@ -122,6 +146,7 @@ Written writeLine(const char* data, std::size_t size) {
   return out;
 }
 #endif
+#endif  // _WIN32
 
 }  // namespace
 
@@ -156,6 +181,9 @@ void logUnordered(std::string_view message) {
 }
 
 void keepStandardStreamsTaken() {
+#if defined(_WIN32)
+  // Handles of the library never take the number of a closed standard stream.
+#else
   const int savedErrno = errno;
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -164,6 +192,7 @@ void keepStandardStreamsTaken() {
     if (null > 2) ::close(null);
   }
   errno = savedErrno;
+#endif
 }
 
 }  // namespace zorsck
