@@ -51,7 +51,7 @@ GdiGrabber::~GdiGrabber() {
 
 DibBuffer* GdiGrabber::freeFrame(const CapturePlan& plan, std::string* error) {
   for (DibBuffer*& frame : pool_) {
-    if (frame == last_ || (frame != nullptr && !common::heldAlone(frame))) continue;
+    if (frame != nullptr && (frame == last_ || !common::heldAlone(frame))) continue;
     if (frame != nullptr && frame->width == plan.frameWidth && frame->height == plan.frameHeight) return frame;
     if (frame != nullptr) common::release(frame);
     frame = DibBuffer::create(plan.frameWidth, plan.frameHeight, error);
