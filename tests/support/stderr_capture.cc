@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #endif
@@ -27,7 +28,12 @@ void followDescriptor2() {
 
 StderrCapture::StderrCapture() {
   char name[] = "/tmp/zorsck-stderr-XXXXXX";
-  const int fd = ::mkstemp(name);
+  int fd = ::mkstemp(name);
+#if defined(_WIN32)
+  // mingw's mkstemp opens the file for its descriptor alone: reopened shared, for reading back.
+  if (fd >= 0) ::close(fd);
+  fd = ::open(name, O_RDWR | O_BINARY);
+#endif
   if (fd < 0) return;
   path_ = name;
   std::fflush(stderr);
