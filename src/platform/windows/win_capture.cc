@@ -1,14 +1,19 @@
 // The capture thread: grabs the stream's rectangle once a frame interval and
 // hands a frame to the stream's output in place, as a task of its queue, only
-// when its pixels changed. Once a second it lists the outputs again: an
+// when its pixels changed. Desktop duplication serves where the system has it,
+// GDI elsewhere. Once a second it lists the outputs again: an
 // output that moved, changed size or went ends the stream.
 #include "platform/windows/win_capture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <utility>
 
+#include "platform/windows/win_duplication.h"
+#include "platform/windows/win_gdi.h"
+#include "platform/windows/win_log.h"
 #include "platform/windows/win_session.h"
 
 namespace zorsck::win {
@@ -156,16 +161,16 @@ void Capture::run(platform::Completion started) {
     poolSize = planCapture(output_, config_).poolSize;
   }
   {
-    GdiGrabber grabber(poolSize);
-    failure = grabber.failure();
     // An output that changed since the displays were listed for this stream
     // fails its start, so the next start waits as after any failed one.
     std::vector<Output> now;
-    if (failure.empty() && listOutputs(&now, &failure)) {
+    if (listOutputs(&now, &failure)) {
       keepOutputs(now);
       failure = layoutChange(output_, now);
     }
-    if (!failure.empty()) {
+    std::unique_ptr<Grabber> grabber;
+    if (failure.empty()) grabber = openGrabber(poolSize, &failure);
+    if (!grabber) {
       complete(std::move(started), failure);
       finish("");
       return;
@@ -175,9 +180,32 @@ void Capture::run(platform::Completion started) {
       phase_ = Phase::running;
     }
     complete(std::move(started), "");
-    failure = grabLoop(grabber);
+    failure = grabLoop(*grabber);
   }
   finish(failure);
+}
+
+std::unique_ptr<Grabber> Capture::openGrabber(std::size_t poolSize, std::string* failure) {
+  std::unique_ptr<Grabber> grabber;
+  std::string why;
+  switch (openDuplication(output_, poolSize, &grabber, &why)) {
+    case DuplicationOutcome::opened:
+      return grabber;
+    case DuplicationOutcome::failed:
+      *failure = why;
+      return nullptr;
+    case DuplicationOutcome::unsupported:
+      break;
+  }
+  auto gdi = std::make_unique<GdiGrabber>(poolSize);
+  if (!gdi->failure().empty()) {
+    *failure = gdi->failure();
+    return nullptr;
+  }
+  // Said once: the system's answer is the same at every start.
+  static std::atomic<bool> told{false};
+  if (!told.exchange(true)) logLine("capturing with GDI: " + why);
+  return gdi;
 }
 
 void Capture::pause(Clock::time_point deadline) {
@@ -185,7 +213,7 @@ void Capture::pause(Clock::time_point deadline) {
   while (!stopRequested_ && !configChanged_ && Clock::now() < deadline) wake_.waitUntil(&mu_, deadline);
 }
 
-std::string Capture::grabLoop(GdiGrabber& grabber) {
+std::string Capture::grabLoop(Grabber& grabber) {
   CapturePlan plan;
   platform::StreamOutputRef sink;
   std::shared_ptr<common::TaskQueue> queue;
@@ -233,7 +261,7 @@ std::string Capture::grabLoop(GdiGrabber& grabber) {
     }
     const platform::MediaTime presentation = platform::hostClockNow();
     std::string error;
-    DibBuffer* frame = grabber.grab(plan, &error);
+    common::FrameBuffer* frame = grabber.grab(plan, &error);
     if (!error.empty()) return error;
     if (frame == nullptr) continue;  // the same pixels as the last frame, or every frame held
     // Handed over here, as one of the queue's tasks: no hop to another thread.

@@ -1,5 +1,6 @@
 // A stream's capture: the thread that grabs its source rectangle at the
-// frame interval and hands each new frame to the stream's output itself.
+// frame interval, with desktop duplication or GDI, and hands each new frame
+// to the stream's output itself.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,7 @@
 #include "base/thread_annotations.h"
 #include "platform/common/threads.h"
 #include "platform/platform.h"
-#include "platform/windows/win_gdi.h"
+#include "platform/windows/win_grabber.h"
 #include "platform/windows/win_outputs.h"
 
 namespace zorsck::win {
@@ -41,9 +42,12 @@ class Capture : public std::enable_shared_from_this<Capture> {
 
   // The capture thread's body.
   void run(platform::Completion started) EXCLUDES(mu_);
+  // Duplication of the output, or GDI where the system has none; null with
+  // `failure` filled when neither can start now; capture thread.
+  std::unique_ptr<Grabber> openGrabber(std::size_t poolSize, std::string* failure);
   // Grabs and hands out frames until stopped or the output changes; why it
   // ended, or "" when stopped; capture thread.
-  std::string grabLoop(GdiGrabber& grabber) EXCLUDES(mu_);
+  std::string grabLoop(Grabber& grabber) EXCLUDES(mu_);
   // Waits until `deadline`, a stop or a new configuration; capture thread.
   void pause(std::chrono::steady_clock::time_point deadline) EXCLUDES(mu_);
   // Marks the capture ended and runs what waited for that; capture thread.

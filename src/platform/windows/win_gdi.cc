@@ -60,7 +60,7 @@ DibBuffer* GdiGrabber::freeFrame(const CapturePlan& plan, std::string* error) {
   return nullptr;
 }
 
-DibBuffer* GdiGrabber::grab(const CapturePlan& plan, std::string* error) {
+common::FrameBuffer* GdiGrabber::grab(const CapturePlan& plan, std::string* error) {
   DibBuffer* frame = freeFrame(plan, error);
   if (frame == nullptr) return nullptr;
   const GrabRect& g = plan.grab;

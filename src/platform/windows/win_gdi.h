@@ -10,26 +10,10 @@
 #include <vector>
 
 #include "platform/common/frame_buffer.h"
+#include "platform/windows/win_grabber.h"
 #include "platform/windows/win_handles.h"
 
 namespace zorsck::win {
-
-// A rectangle of the desktop in physical pixels.
-struct GrabRect {
-  std::int32_t x = 0, y = 0;
-  std::uint32_t width = 0, height = 0;
-};
-
-// What of a configuration the capture thread uses. A frame always has the
-// configured size; `grab` is the part of it that lies on the output (empty
-// when none does), placed at (left, top) in the frame; the rest is black.
-struct CapturePlan {
-  std::uint32_t frameWidth = 0, frameHeight = 0;
-  GrabRect grab;  // on the desktop
-  std::uint32_t left = 0, top = 0;
-  double intervalSeconds = 0;
-  std::size_t poolSize = 2;
-};
 
 // A frame of 32-bit pixels, rows top to bottom, in a DIB section.
 class DibBuffer : public common::FrameBuffer {
@@ -45,22 +29,20 @@ class DibBuffer : public common::FrameBuffer {
   std::uint8_t* memory_ = nullptr;
 };
 
-class GdiGrabber {
+class GdiGrabber : public Grabber {
  public:
   // Takes the screen's device context; check failure(); capture thread.
   explicit GdiGrabber(std::size_t poolSize);
   // Gives up the pool's references; frames still held elsewhere live on; capture thread.
-  ~GdiGrabber();
+  ~GdiGrabber() override;
   GdiGrabber(const GdiGrabber&) = delete;
   GdiGrabber& operator=(const GdiGrabber&) = delete;
 
   // Why the grabber cannot work, or ""; capture thread.
   const std::string& failure() const { return failure_; }
-  // Grabs what `plan` shows into a frame nobody holds. Returns it when its
-  // pixels differ from the last frame returned (or there was none); null when
-  // they do not, when every frame is held, or, with `error` filled, when the
-  // grab failed; capture thread.
-  DibBuffer* grab(const CapturePlan& plan, std::string* error);
+  // Grabs at once; a frame is new when its pixels differ from the last frame
+  // returned (or there was none); capture thread.
+  common::FrameBuffer* grab(const CapturePlan& plan, std::string* error) override;
 
  private:
   // A frame of the plan's size that nobody but the pool holds and that is
