@@ -9,9 +9,11 @@
 #include <dxgi1_2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
+#include "base/mutex.h"
 #include "platform/windows/win_handles.h"
 
 namespace zorsck::win {
@@ -215,8 +217,8 @@ class DuplicationGrabber : public Grabber {
 // The adapter and DXGI output that show `output`; false when none does; capture thread.
 bool findDxgiOutput(const Output& output, ComPtr<IDXGIAdapter1>* adapterOut, ComPtr<IDXGIOutput1>* out,
                     DXGI_OUTPUT_DESC* descOut) {
-  ComPtr<IDXGIFactory1> factory;
-  if (FAILED(::CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(factory.put())))) return false;
+  const ComPtr<IDXGIFactory1> factory = dxgiFactory();
+  if (!factory) return false;
   ComPtr<IDXGIAdapter1> adapter;
   for (UINT a = 0; factory->EnumAdapters1(a, adapter.put()) != DXGI_ERROR_NOT_FOUND; ++a) {
     ComPtr<IDXGIOutput> candidate;
@@ -232,10 +234,30 @@ bool findDxgiOutput(const Output& output, ComPtr<IDXGIAdapter1>* adapterOut, Com
   return false;
 }
 
+// Why the system has no duplication at all (no Direct3D 11 device, or
+// DuplicateOutput not implemented), once it said so: it says so for the rest
+// of the session, and asking costs a device each time. Never freed.
+Mutex gVerdictMu;
+std::string* gNoDuplication GUARDED_BY(gVerdictMu) = nullptr;
+
+// Keeps `why` as the session's verdict and returns `unsupported`; capture thread.
+DuplicationOutcome noDuplication(const std::string& why) {
+  MutexLock lock(&gVerdictMu);
+  if (gNoDuplication == nullptr) gNoDuplication = new std::string(why);
+  return DuplicationOutcome::unsupported;
+}
+
 }  // namespace
 
 DuplicationOutcome openDuplication(const Output& output, std::size_t poolSize, std::unique_ptr<Grabber>* grabber,
                                    std::string* why) {
+  {
+    MutexLock lock(&gVerdictMu);
+    if (gNoDuplication != nullptr) {
+      *why = *gNoDuplication;
+      return DuplicationOutcome::unsupported;
+    }
+  }
   ComPtr<IDXGIAdapter1> adapter;
   ComPtr<IDXGIOutput1> dxgiOutput;
   DXGI_OUTPUT_DESC desc{};
@@ -252,13 +274,13 @@ DuplicationOutcome openDuplication(const Output& output, std::size_t poolSize, s
                                    nullptr, 0, D3D11_SDK_VERSION, device.put(), nullptr, nullptr);
   if (FAILED(hr)) {
     *why = "no Direct3D 11 device on the adapter of display " + narrow(output.device) + " (" + hex(hr) + ")";
-    return DuplicationOutcome::unsupported;
+    return noDuplication(*why);
   }
   ComPtr<IDXGIOutputDuplication> duplication;
   hr = dxgiOutput->DuplicateOutput(device.get(), duplication.put());
   if (hr == DXGI_ERROR_UNSUPPORTED || hr == E_NOTIMPL) {
-    *why = "the system does not duplicate display " + narrow(output.device) + " (DuplicateOutput " + hex(hr) + ")";
-    return DuplicationOutcome::unsupported;
+    *why = "the system does not duplicate displays (DuplicateOutput " + hex(hr) + ")";
+    return noDuplication(*why);
   }
   if (FAILED(hr)) {
     *why = hr == DXGI_ERROR_NOT_CURRENTLY_AVAILABLE

@@ -61,10 +61,8 @@ bool place(const RECT& r, Output* out) {
 // Every output of every adapter attached to the desktop; a library thread.
 std::vector<Output> dxgiOutputs() {
   std::vector<Output> found;
-  ComPtr<IDXGIFactory1> factory;
-  if (FAILED(::CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(factory.put())))) {
-    return found;
-  }
+  const ComPtr<IDXGIFactory1> factory = dxgiFactory();
+  if (!factory) return found;
   ComPtr<IDXGIAdapter1> adapter;
   for (UINT a = 0; factory->EnumAdapters1(a, adapter.put()) != DXGI_ERROR_NOT_FOUND; ++a) {
     ComPtr<IDXGIOutput> output;
@@ -99,7 +97,33 @@ std::vector<Output> gdiMonitors() {
   return found;
 }
 
+// The factory kept for the session; never released, so nothing of DXGI runs at exit.
+struct FactoryCache {
+  Mutex mu;
+  IDXGIFactory1* factory GUARDED_BY(mu) = nullptr;
+};
+
 }  // namespace
+
+ComPtr<IDXGIFactory1> dxgiFactory() {
+  static FactoryCache* const cache = new FactoryCache;
+  MutexLock lock(&cache->mu);
+  // A factory lists the adapters and outputs of its making: a stale one is replaced.
+  if (cache->factory != nullptr && !cache->factory->IsCurrent()) {
+    cache->factory->Release();
+    cache->factory = nullptr;
+  }
+  if (cache->factory == nullptr &&
+      FAILED(::CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(&cache->factory)))) {
+    cache->factory = nullptr;
+  }
+  ComPtr<IDXGIFactory1> shared;
+  if (cache->factory != nullptr) {
+    cache->factory->AddRef();
+    *shared.put() = cache->factory;
+  }
+  return shared;
+}
 
 void seePhysicalPixels() {
   using SetAwareness = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);

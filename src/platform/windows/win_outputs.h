@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <dxgi.h>
+
 #include "platform/platform.h"
+#include "platform/windows/win_handles.h"
 
 namespace zorsck::win {
 
@@ -19,6 +22,10 @@ struct Output {
   bool primary = false;
   double refreshRate = 0.0;  // hertz of the current mode, 0 when unknown
 };
+
+// The process's DXGI factory, made again once the adapters or outputs
+// changed; null when DXGI is not there; a library thread.
+ComPtr<IDXGIFactory1> dxgiFactory();
 
 // Makes the calling thread see physical pixels whatever the host's DPI
 // awareness (per-monitor awareness, where the system has it); a library thread, at its start.
