@@ -22,8 +22,6 @@ namespace zorsck {
 namespace {
 
 constexpr std::string_view kTag = "[zorsck] ";
-// How long a line waits for a full standard error to take it before it is dropped.
-constexpr int kWritableWaitMs = 20;
 
 // Lines from several threads go out one at a time, so they never interleave
 // and `lineCut` stays true to what standard error last received. Never
@@ -59,6 +57,9 @@ Written writeLine(const char* data, std::size_t size) {
   return out;
 }
 #else
+// How long a line waits for a full standard error to take it before it is dropped.
+constexpr int kWritableWaitMs = 20;
+
 // True when standard error can take bytes now or within a short wait; a pipe
 // that nobody drains must not stall the queue that frames arrive on. Any thread.
 bool writable() {
