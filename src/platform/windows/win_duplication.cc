@@ -5,9 +5,6 @@
 // ends the stream; the next start opens a new duplication.
 #include "platform/windows/win_duplication.h"
 
-#include <d3d11.h>
-#include <dxgi1_2.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -289,8 +286,14 @@ DuplicationOutcome openDuplication(const Output& output, std::size_t poolSize, s
                : "cannot duplicate display " + narrow(output.device) + " (DuplicateOutput " + hex(hr) + ")";
     return DuplicationOutcome::failed;
   }
-  *grabber = std::make_unique<DuplicationGrabber>(output, poolSize, std::move(device), std::move(duplication));
+  *grabber = makeDuplicationGrabber(output, poolSize, std::move(device), std::move(duplication));
   return DuplicationOutcome::opened;
+}
+
+std::unique_ptr<Grabber> makeDuplicationGrabber(const Output& output, std::size_t poolSize,
+                                                ComPtr<ID3D11Device> device,
+                                                ComPtr<IDXGIOutputDuplication> duplication) {
+  return std::make_unique<DuplicationGrabber>(output, poolSize, std::move(device), std::move(duplication));
 }
 
 }  // namespace zorsck::win
