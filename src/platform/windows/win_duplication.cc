@@ -102,9 +102,10 @@ class DuplicationGrabber : public Grabber {
       return nullptr;
     }
     const FrameRelease release{duplication_.get()};
-    const bool fresh = !delivered_ || !samePlace(plan, lastPlan_);
+    const bool fresh = missed_ || !delivered_ || !samePlace(plan, lastPlan_);
     if (!fresh && (info.LastPresentTime.QuadPart == 0 || !touches(info, plan.grab))) return nullptr;
     StagingBuffer* frame = freeFrame(plan, error);
+    missed_ = frame == nullptr;  // every frame held: this change goes out with the next desktop image
     if (frame == nullptr) return nullptr;
     const ComPtr<ID3D11Texture2D> desktop = resource.as<ID3D11Texture2D>();
     if (!desktop) {
@@ -208,6 +209,7 @@ class DuplicationGrabber : public Grabber {
   std::vector<StagingBuffer*> pool_;  // the pool's references; null until first needed
   StagingBuffer* last_ = nullptr;     // the frame last returned, one of pool_
   bool delivered_ = false;
+  bool missed_ = false;  // a change of the rectangle found every frame held
   CapturePlan lastPlan_;
   std::vector<std::uint8_t> metadata_;
 };
@@ -235,7 +237,7 @@ bool findDxgiOutput(const Output& output, ComPtr<IDXGIAdapter1>* adapterOut, Com
 // Why the system has no duplication at all (no Direct3D 11 device, or
 // DuplicateOutput not implemented), once it said so: it says so for the rest
 // of the session, and asking costs a device each time. Never freed.
-Mutex gVerdictMu;
+Mutex& gVerdictMu = *new Mutex;
 std::string* gNoDuplication GUARDED_BY(gVerdictMu) = nullptr;
 
 // Keeps `why` as the session's verdict and returns `unsupported`; capture thread.
