@@ -65,8 +65,6 @@ void PaintedWindow::awaitPainted(std::uint32_t seed) {
   while (painted_.load() != seed && !failed_.load() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  // The X server shows the pixels a moment after they were drawn.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 void PaintedWindow::serve(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
