@@ -263,7 +263,10 @@ std::string Capture::grabLoop(Grabber& grabber) {
     std::string error;
     common::FrameBuffer* frame = grabber.grab(plan, &error);
     if (!error.empty()) return error;
-    if (frame == nullptr) continue;  // the same pixels as the last frame, or every frame held
+    if (frame == nullptr) {  // nothing new, or every frame held
+      if (grabber.waitsForChanges()) lastGrab = notBefore = Clock::time_point{};
+      continue;
+    }
     // Handed over here, as one of the queue's tasks: no hop to another thread.
     // The stream is held for the call, so the stream it names cannot go meanwhile.
     const common::Sample sample{common::frameOf(frame), presentation, {}};

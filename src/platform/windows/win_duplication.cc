@@ -86,6 +86,8 @@ class DuplicationGrabber : public Grabber {
   DuplicationGrabber(const DuplicationGrabber&) = delete;
   DuplicationGrabber& operator=(const DuplicationGrabber&) = delete;
 
+  bool waitsForChanges() const override { return true; }
+
   common::FrameBuffer* grab(const CapturePlan& plan, std::string* error) override {
     const UINT waitMs = static_cast<UINT>(std::clamp(plan.intervalSeconds * 1000.0, 1.0, 1000.0));
     DXGI_OUTDUPL_FRAME_INFO info{};

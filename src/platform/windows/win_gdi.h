@@ -43,6 +43,8 @@ class GdiGrabber : public Grabber {
   // Grabs at once; a frame is new when its pixels differ from the last frame
   // returned (or there was none); capture thread.
   common::FrameBuffer* grab(const CapturePlan& plan, std::string* error) override;
+  // GDI cannot wait for drawing: grabs are paced by the frame interval; any thread.
+  bool waitsForChanges() const override { return false; }
 
  private:
   // A frame of the plan's size that nobody but the pool holds and that is

@@ -42,6 +42,9 @@ class Grabber {
   // not, when every frame is held, or, with `error` filled, when capture
   // cannot go on; capture thread.
   virtual common::FrameBuffer* grab(const CapturePlan& plan, std::string* error) = 0;
+  // True when grab() itself waits for the screen to change, so that a grab
+  // that brought nothing is followed by the next at once; any thread.
+  virtual bool waitsForChanges() const = 0;
 };
 
 }  // namespace zorsck::win
