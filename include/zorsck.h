@@ -18,7 +18,12 @@
 
 #include <stdint.h>
 
-#if defined(ZORSCK_BUILDING_LIBRARY) && (defined(__GNUC__) || defined(__clang__))
+/* On Windows a host that links the library statically defines ZORSCK_STATIC. */
+#if defined(_WIN32) && defined(ZORSCK_BUILDING_LIBRARY)
+#define ZORSCK_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(ZORSCK_STATIC)
+#define ZORSCK_API __declspec(dllimport)
+#elif defined(ZORSCK_BUILDING_LIBRARY) && (defined(__GNUC__) || defined(__clang__))
 #define ZORSCK_API __attribute__((visibility("default")))
 #else
 #define ZORSCK_API

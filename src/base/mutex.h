@@ -18,7 +18,13 @@ namespace zorsck {
 
 class CAPABILITY("mutex") Mutex {
  public:
+#if defined(__MINGW32__)
+  // winpthreads' mutex initializer is no constant expression: a static Mutex
+  // is made by a constructor at load, which takes no lock and starts nothing.
+  Mutex() = default;
+#else
   constexpr Mutex() = default;
+#endif
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 

@@ -1,6 +1,8 @@
 #include "interface/fork_guard.h"
 
+#if !defined(_WIN32)
 #include <pthread.h>
+#endif
 
 #include <atomic>
 
@@ -14,6 +16,7 @@ std::atomic<bool> used{false};
 std::atomic<bool> forkedAfterUse{false};
 std::atomic<bool> told{false};
 
+#if !defined(_WIN32)
 // In the child, at the fork: the library is dead here if the parent had used it.
 void afterForkInChild() {
   if (used.load()) forkedAfterUse.store(true);
@@ -26,6 +29,7 @@ void afterForkInChild() {
   (void)captureState();
   return pthread_atfork(nullptr, nullptr, afterForkInChild) == 0;
 }();
+#endif  // Windows has no fork, and nothing of the library runs under its loader lock
 
 }  // namespace
 

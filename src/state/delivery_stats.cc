@@ -2,7 +2,11 @@
 
 #include <clocale>
 #include <cstdio>
+#if defined(_WIN32)
+#include <charconv>
+#else
 #include <locale.h>
+#endif
 #if defined(__APPLE__)
 #include <xlocale.h>
 #endif
@@ -10,11 +14,23 @@
 namespace zorsck {
 namespace {
 
+#if defined(_WIN32)
+// `v` with `decimals` digits after a point, whatever the host's locale (the
+// Windows C runtime has no per-thread uselocale); any thread.
+struct Fixed {
+  Fixed(double v, int decimals) {
+    const auto end = std::to_chars(text, text + sizeof text - 1, v, std::chars_format::fixed, decimals);
+    *(end.ec == std::errc() ? end.ptr : text) = '\0';
+  }
+  char text[48];
+};
+#else
 // The "C" locale, so the summary's decimal point does not follow the host's locale.
 locale_t cLocale() {
   static const locale_t locale = newlocale(LC_ALL_MASK, "C", nullptr);
   return locale;
 }
+#endif
 
 }  // namespace
 
@@ -33,6 +49,14 @@ bool DeliveryStats::count(double arrival, double ageMs, const SizeKey& size, cha
 
   char key[48];
   formatSizeKey(size, key, sizeof key);
+#if defined(_WIN32)
+  std::snprintf(line, lineSize,
+                "%lld frames: delivery gaps worst %s ms, >40 ms %lld; "
+                "age at delivery avg %s ms max %s ms; stream %s",
+                static_cast<long long>(frames), Fixed(worstGapMs, 0).text,
+                static_cast<long long>(gapsOver40), Fixed(ageSum / static_cast<double>(frames), 1).text,
+                Fixed(ageMax, 0).text, key);
+#else
   const locale_t previous = uselocale(cLocale());
   std::snprintf(line, lineSize,
                 "%lld frames: delivery gaps worst %.0f ms, >40 ms %lld; "
@@ -40,6 +64,7 @@ bool DeliveryStats::count(double arrival, double ageMs, const SizeKey& size, cha
                 static_cast<long long>(frames), worstGapMs, static_cast<long long>(gapsOver40),
                 ageSum / static_cast<double>(frames), ageMax, key);
   uselocale(previous);
+#endif
   return true;
 }
 

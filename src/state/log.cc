@@ -1,10 +1,14 @@
 #include "state/log.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -21,8 +25,6 @@ namespace zorsck {
 namespace {
 
 constexpr std::string_view kTag = "[zorsck] ";
-// How long a line waits for a full standard error to take it before it is dropped.
-constexpr int kWritableWaitMs = 20;
 
 // Lines from several threads go out one at a time, so they never interleave
 // and `lineCut` stays true to what standard error last received. Never
@@ -32,6 +34,34 @@ Mutex& writeLock = *new Mutex;
 // True when the last bytes the library wrote end inside a line whose rest was
 // dropped; the next line then starts with a line feed of its own.
 bool lineCut GUARDED_BY(writeLock) = false;
+
+struct Written {
+  std::size_t bytes = 0;    // how many of the bytes went out
+  bool readerGone = false;  // a write failed with EPIPE
+};
+
+#if defined(_WIN32)
+// Writes the line to the process's standard error handle; a process without
+// one (a GUI host) loses it. Windows raises no signal for a closed pipe.
+// Under writeLock, or alone in a forked child (never on Windows).
+Written writeLine(const char* data, std::size_t size) {
+  Written out;
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return out;
+  while (out.bytes < size) {
+    DWORD n = 0;
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - out.bytes, 4096));
+    if (!::WriteFile(err, data + out.bytes, piece, &n, nullptr) || n == 0) {
+      out.readerGone = ::GetLastError() == ERROR_NO_DATA || ::GetLastError() == ERROR_BROKEN_PIPE;
+      break;
+    }
+    out.bytes += n;
+  }
+  return out;
+}
+#else
+// How long a line waits for a full standard error to take it before it is dropped.
+constexpr int kWritableWaitMs = 20;
 
 // True when standard error can take bytes now or within a short wait; a pipe
 // that nobody drains must not stall the queue that frames arrive on. Any thread.
@@ -66,11 +96,6 @@ ssize_t writeChunk(const char* data, std::size_t size) {
   return ::write(STDERR_FILENO, data, size);
 }
 #endif
-
-struct Written {
-  std::size_t bytes = 0;    // how many of the bytes went out
-  bool readerGone = false;  // a write failed with EPIPE
-};
 
 // Writes the bytes in pieces of at most PIPE_BUF, which a pipe that polls
 // writable takes without blocking, resuming after signals; stops at the first
@@ -125,6 +150,7 @@ Written writeLine(const char* data, std::size_t size) {
   return out;
 }
 #endif
+#endif  // _WIN32
 
 // A spin flag for the latest line: a forked child clears it at the fork
 // (resetInChild), so a parent's thread caught holding it never leaves the
@@ -235,6 +261,9 @@ void logUnordered(std::string_view message) {
 }
 
 void keepStandardStreamsTaken() {
+#if defined(_WIN32)
+  // Handles of the library never take the number of a closed standard stream.
+#else
   const int savedErrno = errno;
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -243,6 +272,7 @@ void keepStandardStreamsTaken() {
     if (null > 2) ::close(null);
   }
   errno = savedErrno;
+#endif
 }
 
 }  // namespace zorsck

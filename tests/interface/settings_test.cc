@@ -17,6 +17,9 @@ class Switch : public ::testing::TestWithParam<std::tuple<const char*, const cha
 TEST_P(Switch, IsReadOnceFromTheEnvironment) {
   const auto [variable, value, on] = GetParam();
   bool (*const read)() = std::string(variable) == "ZOR_SCK_REGION" ? regionMode : debug;
+#if defined(_WIN32)
+  if (value != nullptr && *value == '\0') GTEST_SKIP() << "the Windows C runtime has no empty variables";
+#endif
   if (value != nullptr) setenv(variable, value, 1);
   else unsetenv(variable);
   EXPECT_EQ(read(), on);

@@ -2,6 +2,11 @@
 
 #include <stdlib.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -9,16 +14,33 @@
 #include <thread>
 
 namespace zorsck::test {
+namespace {
+
+// Points the process's standard error handle, which the library writes to on
+// Windows, at what descriptor 2 now names; test thread.
+void followDescriptor2() {
+#if defined(_WIN32)
+  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(STDERR_FILENO)));
+#endif
+}
+
+}  // namespace
 
 StderrCapture::StderrCapture() {
   char name[] = "/tmp/zorsck-stderr-XXXXXX";
-  const int fd = ::mkstemp(name);
+  int fd = ::mkstemp(name);
+#if defined(_WIN32)
+  // mingw's mkstemp opens the file for its descriptor alone: reopened shared, for reading back.
+  if (fd >= 0) ::close(fd);
+  fd = ::open(name, O_RDWR | O_BINARY);
+#endif
   if (fd < 0) return;
   path_ = name;
   std::fflush(stderr);
   saved_ = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);
   ::close(fd);
+  followDescriptor2();
 }
 
 StderrCapture::~StderrCapture() {
@@ -26,6 +48,7 @@ StderrCapture::~StderrCapture() {
   std::fflush(stderr);
   ::dup2(saved_, STDERR_FILENO);
   ::close(saved_);
+  followDescriptor2();
   const std::string captured = text();  // the library's lines stay in the test's output
   std::fwrite(captured.data(), 1, captured.size(), stderr);
   ::unlink(path_.c_str());

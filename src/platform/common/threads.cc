@@ -1,12 +1,22 @@
 // The loop thread, which runs every queued task and fires the timers, and the
-// worker for work that may block.
+// worker for work that may block. On POSIX systems the loop sleeps in poll(2)
+// on a wake pipe and the watched descriptors; on Windows on a condition
+// variable, and nothing is watched.
 #include "platform/common/threads.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <chrono>
+
+#include "base/condvar.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -77,12 +87,14 @@ class Loop {
     post(makeTask(nullptr, std::move(run), counted));  // a started loop runs for the process
     return true;
   }
+#if !defined(_WIN32)
   // Runs `task` on the loop once `fd` is readable; any thread.
   void watch(int fd, std::function<void()> task) EXCLUDES(mu_) {
     MutexLock lock(&mu_);
     watches_.push_back(Watch{fd, std::move(task)});
     wakeLocked();
   }
+#endif
   // Has the loop look at the timers again; any thread.
   void wake() EXCLUDES(mu_) {
     MutexLock lock(&mu_);
@@ -90,6 +102,19 @@ class Loop {
   }
 
  private:
+#if defined(_WIN32)
+  // Starts the thread if it is not running, else makes it look again; any thread.
+  void wakeLocked() REQUIRES(mu_) {
+    rung_ = true;
+    if (!started_) start();
+    if (sleeping_) rungCv_.notifyAll();
+  }
+
+  // Makes the thread; a failure leaves it for the next wake; any thread.
+  void start() REQUIRES(mu_) {
+    started_ = startThread([this] { serve(); });  // lives for the process
+  }
+#else
   struct Watch {
     int fd = -1;
     std::function<void()> run;
@@ -119,11 +144,14 @@ class Loop {
     }
     started_ = startThread([this] { serve(); });  // lives for the process
   }
+#endif
 
   // Runs tasks, fires timers and waits for the next of either; loop thread.
   [[noreturn]] void serve() EXCLUDES(mu_) {
     prepareThisThread("zorsck");
+#if !defined(_WIN32)
     std::vector<pollfd> fds;
+#endif
     for (;;) {
       {
         MutexLock lock(&mu_);
@@ -140,18 +168,35 @@ class Loop {
           continue;
         } else {
           sleeping_ = true;
+#if !defined(_WIN32)
           fds.assign(1, pollfd{pipe_[0], POLLIN, 0});
           for (const Watch& w : watches_) fds.push_back(pollfd{w.fd, POLLIN, 0});
+#endif
         }
       }
       if (task.run) {
         runTask(task);
         continue;
       }
+#if defined(_WIN32)
+      sleep(due);
+#else
       sleep(fds, due);
+#endif
     }
   }
 
+#if defined(_WIN32)
+  // Waits until a wake or `due` (at most a minute); loop thread.
+  void sleep(std::optional<std::int64_t> due) EXCLUDES(mu_) {
+    const std::int64_t left =
+        due ? std::clamp<std::int64_t>(*due - steadyNs(), 0, 60'000'000'000) : 60'000'000'000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(left);
+    MutexLock lock(&mu_);
+    if (!rung_) rungCv_.waitUntil(&mu_, deadline);
+    sleeping_ = false;
+  }
+#else
   // Waits until a wake, a watched descriptor or `due`, and queues the watches
   // that fired; loop thread.
   void sleep(std::vector<pollfd>& fds, std::optional<std::int64_t> due) EXCLUDES(mu_) {
@@ -179,15 +224,20 @@ class Loop {
       watches_.erase(w);
     }
   }
+#endif
 
   Mutex mu_;
   std::deque<Task> tasks_ GUARDED_BY(mu_);
-  std::vector<Watch> watches_ GUARDED_BY(mu_);
   bool started_ GUARDED_BY(mu_) = false;
   bool rung_ GUARDED_BY(mu_) = false;       // something to look at since the last look
-  bool sleeping_ GUARDED_BY(mu_) = false;   // the thread is in or entering poll
+  bool sleeping_ GUARDED_BY(mu_) = false;   // the thread is in or entering its wait
+#if defined(_WIN32)
+  CondVar rungCv_;  // notified, with mu_ held, when rung_ is set while sleeping_
+#else
+  std::vector<Watch> watches_ GUARDED_BY(mu_);
   bool signalled_ GUARDED_BY(mu_) = false;  // a byte waits in the pipe
   int pipe_[2] GUARDED_BY(mu_) = {-1, -1};
+#endif
 };
 
 namespace {
@@ -235,6 +285,35 @@ void installControl(Control* c) { gControl.store(c, std::memory_order_release); 
 
 Control* control() { return gControl.load(std::memory_order_acquire); }
 
+#if defined(_WIN32)
+void prepareThisThread(const std::string& name) {
+  tBackendThread = true;
+  // SetThreadDescription came with Windows 10 1607: looked up, not linked.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  if (setDescription != nullptr) {
+    const std::wstring wide(name.begin(), name.end());  // the names are ASCII
+    setDescription(::GetCurrentThread(), wide.c_str());
+  }
+}
+
+namespace {
+
+// Keeps the library mapped for the rest of the process from its first
+// thread on, so a host's FreeLibrary never unmaps code a thread still runs
+// (what -z nodelete does for the Linux library); any thread, never under the
+// loader lock (threads start on calls only).
+void pinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.exchange(true)) return;
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&pinModule)), &self);
+}
+
+}  // namespace
+#else
 void prepareThisThread(const std::string& name) {
   tBackendThread = true;
 #if defined(__APPLE__)
@@ -247,12 +326,16 @@ void prepareThisThread(const std::string& name) {
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
+#endif
 
 bool onBackendThread() { return tBackendThread; }
 
 bool startThread(std::function<void()> body) {
   Control* c = control();
   if (c != nullptr && c->refuseThread()) return false;
+#if defined(_WIN32)
+  pinModule();
+#endif
   try {
     std::thread(std::move(body)).detach();
     return true;
@@ -283,7 +366,9 @@ bool runBlocking(std::function<void()> task) {
   return true;
 }
 
+#if !defined(_WIN32)
 void whenReadable(int fd, std::function<void()> task) { loop().watch(fd, std::move(task)); }
+#endif
 
 void wakeLoop() { loop().wake(); }
 

@@ -18,7 +18,7 @@
 namespace zorsck::common {
 
 // Readies a thread the backend made: names it (the first 15 bytes of `name`)
-// and blocks SIGPIPE, so a write to a peer that went away fails with EPIPE
+// and, on POSIX systems, blocks SIGPIPE, so a write to a peer that went away fails with EPIPE
 // instead of killing the host; at the start of each such thread.
 void prepareThisThread(const std::string& name);
 // True on a thread readied by prepareThisThread; any thread.
@@ -70,9 +70,11 @@ bool tryOnCallbackThread(std::function<void()> task);
 // dropped; any thread.
 bool runBlocking(std::function<void()> task);
 
+#if !defined(_WIN32)
 // Runs `task` once on the loop thread when `fd` is readable or its peer hung
 // up; the caller keeps `fd` open until then (`task` may own it); any thread.
 void whenReadable(int fd, std::function<void()> task);
+#endif
 
 // Has the loop look at the timers again, starting it at the first need; any thread.
 void wakeLoop();
