@@ -1,5 +1,5 @@
-# Fails unless the DLL named by DLL exports the five public functions, and
-# besides them only zorsck_ functions that HEADERS/zorsck_ext.h declares, and
+# Fails unless the DLL named by DLL exports the five public functions and the
+# zorsck_ functions that HEADERS/zorsck_ext.h declares, nothing else, and
 # imports nothing but DLLs every Windows 10 has (no runtime DLL of the
 # compiler's: those are linked in). OBJDUMP is mingw-w64's objdump.
 cmake_minimum_required(VERSION 3.25)
@@ -17,7 +17,7 @@ list(TRANSFORM declared REPLACE ".* (zorsck_[a-z_0-9]+)\\($" "\\1")
 set(five zor_sck_crop zor_sck_crop_seq zor_sck_ensure zor_sck_seq zor_sck_stop)
 set(extra ${names})
 list(REMOVE_ITEM extra ${five} ${declared})
-set(missing ${five})
+set(missing ${five} ${declared})
 list(REMOVE_ITEM missing ${names})
 if(extra OR missing)
   message(FATAL_ERROR "exported: ${names}\nnot allowed: ${extra}\nmissing: ${missing}")
