@@ -19,58 +19,21 @@
 namespace zorsck::win {
 namespace {
 
+using common::complete;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMaxPool = 8;
-// Frames never reach past what GDI coordinates comfortably name.
-constexpr std::int64_t kMaxSide = 32767;
 // How long a capture with nothing to grab (no output, empty frame, every frame held) waits.
 constexpr auto kIdlePause = std::chrono::milliseconds(2);
 constexpr auto kListingInterval = std::chrono::seconds(1);
 // Without a configured interval, frames are grabbed at most this often.
 constexpr double kFallbackRate = 60.0;
 
-// Runs `completion` with `error` (null for success) on the callback thread; any thread.
-void complete(platform::Completion completion, const std::string& error) {
-  if (!completion) return;
-  common::runOnCallbackThread([completion = std::move(completion), error] {
-    const platform::Error e{error};
-    completion(error.empty() ? nullptr : &e);
-  });
-}
-
-// Rounds a coordinate to a pixel within [-kMaxSide, kMaxSide] (0 for NaN); any thread.
-std::int64_t toPixel(double v) {
-  if (!(v == v)) return 0;
-  return std::llround(std::clamp(v, -static_cast<double>(kMaxSide), static_cast<double>(kMaxSide)));
-}
-
 }  // namespace
 
 CapturePlan planCapture(const Output& output, const platform::StreamConfiguration& config) {
-  CapturePlan plan;
-  const platform::Rect& source = config.sourceRect;
-  const bool whole = !(source.width > 0) || !(source.height > 0);
-  // One point is one pixel: the frame shows the source rectangle's top-left
-  // corner at its own, at the configured size, never scaled.
-  const std::int64_t sx = whole ? 0 : toPixel(source.x);
-  const std::int64_t sy = whole ? 0 : toPixel(source.y);
-  const std::int64_t fw = config.width > 0 ? std::min<std::int64_t>(config.width, kMaxSide)
-                                           : (whole ? output.width : toPixel(source.width));
-  const std::int64_t fh = config.height > 0 ? std::min<std::int64_t>(config.height, kMaxSide)
-                                            : (whole ? output.height : toPixel(source.height));
-  plan.frameWidth = static_cast<std::uint32_t>(std::max<std::int64_t>(fw, 0));
-  plan.frameHeight = static_cast<std::uint32_t>(std::max<std::int64_t>(fh, 0));
-  const std::int64_t x0 = std::max<std::int64_t>(sx, 0);
-  const std::int64_t y0 = std::max<std::int64_t>(sy, 0);
-  const std::int64_t x1 = std::min<std::int64_t>(sx + plan.frameWidth, output.width);
-  const std::int64_t y1 = std::min<std::int64_t>(sy + plan.frameHeight, output.height);
-  if (x1 > x0 && y1 > y0) {
-    plan.grab = {static_cast<std::int32_t>(output.x + x0), static_cast<std::int32_t>(output.y + y0),
-                 static_cast<std::uint32_t>(x1 - x0), static_cast<std::uint32_t>(y1 - y0)};
-    plan.left = static_cast<std::uint32_t>(x0 - sx);
-    plan.top = static_cast<std::uint32_t>(y0 - sy);
-  }
+  CapturePlan plan = common::placeFrame(output.x, output.y, output.width, output.height, config);
   const double interval = platform::mediaTimeSeconds(config.minimumFrameInterval);
   const double rate = output.refreshRate > 0 ? output.refreshRate : kFallbackRate;
   plan.intervalSeconds = std::isfinite(interval) && interval > 0 ? std::min(interval, 3600.0) : 1.0 / rate;
@@ -81,75 +44,7 @@ CapturePlan planCapture(const Output& output, const platform::StreamConfiguratio
 
 Capture::Capture(const Output& output, const platform::StreamConfiguration& config,
                  platform::StreamOutputRef delegate)
-    : output_(output), delegate_(std::move(delegate)) {
-  MutexLock lock(&mu_);
-  config_ = config;
-  configChanged_ = true;
-}
-
-void Capture::setOwner(std::weak_ptr<const platform::Stream> owner) {
-  MutexLock lock(&mu_);
-  owner_ = std::move(owner);
-}
-
-bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) {
-  MutexLock lock(&mu_);
-  if (sink_) return false;
-  sink_ = std::move(output);
-  queue_ = std::move(queue);
-  return true;
-}
-
-void Capture::start(platform::Completion completion) {
-  {
-    MutexLock lock(&mu_);
-    if (phase_ != Phase::idle) {
-      complete(std::move(completion), "the stream was already started");
-      return;
-    }
-    phase_ = Phase::starting;
-  }
-  if (!common::startThread([self = shared_from_this(), completion] { self->run(completion); })) {
-    {
-      MutexLock lock(&mu_);
-      phase_ = Phase::ended;
-    }
-    complete(std::move(completion), "cannot start a capture thread");
-  }
-}
-
-void Capture::update(const platform::StreamConfiguration& config, platform::Completion completion) {
-  MutexLock lock(&mu_);
-  switch (phase_) {
-    case Phase::idle:  // taken up when the stream starts
-      config_ = config;
-      configChanged_ = true;
-      complete(std::move(completion), "");
-      return;
-    case Phase::starting:
-    case Phase::running:
-      config_ = config;
-      configChanged_ = true;
-      if (completion) updateDone_.push_back(std::move(completion));
-      wake_.notifyAll();
-      return;
-    case Phase::ended:
-      complete(std::move(completion), "the stream is not running");
-      return;
-  }
-}
-
-void Capture::stop(platform::Completion completion) {
-  MutexLock lock(&mu_);
-  if (phase_ == Phase::starting || phase_ == Phase::running) {
-    stopRequested_ = true;
-    if (completion) stopDone_.push_back(std::move(completion));
-    wake_.notifyAll();
-    return;
-  }
-  phase_ = Phase::ended;  // a stream never started cannot start any more
-  complete(std::move(completion), "the stream is not running");
-}
+    : CaptureThread(config, std::move(delegate)), output_(output) {}
 
 void Capture::run(platform::Completion started) {
   common::prepareThisThread("zorsck-capture");
@@ -273,28 +168,6 @@ std::string Capture::grabLoop(Grabber& grabber) {
     const std::shared_ptr<const platform::Stream> stream = owner.lock();
     queue->runInPlace([&] {
       sink->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
-    });
-  }
-}
-
-void Capture::finish(const std::string& failure) {
-  std::vector<platform::Completion> stopped, updates;
-  bool notify = false;
-  std::weak_ptr<const platform::Stream> owner;
-  {
-    MutexLock lock(&mu_);
-    owner = owner_;
-    phase_ = Phase::ended;
-    stopped.swap(stopDone_);
-    updates.swap(updateDone_);
-    notify = !failure.empty() && !stopRequested_;
-  }
-  for (auto& done : updates) complete(std::move(done), "the stream stopped");
-  for (auto& done : stopped) complete(std::move(done), "");
-  if (notify && delegate_) {
-    common::runOnCallbackThread([delegate = delegate_, owner, failure] {
-      const std::shared_ptr<const platform::Stream> stream = owner.lock();
-      delegate->didStopWithError(stream.get(), platform::Error{failure});
     });
   }
 }

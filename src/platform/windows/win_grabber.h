@@ -5,26 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/common/capture_plan.h"
 #include "platform/common/frame_buffer.h"
 
 namespace zorsck::win {
 
-// A rectangle of the desktop in physical pixels.
-struct GrabRect {
-  std::int32_t x = 0, y = 0;
-  std::uint32_t width = 0, height = 0;
-};
-
-// What of a configuration the capture thread uses. A frame always has the
-// configured size; `grab` is the part of it that lies on the output (empty
-// when none does), placed at (left, top) in the frame; the rest is black.
-struct CapturePlan {
-  std::uint32_t frameWidth = 0, frameHeight = 0;
-  GrabRect grab;  // on the desktop
-  std::uint32_t left = 0, top = 0;
-  double intervalSeconds = 0;
-  std::size_t poolSize = 2;
-};
+using common::CapturePlan;
+using common::GrabRect;
 
 // True when `a` and `b` grab the same pixels into the same frame; any thread.
 inline bool samePlace(const CapturePlan& a, const CapturePlan& b) {

@@ -22,6 +22,8 @@
 namespace zorsck::x11 {
 namespace {
 
+using common::complete;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxPool = 8;
@@ -31,24 +33,6 @@ constexpr auto kIdlePause = std::chrono::milliseconds(2);
 // How often a running stream lists the displays although no change was
 // reported: the server sends no RandR event when a client sets or deletes a monitor.
 constexpr auto kListingInterval = std::chrono::seconds(1);
-
-// Runs `completion` with `error` (null for success) on the callback thread; any thread.
-void complete(platform::Completion completion, const std::string& error) {
-  if (!completion) return;
-  common::runOnCallbackThread([completion = std::move(completion), error] {
-    const platform::Error e{error};
-    completion(error.empty() ? nullptr : &e);
-  });
-}
-
-// Frames never reach past what X coordinates can name.
-constexpr std::int64_t kMaxSide = 32767;
-
-// Rounds a point coordinate to a pixel within [-kMaxSide, kMaxSide] (0 for NaN); any thread.
-std::int64_t toPixel(double v) {
-  if (!(v == v)) return 0;
-  return std::llround(std::clamp(v, -static_cast<double>(kMaxSide), static_cast<double>(kMaxSide)));
-}
 
 // Moves a grab that ShmGetImage packed at the start of `pixels` to its place
 // in the frame and blacks out the rest of the frame; capture thread.
@@ -90,30 +74,7 @@ std::string monitorMoved(const Connection& conn, const Monitor& monitor) {
 }  // namespace
 
 CapturePlan planCapture(const Monitor& monitor, const platform::StreamConfiguration& config) {
-  CapturePlan plan;
-  const platform::Rect& source = config.sourceRect;
-  const bool whole = !(source.width > 0) || !(source.height > 0);
-  // One point is one pixel here: the frame shows the source rectangle's
-  // top-left corner at its own, at the configured size, never scaled.
-  const std::int64_t sx = whole ? 0 : toPixel(source.x);
-  const std::int64_t sy = whole ? 0 : toPixel(source.y);
-  const std::int64_t fw = config.width > 0 ? std::min<std::int64_t>(config.width, kMaxSide)
-                                           : (whole ? monitor.width : toPixel(source.width));
-  const std::int64_t fh = config.height > 0 ? std::min<std::int64_t>(config.height, kMaxSide)
-                                            : (whole ? monitor.height : toPixel(source.height));
-  plan.frameWidth = static_cast<std::uint32_t>(std::max<std::int64_t>(fw, 0));
-  plan.frameHeight = static_cast<std::uint32_t>(std::max<std::int64_t>(fh, 0));
-  // The part of the frame on the monitor.
-  const std::int64_t x0 = std::max<std::int64_t>(sx, 0);
-  const std::int64_t y0 = std::max<std::int64_t>(sy, 0);
-  const std::int64_t x1 = std::min<std::int64_t>(sx + plan.frameWidth, monitor.width);
-  const std::int64_t y1 = std::min<std::int64_t>(sy + plan.frameHeight, monitor.height);
-  if (x1 > x0 && y1 > y0) {
-    plan.grab = {static_cast<std::int32_t>(monitor.x + x0), static_cast<std::int32_t>(monitor.y + y0),
-                 static_cast<std::uint32_t>(x1 - x0), static_cast<std::uint32_t>(y1 - y0)};
-    plan.left = static_cast<std::uint32_t>(x0 - sx);
-    plan.top = static_cast<std::uint32_t>(y0 - sy);
-  }
+  CapturePlan plan = common::placeFrame(monitor.x, monitor.y, monitor.width, monitor.height, config);
   const double interval = platform::mediaTimeSeconds(config.minimumFrameInterval);
   plan.intervalSeconds = std::isfinite(interval) && interval > 0 ? std::min(interval, 3600.0) : 0.0;
   plan.poolSize = static_cast<std::size_t>(std::clamp(config.queueDepth, 1, static_cast<int>(kMaxPool)));
@@ -153,75 +114,7 @@ std::string unsupportedFormat(const Connection& conn, int screenNumber) {
 
 Capture::Capture(const Monitor& monitor, const platform::StreamConfiguration& config,
                  platform::StreamOutputRef delegate)
-    : monitor_(monitor), delegate_(std::move(delegate)) {
-  MutexLock lock(&mu_);
-  config_ = config;
-  configChanged_ = true;
-}
-
-void Capture::setOwner(std::weak_ptr<const platform::Stream> owner) {
-  MutexLock lock(&mu_);
-  owner_ = std::move(owner);
-}
-
-bool Capture::setOutput(platform::StreamOutputRef output, std::shared_ptr<common::TaskQueue> queue) {
-  MutexLock lock(&mu_);
-  if (output_) return false;
-  output_ = std::move(output);
-  queue_ = std::move(queue);
-  return true;
-}
-
-void Capture::start(platform::Completion completion) {
-  {
-    MutexLock lock(&mu_);
-    if (phase_ != Phase::idle) {
-      complete(std::move(completion), "the stream was already started");
-      return;
-    }
-    phase_ = Phase::starting;
-  }
-  if (!common::startThread([self = shared_from_this(), completion] { self->run(completion); })) {
-    {
-      MutexLock lock(&mu_);
-      phase_ = Phase::ended;
-    }
-    complete(std::move(completion), "cannot start a capture thread");
-  }
-}
-
-void Capture::update(const platform::StreamConfiguration& config, platform::Completion completion) {
-  MutexLock lock(&mu_);
-  switch (phase_) {
-    case Phase::idle:  // taken up when the stream starts
-      config_ = config;
-      configChanged_ = true;
-      complete(std::move(completion), "");
-      return;
-    case Phase::starting:
-    case Phase::running:
-      config_ = config;
-      configChanged_ = true;
-      if (completion) updateDone_.push_back(std::move(completion));
-      wake_.ring();
-      return;
-    case Phase::ended:
-      complete(std::move(completion), "the stream is not running");
-      return;
-  }
-}
-
-void Capture::stop(platform::Completion completion) {
-  MutexLock lock(&mu_);
-  if (phase_ == Phase::starting || phase_ == Phase::running) {
-    stopRequested_ = true;
-    if (completion) stopDone_.push_back(std::move(completion));
-    wake_.ring();
-    return;
-  }
-  phase_ = Phase::ended;  // a stream never started cannot start any more
-  complete(std::move(completion), "the stream is not running");
-}
+    : CaptureThread(config, std::move(delegate)), monitor_(monitor) {}
 
 void Capture::run(platform::Completion started) {
   common::prepareThisThread("zorsck-capture");
@@ -292,7 +185,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
         for (auto& done : updateDone_) complete(std::move(done), "");
         updateDone_.clear();
       }
-      output = output_;
+      output = sink_;
       queue = queue_;
       owner = owner_;
     }
@@ -388,28 +281,6 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
     const std::shared_ptr<const platform::Stream> stream = owner.lock();
     queue->runInPlace([&] {
       output->didOutputSampleBuffer(stream.get(), platform::SampleBuffer(&sample), platform::OutputType::screen);
-    });
-  }
-}
-
-void Capture::finish(const std::string& failure) {
-  std::vector<platform::Completion> stopped, updates;
-  bool notify = false;
-  std::weak_ptr<const platform::Stream> owner;
-  {
-    MutexLock lock(&mu_);
-    owner = owner_;
-    phase_ = Phase::ended;
-    stopped.swap(stopDone_);
-    updates.swap(updateDone_);
-    notify = !failure.empty() && !stopRequested_;
-  }
-  for (auto& done : updates) complete(std::move(done), "the stream stopped");
-  for (auto& done : stopped) complete(std::move(done), "");
-  if (notify && delegate_) {
-    common::runOnCallbackThread([delegate = delegate_, owner, failure] {
-      const std::shared_ptr<const platform::Stream> stream = owner.lock();
-      delegate->didStopWithError(stream.get(), platform::Error{failure});
     });
   }
 }

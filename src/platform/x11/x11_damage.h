@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/common/capture_plan.h"
 #include "platform/x11/libxcb.h"
 #include "platform/x11/libxcb_damage.h"
 #include "platform/x11/x11_frame_pool.h"
 
 namespace zorsck::x11 {
 
-struct GrabRect;
+using common::GrabRect;
 
 class DamageWatch {
  public:
