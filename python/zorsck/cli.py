@@ -215,7 +215,7 @@ def watch(options):
 def main(argv=None):
     """Runs the command line `argv` (default sys.argv[1:]); returns the exit status."""
     options = parser().parse_args(negatives_joined(sys.argv[1:] if argv is None else argv, ("-r", "--rect")))
-    if sys.stdout is None and (options.command == "watch" or getattr(options, "output", "") == "-"):
+    if sys.stdout is None and (options.command != "shot" or options.output == "-"):
         complain("zorsck: standard output is closed")
         return UNAVAILABLE
     try:
