@@ -14,6 +14,7 @@
 #include "base/mutex.h"
 #include "platform/common/threads.h"
 #include "platform/linux/backend.h"
+#include "platform/x11/x11_libraries.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -39,6 +40,7 @@ struct Session {
   bool connecting GUARDED_BY(mu) = false;
   bool attempted GUARDED_BY(mu) = false;
   bool firstSettled GUARDED_BY(mu) = false;  // the first attempt has ended
+  bool failureSaid GUARDED_BY(mu) = false;   // attempts fail, and a line has said why
   Clock::time_point lastAttempt GUARDED_BY(mu);
   Clock::time_point firstDeadline GUARDED_BY(mu);
   bool relisting GUARDED_BY(mu) = false;  // a listing asked for by relistDisplays runs
@@ -110,8 +112,11 @@ void connectAttempt() {
     // Changes are asked for before the listing, so none after it goes unseen.
     fresh->layoutEvents = watchLayout(fresh->conn.get());
     good = listMonitors(fresh->conn.get(), fresh->conn.defaultScreen(), &monitors, &error);
+  } else {
+    error = fresh->conn.ok() ? "it has no MIT-SHM extension" : fresh->conn.failure();
   }
   Session& s = session();
+  bool say = false;
   {
     MutexLock lock(&s.mu);
     s.connecting = false;
@@ -120,7 +125,15 @@ void connectAttempt() {
       s.link = fresh;
       s.monitors = std::move(monitors);
     }
+    // Said once until a connection works, not at every retry; a library that
+    // cannot be loaded has its own line.
+    if (good) {
+      s.failureSaid = false;
+    } else {
+      say = !std::exchange(s.failureSaid, true) && xcbLoadFailure().empty();
+    }
   }
+  if (say) glue::logLine("no usable X display at DISPLAY=" + displayName() + ": " + error);
   // From the first server that worked on, this process captures that one alone.
   if (good) keepServerName(fresh->conn.name());
   s.settled.notifyAll();
