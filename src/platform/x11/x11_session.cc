@@ -116,7 +116,17 @@ void connectAttempt() {
     error = fresh->conn.ok() ? "it has no MIT-SHM extension" : fresh->conn.failure();
   }
   Session& s = session();
-  bool say = false;
+  if (!good) {
+    // Said once until a connection works, not at every retry, and before the
+    // attempt ends, so that the -1 it brings comes after its reason; a library
+    // that cannot be loaded has its own line.
+    bool say = false;
+    {
+      MutexLock lock(&s.mu);
+      say = !std::exchange(s.failureSaid, true) && xcbLoadFailure().empty();
+    }
+    if (say) glue::logLine("no usable X display at DISPLAY=" + displayName() + ": " + error);
+  }
   {
     MutexLock lock(&s.mu);
     s.connecting = false;
@@ -124,16 +134,9 @@ void connectAttempt() {
     if (good) {
       s.link = fresh;
       s.monitors = std::move(monitors);
-    }
-    // Said once until a connection works, not at every retry; a library that
-    // cannot be loaded has its own line.
-    if (good) {
       s.failureSaid = false;
-    } else {
-      say = !std::exchange(s.failureSaid, true) && xcbLoadFailure().empty();
     }
   }
-  if (say) glue::logLine("no usable X display at DISPLAY=" + displayName() + ": " + error);
   // From the first server that worked on, this process captures that one alone.
   if (good) keepServerName(fresh->conn.name());
   s.settled.notifyAll();
