@@ -40,7 +40,8 @@ def complain(message):
     if sys.stderr is None:
         return
     try:
-        print(message, file=sys.stderr, flush=True)
+        sys.stderr.write(message + "\n")  # one write: the library's lines come between whole lines only
+        sys.stderr.flush()
     except OSError:  # full: what is left unwritten goes nowhere, also at the interpreter's exit
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stderr.fileno())
 
