@@ -187,6 +187,8 @@ def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub, caps
     assert lib.calls == [] and zorsck.Screen(17).display == 17
     assert [m["left"] for m in mss.mss().monitors[:4]] == [0, 0, 1920, 2560]  # no places known: a row
     assert cli.main(["displays"]) == 0 and "10  640x480    ?        1      yes: display 0\n" in capsys.readouterr().out
+    lib.backend, lib.listing = b"x11", [(1 << 29 | 7, 0, 0, 640, 480, 3), (239, 0, 0, 1365, 767, 2)]
+    assert mss.mss().monitors == [{"left": 0, "top": 0, "width": 640, "height": 480}] * 2  # DISPLAY's X screen
 
 
 read_only = np.zeros((2, 2, 4), np.uint8)
