@@ -78,7 +78,8 @@ def test_mistakes_get_one_line_and_their_status(tmp_path, module, args, env, sta
 
 
 @pytest.mark.parametrize("redirect, command, status", [("2>&-", "shot -o missing/x.png", 1), ("1>&-", "watch", 1),
-                                                       ("1>&-", "shot -o -", 1), ("2>/dev/full", "shot -d 7", 2)])
+                                                       ("1>&-", "shot -o -", 1), ("1>&-", "displays", 1),
+                                                       ("2>/dev/full", "shot -d 7", 2)])
 def test_a_closed_or_full_standard_stream_keeps_the_status_and_errors_off_standard_output(
         tmp_path, redirect, command, status):
     done = subprocess.run(["sh", "-c", f'exec {redirect}; "{sys.executable}" -m zorsck {command}'],

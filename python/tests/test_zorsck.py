@@ -187,6 +187,8 @@ def test_displays_are_the_librarys_list_and_unknown_ids_start_nothing(stub, caps
     assert lib.calls == [] and zorsck.Screen(17).display == 17
     assert [m["left"] for m in mss.mss().monitors[:4]] == [0, 0, 1920, 2560]  # no places known: a row
     assert cli.main(["displays"]) == 0 and "10  640x480    ?        1      yes: display 0\n" in capsys.readouterr().out
+    lib.backend, lib.listing = b"x11", [(1 << 29 | 7, 0, 0, 640, 480, 3), (239, 0, 0, 1365, 767, 2)]
+    assert mss.mss().monitors == [{"left": 0, "top": 0, "width": 640, "height": 480}] * 2  # DISPLAY's X screen
 
 
 read_only = np.zeros((2, 2, 4), np.uint8)
@@ -373,8 +375,10 @@ def test_threads_on_two_monitors_each_get_every_picture(one_stream):
 
 def test_region_mode_serves_rectangles_across_the_display():
     script = """if True:
-        import numpy as np, zorsck
-        s = zorsck.Screen()
+        import os, numpy as np, zorsck
+        from zorsck import Screen
+        os.environ["ZOR_SCK_REGION"] = "1"  # after the import, before the first crop
+        s = Screen()
         s.grab(0, 0, 10, 10)
         got = s.grab(400, 300, 20, 20)
         assert (got[:, :, 0] == np.arange(400, 420) % 256).all(), got[0, :, 0]
@@ -388,7 +392,7 @@ def test_region_mode_serves_rectangles_across_the_display():
         except zorsck.NotServable as e:
             assert "1920x1000 is larger than 0.6 of the display in region mode" in str(e), e
     """
-    env = dict(os.environ, ZOR_SCK_REGION="1", PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(zorsck.__path__[0]))
     done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
 

@@ -16,7 +16,9 @@ x_server = None
 # The process that first called into the library: a child forked from it finds the library's
 # threads missing, and every call there answers -1. Set once.
 used_by = None
-region = os.environ.get("ZOR_SCK_REGION") == "1"  # region mode, read once as the library does
+# Region mode (ZOR_SCK_REGION is "1") as read at this package's first crop, when the library reads
+# it too; None before that crop. Set once.
+region = None
 # The library that a missing desktop library's soname comes in: (Debian and Ubuntu, Fedora).
 PACKAGES = {"libxcb.so.1": ("libxcb1", "libxcb"), "libxcb-shm.so.0": ("libxcb-shm0", "libxcb"),
             "libxcb-randr.so.0": ("libxcb-randr0", "libxcb"), "libxcb-damage.so.0": ("libxcb-damage0", "libxcb"),
@@ -94,6 +96,18 @@ def used():
     global used_by
     if used_by is None:
         used_by = os.getpid()
+
+
+def cropping():
+    """Reads region mode at this package's first crop, as the library reads it at its own; any thread."""
+    global region
+    if region is None:
+        region = os.environ.get("ZOR_SCK_REGION") == "1"
+
+
+def region_mode():
+    """True in region mode: as read at the first crop, or as the environment says before one."""
+    return region if region is not None else os.environ.get("ZOR_SCK_REGION") == "1"
 
 
 def worked():

@@ -40,7 +40,8 @@ def complain(message):
     if sys.stderr is None:
         return
     try:
-        print(message, file=sys.stderr, flush=True)
+        sys.stderr.write(message + "\n")  # one write: the library's lines come between whole lines only
+        sys.stderr.flush()
     except OSError:  # full: what is left unwritten goes nowhere, also at the interpreter's exit
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stderr.fileno())
 
@@ -215,7 +216,7 @@ def watch(options):
 def main(argv=None):
     """Runs the command line `argv` (default sys.argv[1:]); returns the exit status."""
     options = parser().parse_args(negatives_joined(sys.argv[1:] if argv is None else argv, ("-r", "--rect")))
-    if sys.stdout is None and (options.command == "watch" or getattr(options, "output", "") == "-"):
+    if sys.stdout is None and (options.command != "shot" or options.output == "-"):
         complain("zorsck: standard output is closed")
         return UNAVAILABLE
     try:

@@ -64,7 +64,7 @@ def checked_fresh(value):
 
 def region_refusal(display, w, h):
     """Why region mode refuses a w x h rectangle of `display` (a Display), or None when it does not."""
-    if _lib.region and w * h > REGION_SHARE * display.width * display.height:
+    if _lib.region_mode() and w * h > REGION_SHARE * display.width * display.height:
         return (f"{w}x{h} is larger than {REGION_SHARE} of the display in region mode (display {display.id} "
                 f"is {display.width}x{display.height}; ZOR_SCK_REGION=1): grab smaller rectangles, or "
                 f"unset ZOR_SCK_REGION for whole displays")
@@ -221,6 +221,7 @@ class Screen:
         limit = self.timeout if timeout is None else timeout
         deadline = time.monotonic() + limit
         ts, seq, *outs = self._outs()
+        _lib.cropping()
         newest = self._lib.zor_sck_seq() if fresh else None
         claimed, refusals, pause = False, 0, 0.0005
         try:

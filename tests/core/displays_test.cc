@@ -26,7 +26,8 @@ using Displays = CoreTest;
 // The main display first, then the platform's order; a 2x display's pixels
 // and scale; places side by side by default, set, or unknown; bad arguments
 // refused; nothing started and the idle stop not held off; the answer at most
-// 1 s old, a layout change shown once the listing begun after that has run.
+// 1 s old, a layout change shown once the listing begun after that has run; a
+// listing unanswered for 10 s given up with a line.
 TEST_F(Displays, ListsMainFirstFromAListingUnderOneSecondOldAndStartsNothing) {
   sim::DisplaySpec placed{9, 800, 600, 800, 600, 60.0, true}, unplaced{11};
   placed.place = std::array<std::int32_t, 2>{-800, 100};
@@ -51,6 +52,12 @@ TEST_F(Displays, ListsMainFirstFromAListingUnderOneSecondOldAndStartsNothing) {
   for (int i = 0; i < 12; ++i, sim::advance(0.5)) listed(), sim::settle();
   EXPECT_EQ(std::make_tuple(snapshot().lastAccess, sim::streams().size(), sim::runningStreamCount(), count),
             std::make_tuple(lastAccess, std::size_t{1}, 0, 77u));
+  sim::holdCompletions(sim::Step::contentQuery, true);  // a listing the system never answers
+  std::string answers;
+  for (const double step : {1.0, 9.99, 0.02}) sim::advance(step), answers += listed();
+  char text[80];
+  EXPECT_EQ(answers + std::to_string(zorsck_last_message(text, sizeof text)) + text,
+            "1 77:1 77:-1 77:63cannot list the displays: the system did not answer within 10 s");
 }
 
 // cause ('o': macOS before 12.3, 'r': refused, 'e': content query error, 't':

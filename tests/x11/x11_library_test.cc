@@ -182,6 +182,7 @@ TEST_F(X11ServerLoss, NoSharedMemoryIsRefusedAKilledServerEndsTheStreamAndNoDama
   EXPECT_EQ(crop(0, probe).status, -1);
   EXPECT_EQ(crop(0, probe, 1).status, -1);
   EXPECT_EQ(zor_sck_seq(), 0u);
+  EXPECT_TRUE(err.waitForLine("[zorsck] no usable X display at DISPLAY=" + server_->display() + ": it has no MIT-SHM", 10s));
   ASSERT_EQ(replaceServer(), "");
   ASSERT_TRUE(waitUntil([] { return zor_sck_ensure(0, 60) == 0; }));
   EXPECT_TRUE(shows(cropWhenReady(0, probe), probe, 1));

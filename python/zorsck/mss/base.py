@@ -1,21 +1,22 @@
 """MSS: the python-mss interface over zorsck.
 
 The monitors are the displays the library lists (zorsck.displays), the main one first, at
-their places on the desktop; monitors[0] is the rectangle around all of them. Where the
-system gives no places (a Wayland portal may not), they are set side by side from the left
-in that order. A grab inside a monitor is one crop of that monitor's stream (the first
-listed that holds it); any other rectangle is put together from each monitor it meets, with
-opaque black where no monitor lies; one that reaches past monitors[0] raises
-ScreenShotError. Grabs wait briefly for a frame newer than the call (`fresh`), as programs
-that draw and then grab expect. close() leaves the stream running: it stops by itself 5 s
-after the last grab, so code that opens a new MSS per shot does not restart it every time.
+their places on the desktop (on X11 those of DISPLAY's X screen alone, as in python-mss);
+monitors[0] is the rectangle around all of them. Where the system gives no places (a
+Wayland portal may not), they are set side by side from the left in that order. A grab
+inside a monitor is one crop of that monitor's stream (the first listed that holds it);
+any other rectangle is put together from each monitor it meets, with opaque black where no
+monitor lies; one that reaches past monitors[0] raises ScreenShotError. Grabs wait briefly
+for a frame newer than the call (`fresh`), as programs that draw and then grab expect.
+close() leaves the stream running: it stops by itself 5 s after the last grab, so code
+that opens a new MSS per shot does not restart it every time.
 `display=` names the X server at the first capture of the process only: the library keeps
 that server, and an MSS naming another one later raises ScreenShotError.
 """
 import datetime
 import os
 
-from .. import layout
+from .. import _lib, layout
 from ..errors import ZorsckError
 from ..screen import Pixels, Screen, checked_int
 from .exception import ScreenShotError
@@ -70,6 +71,11 @@ class MSS:
                 found = layout.displays()
             except ZorsckError as e:
                 raise ScreenShotError(f"cannot list the monitors: {e}", {"error": e}) from e
+            main = next((d for d in found if d.primary), None)
+            if main is not None and _lib.backend(_lib.load()) == "x11":
+                # As python-mss, the monitors of DISPLAY's X screen alone (the main one's): those
+                # of other screens have places on their own screen. An X11 id is (screen << 29) | atom.
+                found = [d for d in found if d.id >> 29 == main.id >> 29]
             if any(d.x is None for d in found):  # places unknown: a row of them, the main one first
                 found = [d._replace(x=sum(e.width for e in found[:i]), y=0) for i, d in enumerate(found)]
             self._layout = found

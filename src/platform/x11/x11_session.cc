@@ -14,6 +14,7 @@
 #include "base/mutex.h"
 #include "platform/common/threads.h"
 #include "platform/linux/backend.h"
+#include "platform/x11/x11_libraries.h"
 
 namespace zorsck::x11 {
 namespace {
@@ -39,6 +40,7 @@ struct Session {
   bool connecting GUARDED_BY(mu) = false;
   bool attempted GUARDED_BY(mu) = false;
   bool firstSettled GUARDED_BY(mu) = false;  // the first attempt has ended
+  bool failureSaid GUARDED_BY(mu) = false;   // attempts fail, and a line has said why
   Clock::time_point lastAttempt GUARDED_BY(mu);
   Clock::time_point firstDeadline GUARDED_BY(mu);
   bool relisting GUARDED_BY(mu) = false;  // a listing asked for by relistDisplays runs
@@ -110,8 +112,21 @@ void connectAttempt() {
     // Changes are asked for before the listing, so none after it goes unseen.
     fresh->layoutEvents = watchLayout(fresh->conn.get());
     good = listMonitors(fresh->conn.get(), fresh->conn.defaultScreen(), &monitors, &error);
+  } else {
+    error = fresh->conn.ok() ? "it has no MIT-SHM extension" : fresh->conn.failure();
   }
   Session& s = session();
+  if (!good) {
+    // Said once until a connection works, not at every retry, and before the
+    // attempt ends, so that the -1 it brings comes after its reason; a library
+    // that cannot be loaded has its own line.
+    bool say = false;
+    {
+      MutexLock lock(&s.mu);
+      say = !std::exchange(s.failureSaid, true) && xcbLoadFailure().empty();
+    }
+    if (say) glue::logLine("no usable X display at DISPLAY=" + displayName() + ": " + error);
+  }
   {
     MutexLock lock(&s.mu);
     s.connecting = false;
@@ -119,6 +134,7 @@ void connectAttempt() {
     if (good) {
       s.link = fresh;
       s.monitors = std::move(monitors);
+      s.failureSaid = false;
     }
   }
   // From the first server that worked on, this process captures that one alone.
