@@ -6,6 +6,7 @@ import os
 import re
 import subprocess
 import sys
+import zipfile
 
 import numpy as np
 import pytest
@@ -87,3 +88,52 @@ def test_wheel_installs_captures_and_uninstalls_cleanly(tmp_path):
         pytest.skip(f"no Xvfb: {x_err}")
     assert (x_status, out) == (0, "x.png\n"), x_err
     np.testing.assert_array_equal(png_pixels(tmp_path / "x.png"), x_pattern(1915, 1076, 5, 4))
+
+
+WINDOWS_BUILD = os.path.join(ROOT, "build", "windows-cross")
+
+
+def pe_image(machine, signature=b"PE\0\0"):
+    """The head of a PE file: the DOS stub's pointer to a header of `machine`."""
+    return b"MZ" + bytes(0x3A) + (0x80).to_bytes(4, "little") + bytes(0x40) + signature + machine.to_bytes(2, "little")
+
+
+@pytest.mark.parametrize("heads, tag", [
+    ([pe_image(0x8664), pe_image(0x8664)], "win_amd64"), ([pe_image(0xAA64)], "win_arm64"),
+    ([pe_image(0x014C)], "win32"), ([pe_image(0x8664), pe_image(0xAA64)], None),
+    ([pe_image(0x0200)], None), ([pe_image(0x8664, b"NE\0\0")], None), ([b"\x7fELF" + bytes(200)], None),
+])
+def test_windows_wheel_tag_is_the_machine_of_the_dlls(tmp_path, heads, tag):
+    paths = []
+    for i, head in enumerate(heads):
+        paths.append(tmp_path / f"{i}.dll")
+        paths[-1].write_bytes(head)
+    if tag:
+        assert zorsck_build.windows_tag(paths) == tag
+    else:
+        with pytest.raises(RuntimeError):
+            zorsck_build.windows_tag(paths)
+
+
+@pytest.mark.skipif(not os.path.isfile(os.path.join(WINDOWS_BUILD, "CMakeCache.txt")),
+                    reason="needs build/windows-cross (cmake --preset windows-cross)")
+def test_windows_wheel_carries_the_package_and_both_dlls(tmp_path, monkeypatch):
+    monkeypatch.setenv("ZORSCK_BUILD_DIR", WINDOWS_BUILD)
+    name = zorsck_build.build_wheel(str(tmp_path))
+    version = _version.from_cmake(os.path.join(ROOT, "CMakeLists.txt"))
+    assert name == f"zorsck-{version}-py3-none-win_amd64.whl"
+    with zipfile.ZipFile(tmp_path / name) as whl:
+        names = set(whl.namelist())
+        info = f"zorsck-{version}.dist-info"
+        assert "Tag: py3-none-win_amd64\n" in whl.read(f"{info}/WHEEL").decode()
+        assert "Root-Is-Purelib: false\n" in whl.read(f"{info}/WHEEL").decode()
+        for line in whl.read(f"{info}/RECORD").decode().splitlines():
+            path, digest, size = line.split(",")
+            if path != f"{info}/RECORD":
+                assert digest == zorsck_build._record_line(path, whl.read(path)).split(",")[1], path
+        dlls = {n for n in names if not n.endswith(".py") and not n.startswith(info)}
+        assert dlls == {"zorsck/zorsck.dll", "zorsck/zorsck-sim.dll"}
+        assert whl.read("zorsck/zorsck.dll")[:2] == b"MZ"
+    sources = {"zorsck/" + os.path.relpath(os.path.join(d, f), os.path.join(ROOT, "python", "zorsck"))
+               for d, _, fs in os.walk(os.path.join(ROOT, "python", "zorsck")) for f in fs if f.endswith(".py")}
+    assert {n for n in names if n.endswith(".py")} == sources
