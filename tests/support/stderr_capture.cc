@@ -2,7 +2,7 @@
 
 #if defined(_WIN32)
 #include <fcntl.h>
-#include <io.h>
+#include <io.h>  // dup, dup2, close, unlink
 #include <windows.h>
 #else
 #include <stdlib.h>
@@ -17,46 +17,31 @@
 namespace zorsck::test {
 namespace {
 
-#if defined(_WIN32)
 constexpr int kStderr = 2;
 
 // A new empty temporary file open for reading and writing, its path in
 // `path`; -1 when none could be made; test thread.
 int openTemporary(std::string* path) {
-  char dir[MAX_PATH + 1];
-  char name[MAX_PATH + 1];
-  if (::GetTempPathA(static_cast<DWORD>(sizeof dir), dir) == 0 || ::GetTempFileNameA(dir, "zor", 0, name) == 0) return -1;
+#if defined(_WIN32)
+  char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  if (!::GetTempPathA(MAX_PATH + 1, dir) || !::GetTempFileNameA(dir, "zor", 0, name)) return -1;
   *path = name;
   return ::_open(name, _O_RDWR | _O_BINARY);
-}
-int duplicate(int fd) { return ::_dup(fd); }
-void redirect(int from, int to) { ::_dup2(from, to); }
-void closeDescriptor(int fd) { ::_close(fd); }
-void removeFile(const std::string& path) { ::_unlink(path.c_str()); }
-
-// Points the process's standard error handle, which the library writes to on
-// Windows, at what descriptor 2 now names; test thread.
-void followDescriptor2() {
-  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(kStderr)));
-}
 #else
-constexpr int kStderr = STDERR_FILENO;
-
-// A new empty temporary file open for reading and writing, its path in
-// `path`; -1 when none could be made; test thread.
-int openTemporary(std::string* path) {
   char name[] = "/tmp/zorsck-stderr-XXXXXX";
   const int fd = ::mkstemp(name);
   if (fd >= 0) *path = name;
   return fd;
-}
-int duplicate(int fd) { return ::dup(fd); }
-void redirect(int from, int to) { ::dup2(from, to); }
-void closeDescriptor(int fd) { ::close(fd); }
-void removeFile(const std::string& path) { ::unlink(path.c_str()); }
-// The library writes to descriptor 2 itself; test thread.
-void followDescriptor2() {}
 #endif
+}
+
+// Points the process's standard error handle, which the library writes to on
+// Windows, at what descriptor 2 now names; test thread.
+void followDescriptor2() {
+#if defined(_WIN32)
+  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(kStderr)));
+#endif
+}
 
 }  // namespace
 
@@ -64,21 +49,21 @@ StderrCapture::StderrCapture() {
   const int fd = openTemporary(&path_);
   if (fd < 0) return;
   std::fflush(stderr);
-  saved_ = duplicate(kStderr);
-  redirect(fd, kStderr);
-  closeDescriptor(fd);
+  saved_ = ::dup(kStderr);
+  ::dup2(fd, kStderr);
+  ::close(fd);
   followDescriptor2();
 }
 
 StderrCapture::~StderrCapture() {
   if (saved_ < 0) return;
   std::fflush(stderr);
-  redirect(saved_, kStderr);
-  closeDescriptor(saved_);
+  ::dup2(saved_, kStderr);
+  ::close(saved_);
   followDescriptor2();
   const std::string captured = text();  // the library's lines stay in the test's output
   std::fwrite(captured.data(), 1, captured.size(), stderr);
-  removeFile(path_);
+  ::unlink(path_.c_str());
 }
 
 std::string StderrCapture::text() const {
