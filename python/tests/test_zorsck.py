@@ -237,8 +237,7 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
 
 
 @pytest.mark.parametrize("chosen, expected", [(None, "zorsck.dll"), ("sim", "zorsck-sim.dll"), ("D:/z.dll", None)])
-def test_library_search_on_windows_takes_the_package_dll_then_the_search_path(tmp_path, monkeypatch,
-                                                                             chosen, expected):
+def test_library_search_on_windows_takes_the_package_dll_then_the_path(tmp_path, monkeypatch, chosen, expected):
     for name in ("zorsck.dll", "zorsck-sim.dll", "libzorsck.so.0"):
         (tmp_path / name).touch()
     monkeypatch.setattr("sys.platform", "win32")
