@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 
 #include "base/condvar.h"
@@ -74,15 +75,13 @@ bool startWriter() REQUIRES(writer.mu) {
   HMODULE self = nullptr;
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&writeQueued)), &self);
-  const HANDLE thread = ::CreateThread(nullptr, 64 * 1024, &writeQueued, nullptr,
-                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread == nullptr) {
-    writer.failed = true;
-    return false;
-  }
-  ::CloseHandle(thread);  // the thread runs on, detached
-  writer.started = true;
-  return true;
+  // The handle goes at the end of the scope; the thread runs on, detached.
+  const std::unique_ptr<void, decltype(&::CloseHandle)> thread(
+      ::CreateThread(nullptr, 64 * 1024, &writeQueued, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr),
+      &::CloseHandle);
+  writer.started = thread != nullptr;
+  writer.failed = !writer.started;
+  return writer.started;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <utility>
+#include <memory>
 
 #include "state/log.h"
 #include "state/stderr_writer.h"
@@ -25,10 +25,11 @@ class StderrPipe : public ::testing::TestWithParam<Reader> {};
 
 TEST_P(StderrPipe, NoCallWaitsBeyondTheBound) {
   const HANDLE host = ::GetStdHandle(STD_ERROR_HANDLE);
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
-  if (GetParam() == Reader::kGone) ::CloseHandle(std::exchange(read, nullptr));
-  ::SetStdHandle(STD_ERROR_HANDLE, GetParam() == Reader::kNoHandle ? nullptr : write);
+  HANDLE r = nullptr, w = nullptr;
+  ASSERT_TRUE(::CreatePipe(&r, &w, nullptr, 4096));
+  std::unique_ptr<void, decltype(&::CloseHandle)> read(r, &::CloseHandle), write(w, &::CloseHandle);
+  if (GetParam() == Reader::kGone) read.reset();
+  ::SetStdHandle(STD_ERROR_HANDLE, GetParam() == Reader::kNoHandle ? nullptr : write.get());
   Clock::duration slowest{};
   for (int i = 0; i < 64; ++i) {
     const auto start = Clock::now();
@@ -39,16 +40,15 @@ TEST_P(StderrPipe, NoCallWaitsBeyondTheBound) {
 
   const std::string whole = "[zorsck] " + kMessage + "\n";
   std::string first(GetParam() == Reader::kNobodyReads ? whole.size() : 0, '\0');
-  for (DWORD got = 0, n = 0; got < first.size() && ::ReadFile(read, &first[got], DWORD(first.size() - got), &n, nullptr);) got += n;
+  for (DWORD got = 0, n = 0; got < first.size() && ::ReadFile(read.get(), &first[got], DWORD(first.size() - got), &n, nullptr);) got += n;
   if (GetParam() == Reader::kNobodyReads) EXPECT_EQ(first, whole);
   // Once the reader is gone, every write behind the stuck one fails at once.
-  if (read != nullptr) ::CloseHandle(read);
+  read.reset();
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   bool drained = GetParam() == Reader::kNoHandle;
   while (!drained && Clock::now() < deadline) drained = writeStandardErrorBounded("", 0);
   EXPECT_TRUE(drained);
   ::SetStdHandle(STD_ERROR_HANDLE, host);
-  ::CloseHandle(write);
 }
 
 INSTANTIATE_TEST_SUITE_P(Readers, StderrPipe,
