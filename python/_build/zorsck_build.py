@@ -8,7 +8,10 @@ copy under native/ in an sdist. Environment:
                           wheel is built from source in a temporary directory
   ZORSCK_WHEEL_PLATFORM   "macos": the universal macOS library, cross-built against the
                           SDK in $ZORSCK_MACOS_SDK or the per-user cache
-                          (${XDG_CACHE_HOME:-~/.cache}/zorsck/macos-sdk/MacOSX14.0-min.sdk)
+                          (${XDG_CACHE_HOME:-~/.cache}/zorsck/macos-sdk/MacOSX14.0-min.sdk);
+                          "windows": zorsck.dll and zorsck-sim.dll, cross-built with mingw-w64
+                          (cmake/toolchains/windows-cross.cmake); on Windows itself the
+                          native build is a Windows one anyway
 The version is CMake's project() version; the platform tag is worked out from what the
 built libraries need (docs/install.md says how).
 """
@@ -131,8 +134,12 @@ def _configure(root, build):
     cmd = ["cmake", "-S", root, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DZORSCK_BUILD_TESTS=OFF",
            "-DZORSCK_BUILD_EXAMPLES=OFF", "-DZORSCK_BUILD_BENCH=OFF"]
     platform = os.environ.get("ZORSCK_WHEEL_PLATFORM", "")
-    if platform not in ("", "macos"):
-        raise RuntimeError(f"ZORSCK_WHEEL_PLATFORM must be empty or macos, not {platform!r}")
+    if platform not in ("", "macos", "windows"):
+        raise RuntimeError(f"ZORSCK_WHEEL_PLATFORM must be empty, macos or windows, not {platform!r}")
+    if platform == "windows" or sys.platform == "win32":
+        cmd += ["-DZORSCK_BACKEND=windows"]
+    if platform == "windows" and sys.platform != "win32":
+        cmd += [f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(root, 'cmake', 'toolchains', 'windows-cross.cmake')}"]
     if platform == "macos" or sys.platform == "darwin":
         cmd += ["-DZORSCK_BACKEND=apple", "-DCMAKE_OSX_ARCHITECTURES=arm64;x86_64",
                 f"-DCMAKE_OSX_DEPLOYMENT_TARGET={MACOS_DEPLOYMENT_TARGET}"]
@@ -152,21 +159,45 @@ def _libraries(tmp):
         build = os.path.join(tmp, "build")
         _configure(_project_root(), build)
     cache = _cache(build)
-    apple = cache.get("ZORSCK_BACKEND") == "apple"
-    targets = ["zorsck"] if apple or cache.get("ZORSCK_BACKEND") == "sim" else ["zorsck", "zorsck_sim_shared"]
+    backend = cache.get("ZORSCK_BACKEND")
+    apple, windows = backend == "apple", backend == "windows"
+    targets = ["zorsck"] if apple or backend == "sim" else ["zorsck", "zorsck_sim_shared"]
     jobs = [] if "CMAKE_BUILD_PARALLEL_LEVEL" in os.environ else ["--parallel", str(os.cpu_count() or 1)]
-    _run(["cmake", "--build", build, "--target", *targets, *jobs])
+    config = ["--config", "Release"] if windows else []  # Visual Studio builds several configurations
+    _run(["cmake", "--build", build, "--target", *targets, *config, *jobs])
     stage = os.path.join(tmp, "stage")
-    strip = [] if apple else ["--strip"]
-    _run(["cmake", "--install", build, "--prefix", stage, "--component", "runtime", *strip])
-    # By the name the loader knows them by: the SONAME link on Linux, the file on macOS.
-    pattern = re.compile(r"^libzorsck(-sim)?\.dylib$" if apple else r"^libzorsck(-sim)?\.so\.[0-9]+$")
+    strip = [] if apple or (windows and sys.platform == "win32") else ["--strip"]
+    _run(["cmake", "--install", build, "--prefix", stage, "--component", "runtime", *config, *strip])
+    # By the name the loader knows them by: the SONAME link on Linux, the file on macOS and Windows.
+    pattern = re.compile(r"^zorsck(-sim)?\.dll$" if windows else r"^libzorsck(-sim)?\.dylib$" if apple
+                         else r"^libzorsck(-sim)?\.so\.[0-9]+$")
     found = sorted((f"{NAME}/{f}", os.path.join(d, f)) for d, _, files in os.walk(stage) for f in files
                    if pattern.match(f))
     if len(found) != len(targets):
         raise RuntimeError(f"expected {len(targets)} libraries in {stage}, found {[f for f, _ in found]}")
     paths = [p for _, p in found]
-    return found, (_macos_tag(cache) if apple else _linux_tag(paths))
+    return found, (windows_tag(paths) if windows else _macos_tag(cache) if apple else _linux_tag(paths))
+
+
+# The wheel platform of a PE image's machine field (IMAGE_FILE_MACHINE_*).
+PE_MACHINES = {0x8664: "win_amd64", 0xAA64: "win_arm64", 0x014C: "win32"}
+
+
+def windows_tag(paths):
+    """win_amd64, win_arm64 or win32: the machine the DLLs at `paths` are built for, read from
+    their PE headers; RuntimeError when they are no DLLs or disagree."""
+    tags = set()
+    for path in paths:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+        pe = int.from_bytes(head[0x3C:0x40], "little") if head[:2] == b"MZ" else -1
+        machine = int.from_bytes(head[pe + 4:pe + 6], "little") if 0 <= pe <= len(head) - 6 else -1
+        if head[pe:pe + 4] != b"PE\0\0" or machine not in PE_MACHINES:
+            raise RuntimeError(f"{path} is no Windows DLL of a machine a wheel can name")
+        tags.add(PE_MACHINES[machine])
+    if len(tags) != 1:
+        raise RuntimeError(f"the DLLs are built for different machines: {sorted(tags)}")
+    return tags.pop()
 
 
 def _macos_tag(cache):

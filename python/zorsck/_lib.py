@@ -33,16 +33,27 @@ class CDisplay(ctypes.Structure):
                 ("scale", ctypes.c_double)]
 
 
+def library_name(sim=False):
+    """The library's base name here: zorsck(-sim) on Windows, libzorsck(-sim) elsewhere."""
+    return ("" if sys.platform == "win32" else "lib") + ("zorsck-sim" if sim else "zorsck")
+
+
 def candidates():
     """Paths to try in order: $ZORSCK_LIBRARY alone when set (the name "sim": the simulated
-    library, found as below), else the package's own copy, then the installed prefixes."""
+    library, found as below), else the package's own copy, then the installed prefixes (on
+    Windows: the package's zorsck.dll, then the DLL search path)."""
     chosen = os.environ.get("ZORSCK_LIBRARY")
     if chosen and chosen != "sim":
         return [chosen]
-    base = "libzorsck-sim" if chosen else "libzorsck"
+    base = library_name(sim=bool(chosen))
+    here = os.path.dirname(os.path.abspath(__file__))
+    if sys.platform == "win32":
+        found = ctypes.util.find_library(base)
+        paths = [os.path.join(here, base + ".dll")]
+        return [p for p in paths if os.path.exists(p)] + ([found] if found else [])
     names = [base + ".dylib"] if sys.platform == "darwin" else [base + ".so.0", base + ".so"]
     multiarch = sysconfig.get_config_var("MULTIARCH") or ""
-    dirs = [os.path.dirname(os.path.abspath(__file__))]
+    dirs = [here]
     for prefix in dict.fromkeys((sys.prefix, sys.base_prefix, "/usr/local", "/usr")):
         dirs.append(os.path.join(prefix, "lib"))
         if multiarch:
@@ -85,7 +96,7 @@ def load():
                 except (OSError, AttributeError) as e:
                     tried.append(f"{path}: {e}")
             else:
-                name = "libzorsck-sim" if os.environ.get("ZORSCK_LIBRARY") == "sim" else "libzorsck"
+                name = library_name(sim=os.environ.get("ZORSCK_LIBRARY") == "sim")
                 raise LibraryNotFound(f"{name} not found; set ZORSCK_LIBRARY to its path"
                                       + ("; tried " + "; ".join(tried) if tried else ""))
     return _lib

@@ -1,7 +1,7 @@
 #include "state/log.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "state/stderr_writer.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "base/last_line.h"
 #include "base/mutex.h"
@@ -41,22 +42,13 @@ struct Written {
 };
 
 #if defined(_WIN32)
-// Writes the line to the process's standard error handle; a process without
-// one (a GUI host) loses it. Windows raises no signal for a closed pipe.
-// Under writeLock, or alone in a forked child (never on Windows).
+// Hands the line to the writer thread of standard error (state/stderr_writer.h),
+// which takes it whole or not at all: a write that does not return within
+// 20 ms never holds up the caller. Windows raises no signal for a closed pipe.
+// Under writeLock.
 Written writeLine(const char* data, std::size_t size) {
   Written out;
-  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  if (err == nullptr || err == INVALID_HANDLE_VALUE) return out;
-  while (out.bytes < size) {
-    DWORD n = 0;
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - out.bytes, 4096));
-    if (!::WriteFile(err, data + out.bytes, piece, &n, nullptr) || n == 0) {
-      out.readerGone = ::GetLastError() == ERROR_NO_DATA || ::GetLastError() == ERROR_BROKEN_PIPE;
-      break;
-    }
-    out.bytes += n;
-  }
+  if (writeStandardErrorBounded(data, size)) out.bytes = size;
   return out;
 }
 #else
@@ -152,6 +144,13 @@ Written writeLine(const char* data, std::size_t size) {
 #endif
 #endif  // _WIN32
 
+// Lets another thread run; any thread.
+#if defined(_WIN32)
+void yieldThread() { std::this_thread::yield(); }
+#else
+void yieldThread() { sched_yield(); }
+#endif
+
 // A spin flag for the latest line: a forked child clears it at the fork
 // (resetInChild), so a parent's thread caught holding it never leaves the
 // child waiting; a torn line is the worst there. What it guards only copies bytes.
@@ -159,7 +158,7 @@ class CAPABILITY("mutex") ForkSafeFlag {
  public:
   // Spins until the calling thread holds the flag; any thread.
   void lock() ACQUIRE() {
-    while (held_.exchange(true, std::memory_order_acquire)) sched_yield();
+    while (held_.exchange(true, std::memory_order_acquire)) yieldThread();
   }
   // Gives the flag up; the thread that holds it.
   void unlock() RELEASE() { held_.store(false, std::memory_order_release); }
@@ -190,9 +189,11 @@ struct LastLine {
 };
 LastLine& lastLine = *new LastLine;
 
+#if !defined(_WIN32)  // Windows has no fork
 [[maybe_unused]] const bool gLastLineForkSafe = [] {
   return pthread_atfork(nullptr, nullptr, [] { lastLine.flag.resetInChild(); }) == 0;
 }();
+#endif
 
 // How many of `text`'s `size` bytes fit in `limit` without cutting a UTF-8
 // character in two. Any thread.

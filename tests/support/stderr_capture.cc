@@ -1,11 +1,12 @@
 #include "support/stderr_capture.h"
 
-#include <stdlib.h>
-#include <unistd.h>
 #if defined(_WIN32)
 #include <fcntl.h>
-#include <io.h>
+#include <io.h>  // dup, dup2, close, unlink
 #include <windows.h>
+#else
+#include <stdlib.h>
+#include <unistd.h>
 #endif
 
 #include <cstdio>
@@ -16,29 +17,40 @@
 namespace zorsck::test {
 namespace {
 
+constexpr int kStderr = 2;
+
+// A new empty temporary file open for reading and writing, its path in
+// `path`; -1 when none could be made; test thread.
+int openTemporary(std::string* path) {
+#if defined(_WIN32)
+  char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  if (!::GetTempPathA(MAX_PATH + 1, dir) || !::GetTempFileNameA(dir, "zor", 0, name)) return -1;
+  *path = name;
+  return ::_open(name, _O_RDWR | _O_BINARY);
+#else
+  char name[] = "/tmp/zorsck-stderr-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd >= 0) *path = name;
+  return fd;
+#endif
+}
+
 // Points the process's standard error handle, which the library writes to on
 // Windows, at what descriptor 2 now names; test thread.
 void followDescriptor2() {
 #if defined(_WIN32)
-  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(STDERR_FILENO)));
+  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(kStderr)));
 #endif
 }
 
 }  // namespace
 
 StderrCapture::StderrCapture() {
-  char name[] = "/tmp/zorsck-stderr-XXXXXX";
-  int fd = ::mkstemp(name);
-#if defined(_WIN32)
-  // mingw's mkstemp opens the file for its descriptor alone: reopened shared, for reading back.
-  if (fd >= 0) ::close(fd);
-  fd = ::open(name, O_RDWR | O_BINARY);
-#endif
+  const int fd = openTemporary(&path_);
   if (fd < 0) return;
-  path_ = name;
   std::fflush(stderr);
-  saved_ = ::dup(STDERR_FILENO);
-  ::dup2(fd, STDERR_FILENO);
+  saved_ = ::dup(kStderr);
+  ::dup2(fd, kStderr);
   ::close(fd);
   followDescriptor2();
 }
@@ -46,7 +58,7 @@ StderrCapture::StderrCapture() {
 StderrCapture::~StderrCapture() {
   if (saved_ < 0) return;
   std::fflush(stderr);
-  ::dup2(saved_, STDERR_FILENO);
+  ::dup2(saved_, kStderr);
   ::close(saved_);
   followDescriptor2();
   const std::string captured = text();  // the library's lines stay in the test's output

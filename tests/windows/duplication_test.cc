@@ -29,7 +29,8 @@ struct Step {
 
 class StandIn : public IDXGIOutputDuplication {
  public:
-  StandIn(ID3D11Device* device, std::deque<Step> steps) : device_(device), steps_(std::move(steps)) {}
+  StandIn(ID3D11Device* device, std::deque<Step> steps, DXGI_MODE_ROTATION rotation)
+      : device_(device), steps_(std::move(steps)), rotation_(rotation) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override { return *out = nullptr, E_NOINTERFACE; }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
@@ -37,7 +38,7 @@ class StandIn : public IDXGIOutputDuplication {
   HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetParent(REFIID, void**) override { return E_NOTIMPL; }
-  void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC*) override {}
+  void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override { *desc = {}, desc->Rotation = rotation_; }
   HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT, void*, UINT*, DXGI_OUTDUPL_POINTER_SHAPE_INFO*) override {
     return E_NOTIMPL;
   }
@@ -55,10 +56,19 @@ class StandIn : public IDXGIOutputDuplication {
     step_ = steps_.empty() ? Step{DXGI_ERROR_WAIT_TIMEOUT} : steps_.front();
     if (!steps_.empty()) steps_.pop_front();
     if (FAILED(step_.result)) return step_.result;
+    // The output's unturned image: the desktop turned back by the rotation.
+    const bool sideways = rotation_ == DXGI_MODE_ROTATION_ROTATE90 || rotation_ == DXGI_MODE_ROTATION_ROTATE270;
+    const UINT w = sideways ? kHigh : kWide, h = sideways ? kWide : kHigh;
     std::vector<std::uint32_t> pixels(kWide * kHigh);
-    for (UINT i = 0; i < pixels.size(); ++i) pixels[i] = desktopPixel(i % kWide, i / kWide, step_.seed);
-    const D3D11_TEXTURE2D_DESC desc{kWide, kHigh, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
-    const D3D11_SUBRESOURCE_DATA data{pixels.data(), kWide * 4, 0};
+    for (UINT i = 0; i < pixels.size(); ++i) {
+      const UINT x = i % w, y = i / w;
+      pixels[i] = rotation_ == DXGI_MODE_ROTATION_ROTATE90    ? desktopPixel(kWide - 1 - y, x, step_.seed)
+                  : rotation_ == DXGI_MODE_ROTATION_ROTATE180 ? desktopPixel(kWide - 1 - x, kHigh - 1 - y, step_.seed)
+                  : rotation_ == DXGI_MODE_ROTATION_ROTATE270 ? desktopPixel(y, kHigh - 1 - x, step_.seed)
+                                                              : desktopPixel(x, y, step_.seed);
+    }
+    const D3D11_TEXTURE2D_DESC desc{w, h, 1, 1, DXGI_FORMAT_B8G8R8A8_UNORM, {1, 0}, D3D11_USAGE_DEFAULT, 0, 0, 0};
+    const D3D11_SUBRESOURCE_DATA data{pixels.data(), w * 4, 0};
     ComPtr<ID3D11Texture2D> texture;
     if (FAILED(device_->CreateTexture2D(&desc, &data, texture.put()))) return E_FAIL;
     *info = {};
@@ -72,6 +82,7 @@ class StandIn : public IDXGIOutputDuplication {
   ID3D11Device* device_;
   std::deque<Step> steps_;
   Step step_;
+  const DXGI_MODE_ROTATION rotation_;
   ULONG refs_ = 1;
   bool held_ = false;
 };
@@ -81,6 +92,7 @@ struct Case {
   std::vector<Step> steps;  // after a first frame, which every case takes
   bool frame;               // the last step brings a frame
   bool fails;               // it ends the stream
+  DXGI_MODE_ROTATION rotation = DXGI_MODE_ROTATION_IDENTITY;  // the output's, the dirty rectangles unturned
 };
 
 class Duplication : public ::testing::TestWithParam<Case> {};
@@ -91,7 +103,7 @@ TEST_P(Duplication, AnswersBringAFrameNoneOrTheEnd) {
                                                D3D11_SDK_VERSION, device.put(), nullptr, nullptr));
   std::deque<Step> steps{Step{}};
   steps.insert(steps.end(), GetParam().steps.begin(), GetParam().steps.end());
-  StandIn standIn(device.get(), steps);
+  StandIn standIn(device.get(), steps, GetParam().rotation);
   ComPtr<IDXGIOutputDuplication> duplication;
   standIn.AddRef();
   *duplication.put() = &standIn;
@@ -128,7 +140,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"drawn_elsewhere", {Step{S_OK, true, {0, 0, 8, 8}, 2}}, false, false},
                       Case{"pointer_only", {Step{S_OK, false, {}, 2}}, false, false},
                       Case{"timeout", {Step{DXGI_ERROR_WAIT_TIMEOUT}}, false, false},
-                      Case{"access_lost", {Step{DXGI_ERROR_ACCESS_LOST}}, false, true}),
+                      Case{"access_lost", {Step{DXGI_ERROR_ACCESS_LOST}}, false, true},
+                      Case{"turned_90_drawn_to", {Step{S_OK, true, {8, 0, 9, 1}, 2}}, true, false, DXGI_MODE_ROTATION_ROTATE90},
+                      Case{"turned_90_elsewhere", {Step{S_OK, true, {40, 10, 41, 11}, 2}}, false, false, DXGI_MODE_ROTATION_ROTATE90},
+                      Case{"turned_180", {}, true, false, DXGI_MODE_ROTATION_ROTATE180},
+                      Case{"turned_270", {}, true, false, DXGI_MODE_ROTATION_ROTATE270}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -77,6 +77,9 @@ class DuplicationGrabber : public Grabber {
       : output_(output), device_(std::move(device)), duplication_(std::move(duplication)),
         pool_(std::max<std::size_t>(poolSize, 2), nullptr) {
     device_->GetImmediateContext(context_.put());
+    DXGI_OUTDUPL_DESC desc{};
+    duplication_->GetDesc(&desc);
+    rotation_ = desc.Rotation;
   }
   ~DuplicationGrabber() override {
     for (StagingBuffer* frame : pool_) {
@@ -105,7 +108,7 @@ class DuplicationGrabber : public Grabber {
     }
     const FrameRelease release{duplication_.get()};
     const bool fresh = missed_ || !delivered_ || !samePlace(plan, lastPlan_);
-    if (!fresh && (info.LastPresentTime.QuadPart == 0 || !touches(info, plan.grab))) return nullptr;
+    if (!fresh && (info.LastPresentTime.QuadPart == 0 || !touches(info, sourceBox(plan.grab)))) return nullptr;
     StagingBuffer* frame = freeFrame(plan, error);
     missed_ = frame == nullptr;  // every frame held: this change goes out with the next desktop image
     if (frame == nullptr) return nullptr;
@@ -116,14 +119,14 @@ class DuplicationGrabber : public Grabber {
     }
     frame->unmap();
     const GrabRect& g = plan.grab;
-    if (g.width > 0 && g.height > 0) {
-      const D3D11_BOX box{static_cast<UINT>(g.x - output_.x), static_cast<UINT>(g.y - output_.y), 0,
-                          static_cast<UINT>(g.x - output_.x) + g.width, static_cast<UINT>(g.y - output_.y) + g.height,
-                          1};
+    const bool grabbed = g.width > 0 && g.height > 0;
+    if (grabbed && !rotated()) {
+      const D3D11_BOX box = sourceBox(g);
       context_->CopySubresourceRegion(frame->texture(), 0, plan.left, plan.top, 0, desktop.get(), 0, &box);
     }
-    if (!frame->map(plan.frameWidth, plan.frameHeight)) {
-      *error = "cannot read a frame of display " + narrow(output_.device) + " back from the GPU";
+    if (!frame->map(plan.frameWidth, plan.frameHeight) ||
+        (grabbed && rotated() && !copyUpright(desktop.get(), plan, *frame, error))) {
+      if (error->empty()) *error = "cannot read a frame of display " + narrow(output_.device) + " back from the GPU";
       return nullptr;
     }
     blackenOutside(*frame, plan);
@@ -134,8 +137,56 @@ class DuplicationGrabber : public Grabber {
   }
 
  private:
-  // True when a rectangle the frame drew or moved meets `g`; capture thread.
-  bool touches(const DXGI_OUTDUPL_FRAME_INFO& info, const GrabRect& g) {
+  // True when the output is turned: the duplicated image is not upright; capture thread.
+  bool rotated() const {
+    return rotation_ != DXGI_MODE_ROTATION_IDENTITY && rotation_ != DXGI_MODE_ROTATION_UNSPECIFIED;
+  }
+
+  // Where the upright rectangle `g` of the desktop lies in the duplicated
+  // image, which is the output's unturned one; capture thread.
+  D3D11_BOX sourceBox(const GrabRect& g) const {
+    const UINT x0 = static_cast<UINT>(g.x - output_.x), y0 = static_cast<UINT>(g.y - output_.y);
+    const UINT x1 = x0 + g.width, y1 = y0 + g.height, w = output_.width, h = output_.height;
+    switch (rotation_) {
+      case DXGI_MODE_ROTATION_ROTATE90: return {y0, w - x1, 0, y1, w - x0, 1};
+      case DXGI_MODE_ROTATION_ROTATE180: return {w - x1, h - y1, 0, w - x0, h - y0, 1};
+      case DXGI_MODE_ROTATION_ROTATE270: return {h - y1, x0, 0, h - y0, x1, 1};
+      default: return {x0, y0, 0, x1, y1, 1};
+    }
+  }
+
+  // Copies the grabbed rectangle of a turned output into the mapped `frame`,
+  // turned upright through a staging texture of its own; capture thread.
+  bool copyUpright(ID3D11Texture2D* desktop, const CapturePlan& plan, StagingBuffer& frame, std::string* error) {
+    const D3D11_BOX box = sourceBox(plan.grab);
+    const UINT w = box.right - box.left, h = box.bottom - box.top;
+    if (!turned_ || turnedWidth_ != w || turnedHeight_ != h) {
+      turned_ = makeTexture(w, h, error);
+      turnedWidth_ = w;
+      turnedHeight_ = h;
+      if (!turned_) return false;
+    }
+    context_->CopySubresourceRegion(turned_.get(), 0, 0, 0, 0, desktop, 0, &box);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context_->Map(turned_.get(), 0, D3D11_MAP_READ, 0, &mapped))) return false;
+    const auto* source = static_cast<const std::uint8_t*>(mapped.pData);
+    const UINT gw = plan.grab.width, gh = plan.grab.height;
+    for (UINT j = 0; j < gh; ++j) {
+      auto* row = reinterpret_cast<std::uint32_t*>(frame.memory() + (plan.top + j) * frame.stride) + plan.left;
+      for (UINT i = 0; i < gw; ++i) {
+        UINT sx = i, sy = j;
+        if (rotation_ == DXGI_MODE_ROTATION_ROTATE90) sx = j, sy = gw - 1 - i;
+        if (rotation_ == DXGI_MODE_ROTATION_ROTATE180) sx = gw - 1 - i, sy = gh - 1 - j;
+        if (rotation_ == DXGI_MODE_ROTATION_ROTATE270) sx = gh - 1 - j, sy = i;
+        std::memcpy(&row[i], source + sy * mapped.RowPitch + sx * 4, 4);
+      }
+    }
+    context_->Unmap(turned_.get(), 0);
+    return true;
+  }
+
+  // True when a rectangle the frame drew or moved meets `box` of the duplicated image; capture thread.
+  bool touches(const DXGI_OUTDUPL_FRAME_INFO& info, const D3D11_BOX& box) {
     if (info.TotalMetadataBufferSize == 0) return false;  // a new image with nothing drawn: unchanged
     metadata_.resize(info.TotalMetadataBufferSize);
     UINT used = 0;
@@ -146,8 +197,8 @@ class DuplicationGrabber : public Grabber {
     auto* dirty = reinterpret_cast<RECT*>(metadata_.data());
     if (FAILED(duplication_->GetFrameDirtyRects(static_cast<UINT>(metadata_.size()), dirty, &used))) return true;
     rects.insert(rects.end(), dirty, dirty + used / sizeof(RECT));
-    const LONG left = g.x - output_.x, top = g.y - output_.y;
-    const LONG right = left + static_cast<LONG>(g.width), bottom = top + static_cast<LONG>(g.height);
+    const LONG left = static_cast<LONG>(box.left), top = static_cast<LONG>(box.top);
+    const LONG right = static_cast<LONG>(box.right), bottom = static_cast<LONG>(box.bottom);
     return std::any_of(rects.begin(), rects.end(), [&](const RECT& r) {
       return r.left < right && left < r.right && r.top < bottom && top < r.bottom;
     });
@@ -166,11 +217,18 @@ class DuplicationGrabber : public Grabber {
     return nullptr;
   }
 
-  // A staging texture of the plan's frame size; null with `error` filled on refusal; capture thread.
+  // A frame of the plan's size in a staging texture; null with `error` filled on refusal; capture thread.
   StagingBuffer* makeFrame(const CapturePlan& plan, std::string* error) {
+    ComPtr<ID3D11Texture2D> texture = makeTexture(plan.frameWidth, plan.frameHeight, error);
+    return texture ? new StagingBuffer(context_, std::move(texture)) : nullptr;
+  }
+
+  // A staging texture of `width` x `height` that the CPU reads and writes;
+  // null with `error` filled on refusal; capture thread.
+  ComPtr<ID3D11Texture2D> makeTexture(UINT width, UINT height, std::string* error) {
     D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = std::max<UINT>(plan.frameWidth, 1);
-    desc.Height = std::max<UINT>(plan.frameHeight, 1);
+    desc.Width = std::max<UINT>(width, 1);
+    desc.Height = std::max<UINT>(height, 1);
     desc.MipLevels = 1;
     desc.ArraySize = 1;
     desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
@@ -180,11 +238,11 @@ class DuplicationGrabber : public Grabber {
     ComPtr<ID3D11Texture2D> texture;
     const HRESULT hr = device_->CreateTexture2D(&desc, nullptr, texture.put());
     if (FAILED(hr)) {
-      *error = "cannot make a " + std::to_string(plan.frameWidth) + "x" + std::to_string(plan.frameHeight) +
-               " staging texture (" + hex(hr) + ")";
-      return nullptr;
+      *error = "cannot make a " + std::to_string(width) + "x" + std::to_string(height) + " staging texture (" +
+               hex(hr) + ")";
+      texture.reset();
     }
-    return new StagingBuffer(context_, std::move(texture));
+    return texture;
   }
 
   // Blacks out what of the frame lies off the output; capture thread.
@@ -214,6 +272,9 @@ class DuplicationGrabber : public Grabber {
   bool missed_ = false;  // a change of the rectangle found every frame held
   CapturePlan lastPlan_;
   std::vector<std::uint8_t> metadata_;
+  DXGI_MODE_ROTATION rotation_ = DXGI_MODE_ROTATION_IDENTITY;
+  ComPtr<ID3D11Texture2D> turned_;  // the grabbed rectangle as duplicated, when the output is turned
+  UINT turnedWidth_ = 0, turnedHeight_ = 0;
 };
 
 // The adapter and DXGI output that show `output`; false when none does; capture thread.
@@ -265,10 +326,6 @@ DuplicationOutcome openDuplication(const Output& output, std::size_t poolSize, s
   DXGI_OUTPUT_DESC desc{};
   if (!findDxgiOutput(output, &adapter, &dxgiOutput, &desc)) {
     *why = "DXGI does not list display " + narrow(output.device) + " as an output with duplication";
-    return DuplicationOutcome::unsupported;
-  }
-  if (desc.Rotation != DXGI_MODE_ROTATION_IDENTITY && desc.Rotation != DXGI_MODE_ROTATION_UNSPECIFIED) {
-    *why = "display " + narrow(output.device) + " is rotated";  // duplication hands its image unrotated
     return DuplicationOutcome::unsupported;
   }
   ComPtr<ID3D11Device> device;

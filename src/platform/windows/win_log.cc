@@ -1,19 +1,16 @@
 // Backend lines on standard error, written off the calling thread.
 #include "platform/windows/win_log.h"
 
-#include <windows.h>
-
 #include "platform/common/threads.h"
+#include "state/stderr_writer.h"
 
 namespace zorsck::win {
 namespace {
 
-// Writes `text` to standard error when the process has one; any thread.
+// Writes `text` to standard error when the process has one, waiting at most
+// the writer's bound for a pipe nobody drains; any thread.
 void writeStandardError(const std::string& text) {
-  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  ::WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  writeStandardErrorBounded(text.data(), text.size());
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+// Standard error on Windows through one writer thread and a bounded queue.
+#include "state/stderr_writer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "base/condvar.h"
+#include "base/mutex.h"
+
+namespace zorsck {
+namespace {
+
+// How long a caller waits for its bytes to go out.
+constexpr std::chrono::milliseconds kWriteWait{20};
+// How many bytes wait behind a write that does not return before more are dropped.
+constexpr std::size_t kQueuedBytesMax = 64 * 1024;
+
+// The queue between the threads that log and the writer. Never destroyed: a
+// thread may log while the process exits.
+struct Writer {
+  Mutex mu;
+  CondVar changed;  // a line queued, or one done
+  std::deque<std::string> queue GUARDED_BY(mu);
+  std::size_t queuedBytes GUARDED_BY(mu) = 0;
+  std::uint64_t queued GUARDED_BY(mu) = 0;  // lines ever queued
+  std::uint64_t done GUARDED_BY(mu) = 0;    // lines ever written, or refused by the handle
+  bool started GUARDED_BY(mu) = false;
+  bool failed GUARDED_BY(mu) = false;  // the system started no writer thread
+};
+Writer& writer = *new Writer;
+
+// Writes all of `line` to the process's standard error handle of the moment,
+// with blocking writes; a closed pipe or a missing handle loses it. Writer thread.
+void writeWhole(const std::string& line) {
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  std::size_t sent = 0;
+  while (sent < line.size()) {
+    DWORD n = 0;
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(line.size() - sent, 4096));
+    if (!::WriteFile(err, line.data() + sent, piece, &n, nullptr) || n == 0) return;
+    sent += n;
+  }
+}
+
+// Writes the queued lines in order, for the rest of the process. Writer thread.
+DWORD WINAPI writeQueued(void*) {
+  for (;;) {
+    std::string line;
+    {
+      MutexLock hold(&writer.mu);
+      while (writer.queue.empty()) writer.changed.wait(&writer.mu);
+      line = std::move(writer.queue.front());
+      writer.queue.pop_front();
+      writer.queuedBytes -= line.size();
+    }
+    writeWhole(line);
+    MutexLock hold(&writer.mu);
+    ++writer.done;
+    writer.changed.notifyAll();
+  }
+}
+
+// Starts the writer thread once; the library stays mapped from then on, so a
+// host's FreeLibrary never unmaps the code it runs. Any thread, never under
+// the loader lock (lines are logged from calls and the library's threads only).
+bool startWriter() REQUIRES(writer.mu) {
+  if (writer.started || writer.failed) return writer.started;
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&writeQueued)), &self);
+  // The handle goes at the end of the scope; the thread runs on, detached.
+  const std::unique_ptr<void, decltype(&::CloseHandle)> thread(
+      ::CreateThread(nullptr, 64 * 1024, &writeQueued, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr),
+      &::CloseHandle);
+  writer.started = thread != nullptr;
+  writer.failed = !writer.started;
+  return writer.started;
+}
+
+}  // namespace
+
+bool writeStandardErrorBounded(const char* data, std::size_t size) {
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return false;
+  MutexLock hold(&writer.mu);
+  if (!startWriter()) return false;
+  if (writer.queuedBytes + size > kQueuedBytesMax) return false;  // the writer is stuck: dropped
+  writer.queue.emplace_back(data, size);
+  writer.queuedBytes += size;
+  const std::uint64_t ticket = ++writer.queued;
+  writer.changed.notifyAll();
+  const auto deadline = std::chrono::steady_clock::now() + kWriteWait;
+  while (writer.done < ticket && std::chrono::steady_clock::now() < deadline) {
+    writer.changed.waitUntil(&writer.mu, deadline);
+  }
+  return writer.done >= ticket;
+}
+
+}  // namespace zorsck
