@@ -2,7 +2,6 @@
 # a fresh virtual environment, used with nothing set (on Xvfb) and on the simulated display,
 # then uninstalled without a trace. Also how the wheel's platform tag follows what the
 # libraries need.
-import contextlib
 import os
 import re
 import subprocess
@@ -94,22 +93,6 @@ def test_wheel_installs_captures_and_uninstalls_cleanly(tmp_path):
 WINDOWS_BUILD = os.path.join(ROOT, "build", "windows-cross")
 
 
-def pe_image(machine, signature=b"PE\0\0"):
-    """The head of a PE file: the DOS stub's pointer to a header of `machine`."""
-    return b"MZ" + bytes(0x3A) + (0x80).to_bytes(4, "little") + bytes(0x40) + signature + machine.to_bytes(2, "little")
-
-
-@pytest.mark.parametrize("heads, tag", [
-    ([pe_image(0x8664)] * 2, "win_amd64"), ([pe_image(0xAA64)], "win_arm64"), ([pe_image(0x014C)], "win32"),
-    ([pe_image(0x8664), pe_image(0xAA64)], None), ([pe_image(0x0200)], None), ([pe_image(0x8664, b"NE\0\0")], None)])
-def test_windows_wheel_tag_is_the_machine_of_the_dlls(tmp_path, heads, tag):
-    paths = [tmp_path / f"{i}.dll" for i in range(len(heads))]
-    for path, head in zip(paths, heads):
-        path.write_bytes(head)
-    with pytest.raises(RuntimeError) if tag is None else contextlib.nullcontext():
-        assert zorsck_build.windows_tag(paths) == tag
-
-
 @pytest.mark.skipif(not os.path.isfile(os.path.join(WINDOWS_BUILD, "CMakeCache.txt")),
                     reason="needs build/windows-cross (cmake --preset windows-cross)")
 def test_windows_wheel_carries_the_package_and_both_dlls(tmp_path, monkeypatch):
@@ -120,6 +103,5 @@ def test_windows_wheel_carries_the_package_and_both_dlls(tmp_path, monkeypatch):
     with zipfile.ZipFile(tmp_path / name) as whl:
         names = set(whl.namelist())
         assert "Tag: py3-none-win_amd64\n" in whl.read(f"zorsck-{version}.dist-info/WHEEL").decode()
-        assert whl.read("zorsck/zorsck.dll")[:2] == b"MZ"
     assert {n for n in names if not n.startswith("zorsck-")} == {*zorsck_build._sources(), "zorsck/zorsck.dll",
                                                                  "zorsck/zorsck-sim.dll"}

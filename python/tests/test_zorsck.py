@@ -238,17 +238,6 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
     assert _lib.candidates() == ["/x/libz.so"]
 
 
-@pytest.mark.parametrize("chosen, expected", [(None, "zorsck.dll"), ("sim", "zorsck-sim.dll"), ("D:/z.dll", None)])
-def test_library_search_on_windows_takes_the_package_dll_then_the_path(tmp_path, monkeypatch, chosen, expected):
-    for name in ("zorsck.dll", "zorsck-sim.dll", "libzorsck.so.0"):
-        (tmp_path / name).touch()
-    monkeypatch.setattr("sys.platform", "win32")
-    monkeypatch.setattr(_lib, "__file__", str(tmp_path / "_lib.py"))
-    monkeypatch.setattr("ctypes.util.find_library", lambda name: f"C:/path/{name}.dll")
-    monkeypatch.setenv("ZORSCK_LIBRARY", chosen or "")
-    assert _lib.candidates() == ([str(tmp_path / expected), "C:/path/" + expected] if expected else [chosen])
-
-
 def test_mss_drop_in_shape(tmp_path):
     assert mss.__version__ == zorsck.__version__
     with mss.mss() as sct:

@@ -103,17 +103,5 @@ TEST_F(GdiEndToEnd, CropsShowTheWindowExactlyAndTheSequenceMovesOnlyWithItsPixel
   EXPECT_EQ(crop(0, 0, 8, 8, first.seq).code, ZOR_SCK_FRAME_GONE);
 }
 
-// A stream that nobody crops from for five seconds is stopped; the next crop starts another.
-TEST_F(GdiEndToEnd, AStreamNobodyUsesStopsAfterFiveSeconds) {
-  ASSERT_EQ(zor_sck_ensure(0, 60), ZOR_SCK_OK);  // arms the idle stop
-  Crop c;
-  for (int i = 0; i < 1000 && c.code != ZOR_SCK_OK; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-    c = crop(0, 0, 8, 8);
-  }
-  ASSERT_EQ(c.code, ZOR_SCK_OK);
-  std::this_thread::sleep_for(std::chrono::milliseconds(6500));
-  EXPECT_EQ(crop(0, 0, 8, 8).code, ZOR_SCK_NO_FRAME_YET);
-}
-
 }  // namespace
 }  // namespace zorsck::test
