@@ -115,7 +115,7 @@ def listed_displays():
 def find_display(ident):
     """The Display `ident` names (0: the main one); Failure when there is none."""
     found = listed_displays()
-    chosen = next((d for d in found if d.id == ident or (ident == 0 and d.primary)), found[0] if ident == 0 else None)
+    chosen = layout.named(found, ident)
     if chosen is None:
         raise Failure(f"no display {ident}: the library lists {', '.join(str(d.id) for d in found)} "
                       f"(`zorsck displays`; 0 names the main one)", USAGE)

@@ -43,11 +43,15 @@ def displays(timeout=5.0):
                     d.width, d.height, d.scale, bool(d.flags & MAIN)) for d in found[:count.value]]
 
 
-def display(ident, timeout=5.0):
-    """The Display that `ident` names (0: the main one), or None when the library lists none such."""
-    found = displays(timeout)
+def named(found, ident):
+    """The Display of `found` that `ident` names (0: the main one), or None when there is none such."""
     return next((d for d in found if d.id == ident or (ident == 0 and d.primary)),
                 found[0] if ident == 0 and found else None)
+
+
+def display(ident, timeout=5.0):
+    """The Display that `ident` names (0: the main one), or None when the library lists none such."""
+    return named(displays(timeout), ident)
 
 
 def same_x_server(a, b):
