@@ -183,7 +183,8 @@ void Interpreter::step(Reader& in) {
 
 void Interpreter::crop(Reader& in, bool sequenced) {
   const char* what = sequenced ? "zor_sck_crop_seq" : "zor_sck_crop";
-  const std::uint32_t id = in.display();
+  std::uint32_t id = in.display();
+  if (id != 0 && !turn(manual_)) id = 0;  // as in ensure: each switch lets frames come first
   const std::uint8_t pick = sequenced ? in.byte() % 4 : 0;
   const std::uint64_t asked = pick < 2 ? servedSeq_ + pick : pick == 2 ? zor_sck_seq() : in.bits(8);
   const std::int32_t x = in.coordinate(), y = in.coordinate();

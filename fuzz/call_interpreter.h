@@ -34,9 +34,9 @@ struct Reader;  // the bytes of one input
 class Interpreter {
  public:
   // manual: the only caller, on the manual clock, so a crop must copy the
-  // latest frame; otherwise stops, start faults, holds and layout changes
-  // take turns over all threads. hz: refresh rate of every display (0: the
-  // layout's own).
+  // latest frame; otherwise stops, start faults, holds, layout changes and
+  // calls for another display take turns over all threads. hz: refresh rate
+  // of every display (0: the layout's own).
   Interpreter(bool manual, double hz) : manual_(manual), hz_(hz) {}
 
   // Runs up to 256 operations read from the bytes; calling thread.
