@@ -2,7 +2,9 @@
  * zorsck extensions: this library's own additions beside the five functions
  * of zorsck.h, which they never change. Every name here starts with zorsck_.
  * Like the five, each may be called from any thread, several at once, and
- * none ever waits for the display server or starts a capture stream.
+ * none ever waits for the display server. Only zorsck_crop_since starts
+ * capture streams (as zor_sck_crop does), and only it waits: never longer
+ * than the host asks.
  */
 #ifndef ZORSCK_EXT_H
 #define ZORSCK_EXT_H
@@ -62,6 +64,39 @@ ZORSCK_API const char* zorsck_backend(void);
  * child too.
  */
 ZORSCK_API uint32_t zorsck_last_message(char* out, uint32_t capacity);
+
+/*
+ * The library's clock, in nanoseconds: a mark for zorsck_crop_since. It runs
+ * steadily (the wall clock may be set back or forward) and only compares with
+ * other readings of this process.
+ */
+ZORSCK_API uint64_t zorsck_now(void);
+
+/*
+ * As zor_sck_crop, but copies only a frame that shows the display as it was
+ * at `since` (a reading of zorsck_now) or later: the screen as it is now,
+ * for a host that has just acted on it, is
+ *
+ *     zorsck_crop_since(display, zorsck_now(), x, y, w, h, out, &ts, &seq, 100);
+ *
+ * The held frame serves when the library can show that nothing was drawn
+ * since it was captured; otherwise the stream is asked for a frame at once.
+ * On X11 that costs one round trip to the server while the screen is still,
+ * and one capture of what was drawn otherwise; elsewhere it is the next
+ * frame, or the held one once the display has sent none for two frame
+ * intervals after `since` (docs/contract.md). `since` 0 takes any frame.
+ *
+ * Waits up to `wait_ms` milliseconds for such a frame; with 0 it never waits,
+ * and a host polls with the same `since` until the answer is not 1.
+ * Returns ZOR_SCK_OK (the rectangle, its timestamp and sequence number are
+ * written, and zor_sck_crop_seq can cut more of the same frame), or nothing
+ * written and ZOR_SCK_NO_FRAME_YET (no such frame yet: a stream is starting,
+ * or the wait ran out), ZOR_SCK_NOT_SERVABLE or ZOR_SCK_ERROR as zor_sck_crop
+ * answers them. Counts as use for the idle stop.
+ */
+ZORSCK_API int32_t zorsck_crop_since(uint32_t display, uint64_t since, int32_t x, int32_t y,
+                                     uint32_t w, uint32_t h, uint8_t* out, uint64_t* out_ts,
+                                     uint64_t* out_seq, uint32_t wait_ms);
 
 #ifdef __cplusplus
 }

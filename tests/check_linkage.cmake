@@ -7,7 +7,7 @@ string(REGEX MATCHALL "[^\n]+" names "${out}")
 list(TRANSFORM names REPLACE "^.* " "")
 list(SORT names)
 set(expected zor_sck_crop zor_sck_crop_seq zor_sck_ensure zor_sck_seq zor_sck_stop
-  zorsck_backend zorsck_displays zorsck_last_message)
+  zorsck_backend zorsck_crop_since zorsck_displays zorsck_last_message zorsck_now)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
 endif()

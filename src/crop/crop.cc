@@ -1,4 +1,5 @@
 #include "crop/crop.h"
+#include "crop/freshness.h"
 
 #include <optional>
 #include <utility>
@@ -31,7 +32,8 @@ StreamPlan fullDisplayStep(CaptureState& s, platform::DisplayId display) REQUIRE
 }  // namespace
 
 std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, std::uint32_t w,
-                  std::uint32_t h, std::uint8_t* out, std::uint64_t* outTs, std::uint64_t* outSeq) {
+                  std::uint32_t h, std::uint8_t* out, std::uint64_t* outTs, std::uint64_t* outSeq,
+                  double since) {
   if (!platform::osAtLeast(12, 3, 0) || out == nullptr) return ZOR_SCK_ERROR;
   const bool narrow = regionMode();
 
@@ -95,6 +97,12 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
       // The region step has refused whatever no region can show; what is left
       // is on the display, and the region grows to it once the hold allows.
       return narrow ? ZOR_SCK_NO_FRAME_YET : ZOR_SCK_NOT_SERVABLE;
+    }
+    if (!showsSince(s, since, now)) {
+      const FrameRequest request = frameRequestDue(s, since);
+      hold.unlock();
+      sendFrameRequest(request);
+      return ZOR_SCK_NO_FRAME_YET;
     }
     frame = s.latest;
     ts = s.latestTs;

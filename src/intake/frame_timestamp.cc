@@ -21,6 +21,7 @@ FrameTiming frameTiming(const platform::MediaTime& presentation) {
     // Negative (presented "later" than now), NaN and infinite ages all count as 0.
     if (std::isfinite(age) && age > 0.0) timing.ageMs = age;
   }
+  if (platform::isValid(now)) timing.capturedAt = platform::mediaTimeSeconds(now) - timing.ageMs / 1000.0;
   timing.arrival = platform::wallClockNow();
   const double arrivalMs = timing.arrival * 1000.0;
   const double presentedMs = arrivalMs - timing.ageMs;

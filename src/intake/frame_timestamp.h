@@ -11,6 +11,7 @@ struct FrameTiming {
   double arrival = 0.0;          // wall-clock seconds when the frame reached the library
   double ageMs = 0.0;            // how old it was then; never negative, 0 when unknown
   std::uint64_t timestampMs = 0; // wall-clock ms since 1970 of its presentation
+  double capturedAt = 0.0;       // host-clock seconds of its presentation, at most its arrival
 };
 
 // Reads the host and wall clocks and dates a frame presented at

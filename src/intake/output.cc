@@ -74,6 +74,8 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
     std::swap(s.latest, frame);  // `frame` now holds the previous latest frame
     s.latestSize = size;
     s.latestTs = timing.timestampMs;
+    s.latestShowsThrough = timing.capturedAt;
+    ++s.pictureVersion;
     s.latestSeq.fetch_add(1, std::memory_order_release);
     s.latestOutputId = id_;
     const auto origin = s.originBySize.find(size);
@@ -83,6 +85,7 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
       summaryDue = s.stats.count(timing.arrival, timing.ageMs, size, summary, sizeof summary);
     }
   }
+  s.pictureChanged.notifyAll();
   // Written after the lock is released: a standard error that nobody drains may
   // block this queue, but never a host's crop.
   if (summaryDue) log(summary);
@@ -92,6 +95,20 @@ void Output::didOutputSampleBuffer(const platform::Stream* /*stream*/,
 void Output::didStopWithError(const platform::Stream* /*stream*/, const platform::Error& error) {
   // The platform has stopped it already; the reference goes here.
   const platform::StreamRef stopped = retire("stream stopped: " + error.description, &error);
+}
+
+void Output::didSeeNoChange(const platform::Stream* /*stream*/, const platform::MediaTime& through) {
+  const double at = platform::mediaTimeSeconds(through);
+  if (!std::isfinite(at)) return;
+  CaptureState& s = captureState();
+  {
+    MutexLock hold(&s.lock);
+    // Only what the published stream says of the frame it delivered counts.
+    if (id_ != s.streamOutputId || id_ != s.latestOutputId || at <= s.latestShowsThrough) return;
+    s.latestShowsThrough = at;
+    ++s.pictureVersion;
+  }
+  s.pictureChanged.notifyAll();
 }
 
 platform::StreamRef Output::retire(const std::string& line, const platform::Error* notice) {
@@ -129,11 +146,13 @@ platform::StreamRef Output::retire(const std::string& line, const platform::Erro
     served = std::move(s.served);
     s.streamRect.reset();
     s.unionRect.reset();
+    ++s.pictureVersion;
     if (notice != nullptr) {
       HaltRecord halt = recordHalt(s, *notice);
       if (halt.halted) said = std::move(halt.line);
     }
   }
+  s.pictureChanged.notifyAll();
   if (!said.empty()) log(said);
   // The other references are let go outside the lock; the caller keeps this Output alive.
   return stoppedStream;

@@ -32,6 +32,10 @@ class Output final : public platform::StreamOutput {
   // On a platform thread.
   void didStopWithError(const platform::Stream* stream, const platform::Error& error) override;
 
+  // Raises how recent a picture the latest frame is to `through`, when it is
+  // this stream's and this stream is the published one. On `q`.
+  void didSeeNoChange(const platform::Stream* stream, const platform::MediaTime& through) override;
+
  private:
   // Takes the stream down when it is still the published one, logging `line`
   // (or the halt's line when the platform's `notice` halts capture), and

@@ -262,6 +262,10 @@ class StreamOutput {
                                      OutputType type) = 0;
   // The platform ended the stream with `error`, on a thread of its choosing.
   virtual void didStopWithError(const Stream* stream, const Error& error) = 0;
+  // Nothing was drawn in the stream's rectangle between the last delivered
+  // sample and `through` (host clock): the answer to requestFrame when the
+  // screen is still; as a task of the sample-handler queue.
+  virtual void didSeeNoChange(const Stream* /*stream*/, const MediaTime& /*through*/) {}
 };
 using StreamOutputRef = std::shared_ptr<StreamOutput>;
 
@@ -277,5 +281,10 @@ void startCapture(Stream& stream, Completion completion);
 void updateConfiguration(Stream& stream, const StreamConfiguration& configuration,
                          Completion completion);
 void stopCapture(Stream& stream, Completion completion);
+// Asks the running stream for a sample that shows the display as it is now:
+// one captured at once, or didSeeNoChange when nothing was drawn since the
+// last. Returns at once; false when the platform cannot capture on request
+// and samples come at its own pace.
+bool requestFrame(Stream& stream);
 
 }  // namespace zorsck::platform

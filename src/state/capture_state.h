@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/condvar.h"
 #include "base/geometry.h"
 #include "base/mutex.h"
 #include "state/delivery_stats.h"
@@ -103,6 +104,23 @@ struct CaptureState {
   // start given up, a stream being stopped): dropped at the intake, counted
   // here with the lock held, and read without it.
   std::atomic<std::uint64_t> strayFrames{0};
+
+  // How recent a picture of the display `latest` is: host-clock seconds of
+  // its capture, raised when the platform reports that nothing was drawn
+  // since. A crop that asks for a picture from a moment on waits for it.
+  double latestShowsThrough GUARDED_BY(lock) = 0.0;
+  // The newest moment a frame was asked for, of which stream (Output::id()),
+  // and whether that stream's platform answers (else a frame that does not
+  // come within two frame intervals shows that nothing changed).
+  double frameAskedFor GUARDED_BY(lock) = 0.0;
+  std::uint64_t frameAskedOf GUARDED_BY(lock) = 0;
+  bool frameRequestsAnswered GUARDED_BY(lock) = false;
+  double frameInterval GUARDED_BY(lock) = 1.0 / 60.0;  // seconds, of the published stream
+  // Counted and notified when a frame is published, the platform reports no
+  // change or the stream goes: what a crop waiting for a recent picture
+  // waits for.
+  std::uint64_t pictureVersion GUARDED_BY(lock) = 0;
+  CondVar pictureChanged;
 
   // The frame the latest plain crop served, for sequenced crops.
   platform::Frame served GUARDED_BY(lock);

@@ -186,6 +186,7 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     replacedOutput = std::exchange(s.outputRef, std::move(output));
     s.streamDisplay = display;
     s.streamAskedFor = request.display;
+    s.frameInterval = 1.0 / std::max<std::int32_t>(request.fps, 1);
     s.state = kStreamRunning;
     s.refusalAnnounced = false;
     s.allowanceAnnounced = false;

@@ -43,7 +43,9 @@ void stopStream(StopCause cause, platform::DisplayId next) {
     s.streamRect.reset();
     s.unionRect.reset();
     std::swap(origins, s.originBySize);  // leaves an empty map; the old one goes below
+    ++s.pictureVersion;
   }
+  s.pictureChanged.notifyAll();
   if (stream) stopCaptureLater(std::move(stream), stopLine(cause, next));
 }
 

@@ -152,4 +152,8 @@ Stream::Stream() : control(dispatch_queue_create("zorsck.stream-control", DISPAT
 // Its entry in the display watch goes with it; on the releasing thread.
 Stream::~Stream() { stopWatching(this); }
 
+// ScreenCaptureKit delivers at its own pace: a still display sends no frame,
+// and no frame can be asked for; any thread.
+bool requestFrame(Stream& /*stream*/) { return false; }
+
 }  // namespace zorsck::platform

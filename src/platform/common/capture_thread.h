@@ -35,6 +35,9 @@ class CaptureThread : public std::enable_shared_from_this<CaptureThread> {
       EXCLUDES(mu_);
   // Ends the capture; the completion (if any) follows once the thread let go; any thread.
   void stop(platform::Completion completion) EXCLUDES(mu_);
+  // Asks for a sample at once (platform::requestFrame); false where this
+  // capture cannot grab on request; any thread.
+  virtual bool requestFrame() EXCLUDES(mu_) { return false; }
 
  protected:
   enum class Phase { idle, starting, running, ended };

@@ -41,6 +41,9 @@ class Stream {
   virtual void update(const StreamConfiguration& configuration, Completion completion) = 0;
   // Ends capture; the completion (if any) follows on a platform thread; any thread.
   virtual void stop(Completion completion) = 0;
+  // Asks for a sample at once (platform::requestFrame); false where the
+  // backend cannot capture on request; any thread.
+  virtual bool requestFrame() { return false; }
 };
 
 }  // namespace zorsck::platform

@@ -69,4 +69,6 @@ void updateConfiguration(Stream& stream, const StreamConfiguration& configuratio
 
 void stopCapture(Stream& stream, Completion completion) { stream.stop(std::move(completion)); }
 
+bool requestFrame(Stream& stream) { return stream.requestFrame(); }
+
 }  // namespace zorsck::platform

@@ -132,4 +132,14 @@ int contentQueries() {
   return state().contentQueries;
 }
 
+void answerFrameRequests(FrameRequests how) {
+  MutexLock lock(&gSimMu);
+  state().frameRequestAnswer = how;
+}
+
+int frameRequests() {
+  MutexLock lock(&gSimMu);
+  return state().frameRequests;
+}
+
 }  // namespace zorsck::sim

@@ -97,6 +97,16 @@ inline std::array<std::uint8_t, 4> expectedPixel(std::int64_t x, std::int64_t y,
           static_cast<std::uint8_t>(n & 255)};
 }
 
+// How a running stream answers the library's requests for a frame.
+enum class FrameRequests {
+  unanswered,  // it cannot capture on request: frames come at its pace only (the default)
+  capture,     // it delivers a frame at once, as after a change of the screen
+  unchanged,   // it says that nothing changed since its last frame
+};
+void answerFrameRequests(FrameRequests how);
+// Requests for a frame the library made so far.
+int frameRequests();
+
 // ---- faults ---------------------------------------------------------------------
 
 enum class Fault {

@@ -215,6 +215,16 @@ void deliverSample(const std::shared_ptr<StreamRecord>& record, int generation) 
                                 platform::OutputType::screen);
 }
 
+void reportNoChange(const std::shared_ptr<StreamRecord>& record, int generation) {
+  platform::StreamOutputRef output;
+  {
+    MutexLock lock(&gSimMu);
+    if (!record->running || record->generation != generation || !record->output) return;
+    output = record->output;
+  }
+  output->didSeeNoChange(record->identity, platform::hostClockNow());
+}
+
 void deliverFrame(platform::OutputType type) {
   if (type == platform::OutputType::screen) {
     MutexLock lock(&gSimMu);

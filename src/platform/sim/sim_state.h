@@ -73,6 +73,8 @@ struct SimState {
   std::vector<std::shared_ptr<StreamRecord>> ended GUARDED_BY(gSimMu);
   int streamsMade GUARDED_BY(gSimMu) = 0;
   int contentQueries GUARDED_BY(gSimMu) = 0;
+  FrameRequests frameRequestAnswer GUARDED_BY(gSimMu) = FrameRequests::unanswered;
+  int frameRequests GUARDED_BY(gSimMu) = 0;
 };
 
 // The state, made on first use and never freed; any thread.
@@ -96,5 +98,8 @@ void complete(Step step, std::function<void()> fn) EXCLUDES(gSimMu);
 
 // Delivers one screen sample if the stream still runs in `generation`; on the output's queue.
 void deliverSample(const std::shared_ptr<StreamRecord>& record, int generation) EXCLUDES(gSimMu);
+// Tells the output that nothing changed since its last sample, if the stream
+// still runs in `generation`; on the output's queue.
+void reportNoChange(const std::shared_ptr<StreamRecord>& record, int generation) EXCLUDES(gSimMu);
 
 }  // namespace zorsck::sim

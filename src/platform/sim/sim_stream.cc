@@ -253,6 +253,21 @@ void updateConfiguration(Stream& stream, const StreamConfiguration& configuratio
               [record, configuration] { sim::apply(record, configuration); });
 }
 
+bool requestFrame(Stream& stream) {
+  const std::shared_ptr<sim::StreamRecord>& record = stream.record();
+  MutexLock lock(&sim::gSimMu);
+  ++sim::state().frameRequests;
+  const sim::FrameRequests how = sim::state().frameRequestAnswer;
+  if (how == sim::FrameRequests::unanswered) return false;
+  if (record->running && record->output) {
+    record->queue->post([record, generation = record->generation, how] {
+      if (how == sim::FrameRequests::capture) return sim::deliverSample(record, generation);
+      sim::reportNoChange(record, generation);
+    });
+  }
+  return true;
+}
+
 void stopCapture(Stream& stream, Completion completion) {
   const std::shared_ptr<sim::StreamRecord>& record = stream.record();
   const char* error = nullptr;

@@ -145,4 +145,6 @@ void updateConfiguration(Stream& stream, const StreamConfiguration& configuratio
 
 void stopCapture(Stream& stream, Completion completion) { stream.capture->stop(std::move(completion)); }
 
+bool requestFrame(Stream& stream) { return stream.capture->requestFrame(); }
+
 }  // namespace zorsck::platform

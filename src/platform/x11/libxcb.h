@@ -18,6 +18,8 @@
   X(xcb_generate_id)                    \
   X(xcb_get_extension_data)             \
   X(xcb_get_file_descriptor)            \
+  X(xcb_get_input_focus)                \
+  X(xcb_get_input_focus_reply)          \
   X(xcb_get_setup)                      \
   X(xcb_poll_for_event)                 \
   X(xcb_request_check)                  \

@@ -116,6 +116,13 @@ Capture::Capture(const Monitor& monitor, const platform::StreamConfiguration& co
                  platform::StreamOutputRef delegate)
     : CaptureThread(config, std::move(delegate)), monitor_(monitor) {}
 
+bool Capture::requestFrame() {
+  MutexLock lock(&mu_);
+  frameWanted_ = true;
+  wake_.ring();
+  return true;
+}
+
 void Capture::run(platform::Completion started) {
   common::prepareThisThread("zorsck-capture");
   std::string failure;
@@ -166,6 +173,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
   Clock::time_point lastGrab{};    // long past: the first grab is at once
   Clock::time_point notBefore{};   // after a grab that had nothing to do
   bool drawn = true;               // the rectangle changed since the last grab
+  bool wanted = false;             // a frame was asked for: grab at once, or say nothing changed
   Clock::time_point nextListing = Clock::now() + kListingInterval;
   for (;;) {
     platform::StreamOutputRef output;
@@ -188,6 +196,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
       output = sink_;
       queue = queue_;
       owner = owner_;
+      wanted = std::exchange(frameWanted_, false) || wanted;
     }
     const RowSpan changed = damage.drawnRows(plan.grab);
     if (!changed.empty()) {
@@ -202,9 +211,28 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
       // socket no longer shows them: they are read before any wait.
       continue;
     }
+    if (wanted && damage.active() && !drawn && output && queue) {
+      // Every damage notice the server sent before this round trip has come with its reply.
+      const platform::MediaTime through = platform::hostClockNow();
+      Reply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+      if (!reply) return grabFailure(conn, "the X server did not answer");
+      const RowSpan late = damage.drawnRows(plan.grab);
+      if (!late.empty()) {
+        pool.markStale(late);
+        drawn = true;
+      }
+      if (damage.layoutChanged()) continue;  // listed again above before any answer
+      if (!drawn) {
+        wanted = false;
+        const std::shared_ptr<const platform::Stream> stream = owner.lock();
+        queue->runInPlace([&] { output->didSeeNoChange(stream.get(), through); });
+        continue;
+      }
+    }
     // Missed grabs are not made up: the next is one interval after the last.
     // Until then drawing need not wake the thread: it is read once the time comes.
-    const Clock::time_point due = std::max(lastGrab + interval, notBefore);
+    // A frame asked for is grabbed at once.
+    const Clock::time_point due = wanted ? notBefore : std::max(lastGrab + interval, notBefore);
     if (Clock::now() < due) {
       wake_.wait(-1, std::min(due, nextListing));
       continue;
@@ -234,6 +262,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
     // Drawing from here on shows in this grab or is reported for the next.
     damage.forget();
     drawn = false;
+    wanted = false;
     const platform::MediaTime presentation = platform::hostClockNow();
     ShmBuffer* buffer = slot->buffer;
     const GrabRect& g = plan.grab;

@@ -35,6 +35,10 @@ class Capture : public common::CaptureThread {
   Capture(const Monitor& monitor, const platform::StreamConfiguration& config,
           platform::StreamOutputRef delegate);
 
+  // Has the capture thread grab what was drawn at once, or say that nothing
+  // was (one round trip to the server shows it); any thread.
+  bool requestFrame() override EXCLUDES(mu_);
+
  private:
   // The capture thread's body.
   void run(platform::Completion started) override EXCLUDES(mu_);
@@ -46,7 +50,8 @@ class Capture : public common::CaptureThread {
   std::string grabLoop(Connection& conn, DamageWatch& damage, FramePool& pool) EXCLUDES(mu_);
 
   const Monitor monitor_;
-  const glue::Wakeup wake_;  // rung when a stop or a configuration awaits the capture thread
+  const glue::Wakeup wake_;  // rung when a stop, a configuration or a request awaits the capture thread
+  bool frameWanted_ GUARDED_BY(mu_) = false;  // a frame was asked for since the thread last looked
 };
 
 

@@ -44,6 +44,8 @@ class X11Stream : public platform::Stream {
 
   void stop(platform::Completion completion) override { capture_->stop(std::move(completion)); }
 
+  bool requestFrame() override { return capture_->requestFrame(); }
+
  private:
   const std::shared_ptr<Capture> capture_;
 };

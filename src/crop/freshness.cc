@@ -1,0 +1,75 @@
+#include "crop/freshness.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "crop/crop.h"
+#include "zorsck.h"
+
+namespace zorsck {
+namespace {
+
+// A display that changed sends a frame within one interval, and its delivery
+// takes less than another.
+constexpr double kQuietIntervals = 2.0;
+
+// True when the published stream was asked for a frame and its platform
+// answers such requests; with the lock held.
+bool requestsAnswered(const CaptureState& s) REQUIRES(s.lock) {
+  return s.frameAskedOf == s.streamOutputId && s.frameRequestsAnswered;
+}
+
+}  // namespace
+
+bool showsSince(const CaptureState& s, double since, double now) {
+  if (s.latestShowsThrough >= since) return true;
+  return !requestsAnswered(s) && now >= since + kQuietIntervals * s.frameInterval;
+}
+
+FrameRequest frameRequestDue(CaptureState& s, double since) {
+  if (s.frameAskedOf == s.streamOutputId && s.frameAskedFor >= since) return {};
+  s.frameAskedFor = since;
+  s.frameAskedOf = s.streamOutputId;
+  s.frameRequestsAnswered = true;  // until the platform says otherwise
+  return {s.streamRef, s.streamOutputId};
+}
+
+void sendFrameRequest(const FrameRequest& request) {
+  if (!request.stream || platform::requestFrame(*request.stream)) return;
+  CaptureState& s = captureState();
+  MutexLock hold(&s.lock);
+  if (s.frameAskedOf == request.outputId) s.frameRequestsAnswered = false;
+}
+
+std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x, std::int32_t y,
+                       std::uint32_t w, std::uint32_t h, std::uint8_t* out, std::uint64_t* outTs,
+                       std::uint64_t* outSeq, double waitSeconds) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(std::clamp(waitSeconds, 0.0, 86400.0)));
+  CaptureState& s = captureState();
+  for (;;) {
+    std::uint64_t seen = 0;
+    {
+      MutexLock hold(&s.lock);
+      seen = s.pictureVersion;
+    }
+    const std::int32_t answer = crop(display, x, y, w, h, out, outTs, outSeq, since);
+    if (answer != ZOR_SCK_NO_FRAME_YET || Clock::now() >= deadline) return answer;
+    MutexLock hold(&s.lock);
+    // What came since the crop looked is looked at at once. Where the
+    // platform cannot capture on request, the quiet that shows no change is
+    // waited for too.
+    if (s.pictureVersion != seen) continue;
+    Clock::time_point wake = deadline;
+    const double quietLeft = since + kQuietIntervals * s.frameInterval - platform::hostSeconds();
+    if (!requestsAnswered(s) && quietLeft > 0) {
+      wake = std::min(wake, Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(quietLeft)));
+    }
+    s.pictureChanged.waitUntil(&s.lock, wake);
+  }
+}
+
+}  // namespace zorsck
