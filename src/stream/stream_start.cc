@@ -182,6 +182,13 @@ void publish(const StartRequest& request, const StartPlan& plan, platform::Strea
     if (rect != request.rect) recordChangedDisplay(s, request, plan);
     s.streamRect = rect;
     s.originBySize[SizeKey{rect.w, rect.h}] = Origin{rect.x, rect.y};
+    // A frame that came before this publish, of a size the crop did not
+    // foresee (the display changed since it was measured), is placed now: a
+    // still screen may send no other.
+    if (s.latestOutputId == output->id() && !s.latestPlaced && s.latestSize == SizeKey{rect.w, rect.h}) {
+      s.latestPlaced = true;
+      s.latestOrigin = Origin{rect.x, rect.y};
+    }
     s.streamOutputId = output->id();
     replacedOutput = std::exchange(s.outputRef, std::move(output));
     s.streamDisplay = display;

@@ -63,6 +63,24 @@ TEST_F(Displays, ListsMainFirstFromAListingUnderOneSecondOldAndStartsNothing) {
 // cause ('o': macOS before 12.3, 'r': refused, 'e': content query error, 't':
 // no thread), the first call's answer, how the latest line begins after a
 // second call 0.9 s later (which answers -1), the answer once 1.1 s have passed.
+// A display that shrank between the crop that measured it and the start, whose
+// first frame comes before the start completes: a still screen may send no
+// other, so that one is served once the stream is published.
+TEST_F(Displays, AFrameBeforeThePublishOfAResizedDisplayIsServed) {
+  sim::holdCompletions(sim::Step::contentQuery, true);
+  sim::holdCompletions(sim::Step::startCapture, true);
+  sim::injectFault(sim::Fault::runsBeforeStartCompletes);
+  EXPECT_EQ(cropAt(0, 0, 0, 1, 1).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  sim::setDisplays({{1, 1280, 720, 1280, 720}});
+  sim::releaseHeld(sim::Step::contentQuery);
+  sim::deliverFrame();
+  sim::releaseHeld(sim::Step::startCapture);
+  const CropCall c = cropAt(0, 1270, 710, 10, 10);
+  ASSERT_EQ(c.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(c.pixels, 1270, 710, 10, 10, sim::framesDelivered()));
+}
+
 using GateCase = std::tuple<char, const char*, const char*, const char*>;
 
 // No fixture: the library's threads must not exist before the fault is set.

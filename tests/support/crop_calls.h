@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zorsck.h"
+#include "zorsck_ext.h"
 
 namespace zorsck::test {
 
@@ -38,6 +39,14 @@ inline Crop crop(std::uint32_t display, const Rect& r, std::uint64_t seq = 0) {
   c.pixels.resize(std::size_t{r.w} * r.h * 4);
   c.status = seq == 0 ? zor_sck_crop(display, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq)
                       : zor_sck_crop_seq(display, seq, r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq);
+  return c;
+}
+
+// One zorsck_crop_since of `r` on `display` from now on, waiting up to a second; test thread.
+inline Crop cropFresh(std::uint32_t display, const Rect& r) {
+  Crop c;
+  c.pixels.resize(std::size_t{r.w} * r.h * 4);
+  c.status = zorsck_crop_since(display, zorsck_now(), r.x, r.y, r.w, r.h, c.pixels.data(), &c.ts, &c.seq, 1000);
   return c;
 }
 

@@ -22,6 +22,7 @@ bool takeFault(Fault fault) {
 }
 
 std::atomic<int> gThreadFaults{0};
+std::atomic<bool> gStill{false};
 
 bool takeThreadFault() {
   for (int pending = gThreadFaults.load(); pending > 0;) {
@@ -141,5 +142,7 @@ int frameRequests() {
   MutexLock lock(&gSimMu);
   return state().frameRequests;
 }
+
+void setStill(bool still) { gStill = still; }
 
 }  // namespace zorsck::sim

@@ -102,10 +102,14 @@ enum class FrameRequests {
   unanswered,  // it cannot capture on request: frames come at its pace only (the default)
   capture,     // it delivers a frame at once, as after a change of the screen
   unchanged,   // it says that nothing changed since its last frame
+  pending,     // it takes requests but has not answered yet (a reply still on its way)
 };
 void answerFrameRequests(FrameRequests how);
 // Requests for a frame the library made so far.
 int frameRequests();
+// While still, running streams deliver no frames at their pace, as a display
+// where nothing is drawn sends none; deliverFrame and requests still bring frames.
+void setStill(bool still);
 
 // ---- faults ---------------------------------------------------------------------
 

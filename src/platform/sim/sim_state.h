@@ -28,6 +28,8 @@ extern Mutex& gSimMu;
 // Pending thread-start faults, apart from gSimMu: threads are started with the
 // loop's and the timers' locks held, which gSimMu is taken before.
 extern std::atomic<int> gThreadFaults;
+// Set while paced frames are not delivered (setStill).
+extern std::atomic<bool> gStill;
 
 inline constexpr int kFaultKinds = static_cast<int>(Fault::threadStart) + 1;
 inline constexpr int kSteps = static_cast<int>(Step::stop) + 1;

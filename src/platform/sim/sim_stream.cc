@@ -76,7 +76,8 @@ void pace(const std::shared_ptr<StreamRecord>& record) REQUIRES(gSimMu) {
     record->pacer = common::makeTimer(record->queue, common::TieRank::frames);
     platform::setTimerHandler(*record->pacer, [weak = std::weak_ptr<StreamRecord>(record),
                                                generation = record->generation] {
-      if (auto stream = weak.lock()) deliverSample(stream, generation);
+      auto stream = weak.lock();
+      if (stream && !gStill) deliverSample(stream, generation);
     });
     platform::resumeTimer(*record->pacer);
   }
@@ -259,7 +260,7 @@ bool requestFrame(Stream& stream) {
   ++sim::state().frameRequests;
   const sim::FrameRequests how = sim::state().frameRequestAnswer;
   if (how == sim::FrameRequests::unanswered) return false;
-  if (record->running && record->output) {
+  if (record->running && record->output && how != sim::FrameRequests::pending) {
     record->queue->post([record, generation = record->generation, how] {
       if (how == sim::FrameRequests::capture) return sim::deliverSample(record, generation);
       sim::reportNoChange(record, generation);
