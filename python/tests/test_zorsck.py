@@ -7,6 +7,7 @@ import subprocess
 import sys
 import threading
 import tracemalloc
+import types
 
 import numpy as np
 import pytest
@@ -236,6 +237,15 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
                                      ("own/libzorsck.so.0", "lib/libzorsck.so.0", "lib/libzorsck.so")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
+
+
+def test_a_library_older_than_the_package_is_named_with_what_it_lacks(stub, monkeypatch):
+    older = types.SimpleNamespace(**{name: types.SimpleNamespace() for name in _lib.SYMBOLS[:-2]})
+    monkeypatch.setattr(_lib.ctypes, "CDLL", lambda path: older)
+    monkeypatch.setenv("ZORSCK_LIBRARY", "/old/libzorsck.so.0")
+    with pytest.raises(zorsck.LibraryNotFound, match=r"no libzorsck of this package's version found; .*"
+                       r"tried /old/libzorsck.so.0 lacks zorsck_now, zorsck_crop_since: it is older"):
+        zorsck.Screen()
 
 
 def test_mss_drop_in_shape(tmp_path):
