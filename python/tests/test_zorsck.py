@@ -6,7 +6,9 @@ import os
 import subprocess
 import sys
 import threading
+import time
 import tracemalloc
+import types
 
 import numpy as np
 import pytest
@@ -94,16 +96,20 @@ class Listing:
         return len(self.message.encode())
 
 
+NOW = 10**12  # the stand-in's clock at its first reading; each reading is a second later
+
+
 class Stub(Listing):
-    """A stand-in library: answers from lists (the last one repeats) and records every call."""
+    """A stand-in library: answers from lists (the last one repeats; zorsck_crop_since as
+    zor_sck_crop) and records every call, and the `since` and wait of each fresh crop."""
 
     def __init__(self, ensure=0, crop=(0,), crop_seq=(0,), seq=7, listing=Listing.listing):
         self.answers = {"ensure": [ensure], "crop": list(crop), "crop_seq": list(crop_seq)}
-        self.seq, self.calls, self.listing = seq, [], listing
+        self.seq, self.calls, self.listing, self.fresh = seq, [], listing, []
 
-    def _answer(self, name, outs=()):
+    def _answer(self, name, outs=(), answers=None):
         self.calls.append(name)
-        answers = self.answers[name]
+        answers = self.answers[answers or name]
         status = answers.pop(0) if len(answers) > 1 else answers[0]
         if status == 0 and outs:
             outs[1].contents.value = self.seq
@@ -112,6 +118,14 @@ class Stub(Listing):
     def zor_sck_ensure(self, display, fps): return self._answer("ensure")
     def zor_sck_crop(self, *args): return self._answer("crop", args[-2:])
     def zor_sck_crop_seq(self, *args): return self._answer("crop_seq", args[-2:])
+
+    def zorsck_now(self):
+        self.calls.append("now")
+        return NOW + (self.calls.count("now") - 1) * 10**9
+
+    def zorsck_crop_since(self, display, since, *args):
+        self.fresh.append((since, args[-1]))
+        return self._answer("crop_since", args[-3:-1], "crop")
     def zor_sck_seq(self): return self.seq
     def zor_sck_stop(self): self.calls.append("stop")
 
@@ -127,6 +141,7 @@ def stub():
     (dict(crop=(-1,)), lambda s: s.grab(0, 0, 1, 1), zorsck.CaptureUnavailable),
     (dict(crop=(2,)), lambda s: s.grab(0, 0, 1, 1), ValueError),
     (dict(crop=(1,)), lambda s: s.grab(0, 0, 1, 1, timeout=0), TimeoutError),
+    (dict(crop=(1,)), lambda s: s.grab(0, 0, 1, 1, timeout=0.01, fresh=True), TimeoutError),
     (dict(crop_seq=(3,)), lambda s: s.grab_many([(0, 0, 1, 1)] * 2), zorsck.FrameGone),
     (dict(crop_seq=(2,)), lambda s: s.grab_many([(0, 0, 1, 1)] * 2), zorsck.NotServable),
 ])
@@ -200,7 +215,9 @@ read_only.flags.writeable = False
     (lambda s: s.grab(2**31, 0, 1, 1), ValueError, "x"),
     (lambda s: s.grab(0.5, 0, 1, 1), TypeError, "x"),
     (lambda s: s.grab(0, 0, 1, 1, timeout="1"), TypeError, "timeout"),
-    (lambda s: s.grab(0, 0, 1, 1, fresh="x"), TypeError, "fresh"),
+    (lambda s: s.grab(0, 0, 1, 1, fresh="x"), TypeError, "fresh must be True, False or the seconds"),
+    (lambda s: s.grab_into(np.zeros((1, 1, 4), np.uint8), 0, 0, fresh=-0.5), ValueError, "fresh"),
+    (lambda s: s.grab_many([(0, 0, 1, 1)], fresh=float("nan")), ValueError, "fresh"),
     (lambda s: zorsck.Screen(0, timeout=None), TypeError, "timeout"),
     (lambda s: zorsck.displays(timeout=-1), ValueError, "timeout"),
     (lambda s: s.grab_into(np.zeros((2, 2, 4), np.float32), 0, 0), TypeError, "uint8"),
@@ -215,13 +232,14 @@ read_only.flags.writeable = False
     (lambda s: mss.mss(compression_level=10), ValueError, "compression_level"),
     (lambda s: mss.mss().grab({"left": 0, "top": 0, "width": 1.5, "height": 1}), TypeError, "width"),
     (lambda s: next(mss.mss().save(mon="1")), TypeError, "mon"),
+    (lambda s: mss_grab(fresh="yes"), TypeError, "fresh"),
 ])
 def test_bad_input_raises_before_any_call(stub, call, error, named):
     lib = stub()
     s = zorsck.Screen()
     with pytest.raises(error, match=named):
         call(s)
-    assert lib.calls == ["ensure"]
+    assert [c for c in lib.calls if c != "now"] == ["ensure"]  # reading the clock changes nothing
 
 
 def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, monkeypatch):
@@ -236,6 +254,15 @@ def test_library_search_prefers_its_own_copy_then_the_versioned_name(tmp_path, m
                                      ("own/libzorsck.so.0", "lib/libzorsck.so.0", "lib/libzorsck.so")]
     monkeypatch.setenv("ZORSCK_LIBRARY", "/x/libz.so")
     assert _lib.candidates() == ["/x/libz.so"]
+
+
+def test_a_library_older_than_the_package_is_named_with_what_it_lacks(stub, monkeypatch):
+    older = types.SimpleNamespace(**{name: types.SimpleNamespace() for name in _lib.SYMBOLS[:-2]})
+    monkeypatch.setattr(_lib.ctypes, "CDLL", lambda path: older)
+    monkeypatch.setenv("ZORSCK_LIBRARY", "/old/libzorsck.so.0")
+    with pytest.raises(zorsck.LibraryNotFound, match=r"no libzorsck of this package's version found; .*"
+                       r"tried /old/libzorsck.so.0 lacks zorsck_now, zorsck_crop_since: it is older"):
+        zorsck.Screen()
 
 
 def test_mss_drop_in_shape(tmp_path):
@@ -335,6 +362,10 @@ class OneStream(Listing):
 
     def zor_sck_seq(self): return self.seq
     def zor_sck_stop(self): self.zor_sck_ensure(-1, 0)
+    def zorsck_now(self): return 1
+
+    def zorsck_crop_since(self, display, since, *args):  # each frame is made at the crop: fresh
+        return self.zor_sck_crop(display, *args[:-1])
 
 
 @pytest.fixture
@@ -397,19 +428,43 @@ def test_region_mode_serves_rectangles_across_the_display():
     assert done.returncode == 0, done.stderr
 
 
-def test_fresh_grabs_wait_for_a_frame_newer_than_the_call(stub):
-    lib = stub(seq=7)
-    s = zorsck.Screen()
-    s.grab(0, 0, 1, 1, fresh=True)  # the screen keeps still: the held frame is the newest
-    assert s.seq == 7
-
-    def new_frame_on_third_look(seqs=iter([7, 7, 8])):
-        lib.seq = next(seqs, 8)
-        return lib.seq
-    lib.zor_sck_seq = new_frame_on_third_look
-    s.grab(0, 0, 1, 1)
-    assert s.seq == 7
+def mss_grab(fresh=None, across=False):
+    """The drop-in after a grab (`fresh` unless None); `across` two monitors of display 1 side by side."""
     sct = mss.mss()
-    sct._layout = [Display(0, 0, 0, 2, 2, 1.0, True)]
-    sct.grab((0, 0, 1, 1))
-    assert sct._screens[0].seq == 8
+    if fresh is not None:
+        sct.fresh = fresh
+    if across:
+        sct._layout = [Display(1, 0, 0, 2, 2, 1.0, True), Display(1, 2, 0, 2, 2, 1.0, False)]
+    sct.grab((1, 0, 3, 1) if across else (0, 0, 8, 8))
+    return sct
+
+
+@pytest.mark.parametrize("call, calls, since", [
+    (lambda s: s.grab(0, 0, 1, 1, fresh=True), ["now", "crop_since", "crop_since"], NOW),
+    (lambda s: s.grab_into(bytearray(4), 0, 0, size=(1, 1), fresh=0.25), ["now", "crop_since", "crop_since"],
+     NOW - 250_000_000),
+    (lambda s: s.grab(0, 0, 1, 1, fresh=NOW / 1e9 + 1), ["now", "crop_since", "crop_since"], 0),
+    (lambda s: s.grab_many([(0, 0, 1, 1)] * 2, fresh=True), ["now", "crop_since", "crop_since", "crop_seq"], NOW),
+    (lambda s: s.grab(0, 0, 1, 1), ["crop", "crop"], None),
+    (lambda s: mss_grab(), ["now", "ensure", "crop_since", "crop_since"], NOW),
+    (lambda s: mss_grab(across=True), ["now", "ensure", "crop_since", "crop_since", "crop_since"], NOW),
+    (lambda s: mss_grab(fresh=False), ["ensure", "crop", "crop"], None),
+    (lambda s: cli.main(["shot", "-r", "0,0,1,1", "-o", "-"]), ["ensure", "now", "crop_since", "crop_since"], NOW),
+])
+def test_fresh_grabs_ask_for_a_frame_from_the_start_of_the_call(stub, call, calls, since):
+    lib = stub(crop=(1, 0))  # not yet, then the frame
+    call(zorsck.Screen(timeout=2))
+    assert lib.calls == ["ensure"] + calls
+    assert all(asked == since and 0 < wait_ms <= 5000 for asked, wait_ms in lib.fresh)
+
+
+@pytest.mark.parametrize("grab", [lambda s: s.grab(0, 0, 8, 8, fresh=True) is not None and s,
+                                  lambda s: s.grab_many([(0, 0, 8, 8)] * 2, fresh=True) and s,
+                                  lambda s: mss_grab()._screens[1]])
+def test_fresh_grabs_on_the_simulated_display_show_it_from_the_call_on(screen, grab):
+    for _ in range(3):
+        started = time.monotonic()
+        called = datetime.datetime.fromtimestamp(time.time_ns() // 10**6 / 1000, datetime.timezone.utc)
+        grabbed = grab(screen)
+        # A frame from the call on, or the held one when none came for two frame intervals.
+        assert grabbed.timestamp >= called or time.monotonic() - started >= 2 / 60

@@ -26,6 +26,11 @@ PACKAGES = {"libxcb.so.1": ("libxcb1", "libxcb"), "libxcb-shm.so.0": ("libxcb-sh
             "libsystemd.so.0": ("libsystemd0", "systemd-libs")}
 
 
+# What the package calls: the five functions of zorsck.h and the extensions of zorsck_ext.h.
+SYMBOLS = ("zor_sck_ensure", "zor_sck_crop", "zor_sck_crop_seq", "zor_sck_seq", "zor_sck_stop",
+           "zorsck_displays", "zorsck_backend", "zorsck_last_message", "zorsck_now", "zorsck_crop_since")
+
+
 class CDisplay(ctypes.Structure):
     """zorsck_display of zorsck_ext.h."""
     _fields_ = [("id", ctypes.c_uint32), ("flags", ctypes.c_uint32), ("x", ctypes.c_int32),
@@ -64,7 +69,11 @@ def candidates():
 
 
 def _declare(lib):
-    """Sets argtypes / restype of the five exported functions and the extensions; returns `lib`."""
+    """Sets argtypes / restype of the five exported functions and the extensions; returns `lib`.
+    Raises AttributeError naming the functions a library older than this package lacks."""
+    missing = [name for name in SYMBOLS if not hasattr(lib, name)]
+    if missing:
+        raise AttributeError(f"lacks {', '.join(missing)}: it is older than this package")
     u32, i32, u64, p64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_uint64, ctypes.POINTER(ctypes.c_uint64)
     lib.zor_sck_ensure.argtypes, lib.zor_sck_ensure.restype = [u32, i32], i32
     lib.zor_sck_crop.argtypes = [u32, i32, i32, u32, u32, ctypes.c_void_p, p64, p64]
@@ -77,6 +86,9 @@ def _declare(lib):
     lib.zorsck_displays.restype = i32
     lib.zorsck_backend.argtypes, lib.zorsck_backend.restype = [], ctypes.c_char_p
     lib.zorsck_last_message.argtypes, lib.zorsck_last_message.restype = [ctypes.c_char_p, u32], u32
+    lib.zorsck_now.argtypes, lib.zorsck_now.restype = [], u64
+    lib.zorsck_crop_since.argtypes = [u32, u64, i32, i32, u32, u32, ctypes.c_void_p, p64, p64, u32]
+    lib.zorsck_crop_since.restype = i32
     return lib
 
 
@@ -87,17 +99,21 @@ def load():
         return _lib
     with _lock:
         if _lib is None:
-            tried = []
+            tried, old = [], False
             for path in candidates():
                 try:
                     _lib = _declare(ctypes.CDLL(path))
                     _lib.path = path
                     break
-                except (OSError, AttributeError) as e:
+                except OSError as e:
                     tried.append(f"{path}: {e}")
+                except AttributeError as e:
+                    tried.append(f"{path} {e}")
+                    old = True
             else:
                 name = library_name(sim=os.environ.get("ZORSCK_LIBRARY") == "sim")
-                raise LibraryNotFound(f"{name} not found; set ZORSCK_LIBRARY to its path"
+                raise LibraryNotFound((f"no {name} of this package's version found" if old else f"{name} not found")
+                                      + "; set ZORSCK_LIBRARY to its path"
                                       + ("; tried " + "; ".join(tried) if tried else ""))
     return _lib
 

@@ -136,11 +136,12 @@ def region(display, rect):
     return x, y, w, h
 
 
-def grab(screen, x, y, w, h, out=None):
-    """BGRA Pixels of the rectangle; Failure when the library refuses."""
+def grab(screen, x, y, w, h, out=None, fresh=False):
+    """BGRA Pixels of the rectangle (with `fresh`, as the display is at the call or later);
+    Failure when the library refuses."""
     out = out if out is not None else Pixels.blank(w, h)
     try:
-        screen.grab_into(out, x, y)
+        screen.grab_into(out, x, y, fresh=fresh)
     except NotServable as e:
         raise Failure(str(e), USAGE) from None
     except ZorsckError as e:
@@ -162,7 +163,7 @@ def shot(options):
     """Writes one PNG; prints its name."""
     x, y, w, h = region(find_display(options.display), options.rect)
     with open_screen(options.display) as screen:
-        pixels = grab(screen, x, y, w, h)
+        pixels = grab(screen, x, y, w, h, fresh=True)
     png = to_png(ScreenShot(pixels, {"left": x, "top": y, "width": w, "height": h}).rgb, (w, h))
     if options.output == "-":
         sys.stdout.buffer.write(png)

@@ -18,7 +18,6 @@ from .errors import CaptureUnavailable, FirstFrameTimeout, FrameGone, NotServabl
 OK, NO_FRAME_YET, NOT_SERVABLE, FRAME_GONE, ERROR = 0, 1, 2, 3, -1
 I32 = (-(1 << 31), (1 << 31) - 1)
 U32_MAX = (1 << 32) - 1
-FRESH_WAIT = 2 / 60  # fresh=True: two frame intervals of a 60 Hz stream
 REGION_SHARE = 0.6  # region mode refuses a rectangle larger than this share of the display
 
 
@@ -58,8 +57,25 @@ def checked_seconds(value, what, none=False):
 
 
 def checked_fresh(value):
-    """fresh= checked: True / False, or seconds to wait for a newer frame."""
-    return value if isinstance(value, bool) else checked_seconds(value, "fresh")
+    """fresh= checked: True / False, or the seconds a frame may be older than the call."""
+    if isinstance(value, bool):
+        return value
+    if not isinstance(value, numbers.Real):
+        raise TypeError(f"fresh must be True, False or the seconds a frame may be older than the call, "
+                        f"not {type(value).__name__}")
+    return checked_seconds(value, "fresh")
+
+
+def fresh_since(mark, fresh):
+    """The zorsck_now reading that a grab's frame must show the display from, for a call at `mark`
+    with a checked `fresh`: None (any frame) for False, `fresh` seconds before `mark` for a number
+    (0 when that is before the clock began: any frame, waited for while the stream starts)."""
+    if fresh is False:
+        return None
+    if fresh is True:
+        return mark
+    age = fresh * 1e9
+    return 0 if age >= mark else mark - int(age)
 
 
 def region_refusal(display, w, h):
@@ -214,25 +230,33 @@ class Screen:
             raise CaptureUnavailable(_lib.unavailable(self._lib))
         _lib.worked()
 
-    def _crop(self, address, x, y, w, h, timeout, fresh=0):
-        """Copies the rectangle into `address`, waiting for a starting stream and switching a
-        stream of another display to this one; with `fresh` (seconds) it waits that long for a
-        frame newer than the call. Raises on refusal; returns the frame's seq. Any thread."""
+    def _budget(self, timeout):
+        """(seconds, deadline) of a call's waits: `timeout`, or the Screen's when it is None."""
         limit = self.timeout if timeout is None else timeout
-        deadline = time.monotonic() + limit
+        return limit, time.monotonic() + limit
+
+    def _copy(self, address, x, y, w, h, since, deadline, outs):
+        """One crop of the latest frame, or with `since` (a zorsck_now reading) of a frame that
+        shows the display from then on, which the library waits for until `deadline`."""
+        if since is None:
+            return self._lib.zor_sck_crop(self.display, x, y, w, h, address, *outs)
+        wait_ms = min(max(math.ceil((deadline - time.monotonic()) * 1000), 0), U32_MAX)
+        return self._lib.zorsck_crop_since(self.display, since, x, y, w, h, address, *outs, wait_ms)
+
+    def _crop(self, address, x, y, w, h, budget, since=None):
+        """Copies the rectangle into `address`, waiting within `budget` (see _budget) for a
+        starting stream and switching a stream of another display to this one; with `since`
+        only from a frame that shows the display from then on. Raises on refusal; returns the
+        frame's seq. Any thread."""
+        limit, deadline = budget
         ts, seq, *outs = self._outs()
         _lib.cropping()
-        newest = self._lib.zor_sck_seq() if fresh else None
         claimed, refusals, pause = False, 0, 0.0005
         try:
             while True:
                 if _switch.display not in (None, self.display):
                     _switch.wait_turn(self.display, deadline)
-                status = self._lib.zor_sck_crop(self.display, x, y, w, h, address, *outs)
-                if status == OK and newest is not None and seq.value <= newest:
-                    came, newest = self._await_newer(newest, fresh), None
-                    if came:
-                        continue  # crop again: a newer frame is there
+                status = self._copy(address, x, y, w, h, since, deadline, outs)
                 if status == OK:
                     self._last = (seq.value, ts.value)
                     return seq.value
@@ -240,7 +264,8 @@ class Screen:
                     refusals = 0
                     now = time.monotonic()
                     if now >= deadline:
-                        raise FirstFrameTimeout(f"no frame of display {self.display} came within {limit} s")
+                        raise FirstFrameTimeout(f"no {'' if since is None else 'fresh '}frame of display "
+                                                f"{self.display} came within {limit} s")
                     time.sleep(min(pause, deadline - now))
                     pause = min(pause * 2, 0.01)
                 elif status == NOT_SERVABLE and self.display != 0 and refusals < 2:
@@ -256,7 +281,8 @@ class Screen:
                 elif status == ERROR:
                     raise CaptureUnavailable(_lib.unavailable(self._lib))
                 else:
-                    raise ZorsckError(f"zor_sck_crop answered {status}")
+                    raise ZorsckError(f"{'zor_sck_crop' if since is None else 'zorsck_crop_since'} "
+                                      f"answered {status}")
         finally:
             if claimed:
                 _switch.release()
@@ -274,42 +300,48 @@ class Screen:
                     f"({shown.width}x{shown.height})")
         return region_refusal(shown, w, h) or f"{w}x{h} at ({x}, {y}) is not servable from display {self.display}"
 
-    def _await_newer(self, newest, wait):
-        """Whether a frame after `newest` came within `wait` seconds (True: FRESH_WAIT)."""
-        deadline = time.monotonic() + (FRESH_WAIT if wait is True else wait)
-        while self._lib.zor_sck_seq() <= newest:
-            if time.monotonic() >= deadline:
-                return False
-            time.sleep(0.0005)
-        return True
+    def _mark(self, fresh):
+        """The library's clock at a call's start when the call may be fresh; None otherwise."""
+        return None if fresh is False else self._lib.zorsck_now()
 
     def grab(self, x, y, w, h, timeout=None, fresh=False):
         """The w x h rectangle at (x, y): an (h, w, 4) uint8 BGRA array (Pixels without numpy).
-        fresh=True waits up to two frame intervals (or `fresh` seconds) for a frame newer than
-        the call, then takes the newest: the latest frame may predate a change just made."""
+        The latest frame may predate a change just made: fresh=True takes a frame that shows
+        the display as it was at the call or later, fresh=<seconds> one at most that much older
+        than the call, waiting for it within the timeout."""
+        mark = self._mark(fresh)
         x, y, w, h = checked_rect(x, y, w, h)
         timeout, fresh = checked_seconds(timeout, "timeout", none=True), checked_fresh(fresh)
-        if _np is not None:
-            out = _np.empty((h, w, 4), _np.uint8)
-            self._crop(out.__array_interface__["data"][0], x, y, w, h, timeout, fresh)
-        else:
-            out = Pixels.blank(w, h)
-            self._crop(target(out)[0], x, y, w, h, timeout, fresh)
+        out = _np.empty((h, w, 4), _np.uint8) if _np is not None else Pixels.blank(w, h)
+        address = out.__array_interface__["data"][0] if _np is not None else target(out)[0]
+        self._crop(address, x, y, w, h, self._budget(timeout), fresh_since(mark, fresh))
         return out
 
     def grab_into(self, out, x, y, size=None, timeout=None, fresh=False):
         """Copies the rectangle at (x, y) of out's size into `out` (an (h, w, 4) uint8 array,
         or a writable buffer of w * h * 4 bytes with size=(w, h)); allocates nothing.
         `fresh` as for grab."""
+        mark = self._mark(fresh)
         address, w, h, keep = target(out, size)
         x, y = checked_int(x, *I32, "x"), checked_int(y, *I32, "y")
         timeout, fresh = checked_seconds(timeout, "timeout", none=True), checked_fresh(fresh)
-        self._crop(address, x, y, w, h, timeout, fresh)
+        self._crop(address, x, y, w, h, self._budget(timeout), fresh_since(mark, fresh))
         del keep
         return out
 
-    def grab_many(self, rects, timeout=None, attempts=8):
-        """Arrays of several (x, y, w, h) rectangles, all cut from the very same frame."""
+    def _grab_since(self, out, x, y, since):
+        """Fills Pixels `out` with the rectangle at (x, y) of its size from a frame that shows
+        the display from `since` (a zorsck_now reading taken by the caller; None: the latest
+        frame) on, within the Screen's timeout."""
+        address, w, h, keep = target(out)
+        self._crop(address, x, y, w, h, self._budget(None), since)
+        del keep
+        return out
+
+    def grab_many(self, rects, timeout=None, attempts=8, fresh=False):
+        """Arrays of several (x, y, w, h) rectangles, all cut from the very same frame; `fresh`
+        as for grab. The timeout bounds all of the call's waits."""
+        mark = self._mark(fresh)
         try:
             rects = [tuple(r) for r in rects]
         except TypeError:
@@ -318,13 +350,14 @@ class Screen:
             raise TypeError("each of rects must be (x, y, w, h)")
         rects = [checked_rect(*r) for r in rects]
         timeout, attempts = checked_seconds(timeout, "timeout", none=True), checked_int(attempts, 1, 1000, "attempts")
+        since, budget = fresh_since(mark, checked_fresh(fresh)), self._budget(timeout)
         widened = False
         for _ in range(attempts):
             outs = [_np.empty((h, w, 4), _np.uint8) if _np is not None else Pixels.blank(w, h)
                     for _, _, w, h in rects]
             if not outs:
                 return outs
-            seq = self._crop(target(outs[0])[0], *rects[0], timeout)
+            seq = self._crop(target(outs[0])[0], *rects[0], budget, since)
             ts, _, *results = self._outs()
             for out, (x, y, w, h) in zip(outs[1:], rects[1:]):
                 status = self._lib.zor_sck_crop_seq(self.display, seq, x, y, w, h, target(out)[0],
@@ -338,7 +371,7 @@ class Screen:
                     for other, rect in zip(outs, rects):
                         self._lib.zor_sck_crop(self.display, *rect, target(other)[0], *results)
                     for other, rect in zip(outs, rects):
-                        self._crop(target(other)[0], *rect, timeout)
+                        self._crop(target(other)[0], *rect, budget)
                     widened = True
                     break
                 if status == NOT_SERVABLE:

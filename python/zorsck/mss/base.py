@@ -6,8 +6,9 @@ monitors[0] is the rectangle around all of them. Where the system gives no place
 Wayland portal may not), they are set side by side from the left in that order. A grab
 inside a monitor is one crop of that monitor's stream (the first listed that holds it);
 any other rectangle is put together from each monitor it meets, with opaque black where no
-monitor lies; one that reaches past monitors[0] raises ScreenShotError. Grabs wait briefly
-for a frame newer than the call (`fresh`), as programs that draw and then grab expect.
+monitor lies; one that reaches past monitors[0] raises ScreenShotError. Grabs show the screen
+as it was at the call or later (`fresh`, as Screen.grab takes it), as programs that draw and
+then grab expect.
 close() leaves the stream running: it stops by itself 5 s after the last grab, so code
 that opens a new MSS per shot does not restart it every time.
 `display=` names the X server at the first capture of the process only: the library keeps
@@ -18,7 +19,7 @@ import os
 
 from .. import _lib, layout
 from ..errors import ZorsckError
-from ..screen import Pixels, Screen, checked_int
+from ..screen import Pixels, Screen, checked_fresh, checked_int, fresh_since
 from .exception import ScreenShotError
 from .screenshot import ScreenShot
 from .tools import to_png
@@ -28,7 +29,7 @@ class MSS:
     """Grabs screen rectangles; a context manager."""
 
     cls_image = ScreenShot  # the class of what grab() returns: cls_image(data, monitor)
-    fresh = True  # False: a grab may return the held frame, which can predate the call
+    fresh = True  # False: the held frame, which can predate the call; or seconds, as for Screen.grab
 
     def __init__(self, *, compression_level=6, display=None, with_cursor=False, max_displays=32, **_):
         self.compression_level = checked_int(compression_level, 0, 9, "compression_level")  # of saved PNGs
@@ -96,8 +97,20 @@ class MSS:
         return [{"left": left, "top": top, "width": right - left, "height": bottom - top}] + [
             {"left": d.x, "top": d.y, "width": d.width, "height": d.height} for d in self._displays()]
 
+    def _since(self):
+        """What a grab's frames must show the display from, read at its start: a zorsck_now
+        reading (or before it, by `fresh` seconds), None when any frame will do."""
+        fresh = checked_fresh(self.fresh)
+        if fresh is False:
+            return None
+        try:
+            return fresh_since(_lib.load().zorsck_now(), fresh)
+        except ZorsckError as e:
+            raise ScreenShotError(str(e), {"error": e}) from e
+
     def grab(self, monitor):
         """A cls_image of a dict (left, top, width, height) or a (left, top, right, bottom) tuple."""
+        since = self._since()
         if isinstance(monitor, tuple) and len(monitor) == 4:
             left, top, right, bottom = monitor
             monitor = {"left": left, "top": top, "width": right - left, "height": bottom - top}
@@ -126,19 +139,20 @@ class MSS:
             if whole:
                 d = whole[0][0]
                 data = Pixels.blank(width, height)
-                self._screen(d.id).grab_into(data, left - d.x, top - d.y, fresh=self.fresh)
+                self._screen(d.id)._grab_since(data, left - d.x, top - d.y, since)
             else:
-                data = self._compose(parts, left, top, width, height)
+                data = self._compose(parts, left, top, width, height, since)
         except ZorsckError as e:
             raise ScreenShotError(str(e), {"error": e}) from e
         return self.cls_image(data, {"left": left, "top": top, "width": width, "height": height})
 
-    def _compose(self, parts, left, top, width, height):
-        """A width x height BGRA image from the parts of each monitor, black between them."""
+    def _compose(self, parts, left, top, width, height, since):
+        """A width x height BGRA image from the parts of each monitor, black between them, each
+        from a frame that shows its display from `since` on (None: the latest)."""
         data = bytearray(b"\0\0\0\xff") * (width * height)
         for d, x, y, w, h in parts:
             part = Pixels.blank(w, h)
-            self._screen(d.id).grab_into(part, x - d.x, y - d.y, fresh=self.fresh)
+            self._screen(d.id)._grab_since(part, x - d.x, y - d.y, since)
             for row in range(h):
                 start = ((y - top + row) * width + x - left) * 4
                 data[start:start + w * 4] = part[row * w * 4:(row + 1) * w * 4]
