@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "crop/crop.h"
 #include "zorsck.h"
@@ -12,6 +13,8 @@ namespace {
 // A display that changed sends a frame within one interval, and its delivery
 // takes less than another.
 constexpr double kQuietIntervals = 2.0;
+// How long a waiting crop looks for an answer before it sleeps.
+constexpr auto kSpin = std::chrono::microseconds(100);
 
 // True when the published stream was asked for a frame and its platform
 // answers such requests; with the lock held.
@@ -50,13 +53,15 @@ std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x
                          std::chrono::duration<double>(std::clamp(waitSeconds, 0.0, 86400.0)));
   CaptureState& s = captureState();
   for (;;) {
-    std::uint64_t seen = 0;
-    {
-      MutexLock hold(&s.lock);
-      seen = s.pictureVersion;
-    }
+    const std::uint64_t seen = s.pictureVersion.load();
     const std::int32_t answer = crop(display, x, y, w, h, out, outTs, outSeq, since);
     if (answer != ZOR_SCK_NO_FRAME_YET || Clock::now() >= deadline) return answer;
+    // An answer to a request often comes within tens of microseconds, sooner
+    // than a sleeping thread wakes: it is looked for a moment first.
+    for (const auto until = std::min(deadline, Clock::now() + kSpin);
+         s.pictureVersion.load() == seen && Clock::now() < until;) {
+      std::this_thread::yield();
+    }
     MutexLock hold(&s.lock);
     // What came since the crop looked is looked at at once. Where the
     // platform cannot capture on request, the quiet that shows no change is

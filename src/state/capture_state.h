@@ -116,10 +116,10 @@ struct CaptureState {
   std::uint64_t frameAskedOf GUARDED_BY(lock) = 0;
   bool frameRequestsAnswered GUARDED_BY(lock) = false;
   double frameInterval GUARDED_BY(lock) = 1.0 / 60.0;  // seconds, of the published stream
-  // Counted and notified when a frame is published, the platform reports no
-  // change or the stream goes: what a crop waiting for a recent picture
-  // waits for.
-  std::uint64_t pictureVersion GUARDED_BY(lock) = 0;
+  // Counted (with the lock held) and notified when a frame is published, the
+  // platform reports no change or the stream goes: what a crop waiting for a
+  // recent picture waits for, read without the lock while it spins.
+  std::atomic<std::uint64_t> pictureVersion{0};
   CondVar pictureChanged;
 
   // The frame the latest plain crop served, for sequenced crops.
