@@ -13,8 +13,10 @@ namespace {
 // A display that changed sends a frame within one interval, and its delivery
 // takes less than another.
 constexpr double kQuietIntervals = 2.0;
-// How long a waiting crop looks for an answer before it sleeps.
+// How long a waiting crop looks for an answer before it sleeps, and how
+// long it sleeps at most before it crops again.
 constexpr auto kSpin = std::chrono::microseconds(100);
+constexpr auto kLookAgain = std::chrono::milliseconds(5);
 
 // True when the published stream was asked for a frame and its platform
 // answers such requests; with the lock held.
@@ -63,11 +65,12 @@ std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x
       std::this_thread::yield();
     }
     MutexLock hold(&s.lock);
-    // What came since the crop looked is looked at at once. Where the
-    // platform cannot capture on request, the quiet that shows no change is
-    // waited for too.
+    // What came since the crop looked is looked at at once. Whatever else
+    // ends the wait comes with time (the quiet that shows no change, a
+    // region's hold, a start held back or given up): the crop looks again
+    // every few milliseconds, and at the end of the quiet.
     if (s.pictureVersion != seen) continue;
-    Clock::time_point wake = deadline;
+    Clock::time_point wake = std::min(deadline, Clock::now() + kLookAgain);
     const double quietLeft = since + kQuietIntervals * s.frameInterval - platform::hostSeconds();
     if (!requestsAnswered(s) && quietLeft > 0) {
       wake = std::min(wake, Clock::now() + std::chrono::duration_cast<Clock::duration>(

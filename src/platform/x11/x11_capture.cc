@@ -212,10 +212,13 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
       continue;
     }
     if (wanted && damage.active() && !drawn && output && queue) {
-      // Every damage notice the server sent before this round trip has come with its reply.
+      // Every damage notice the server sent before this round trip has come
+      // with its reply, which also tells whether the monitor still shows the
+      // same place (a monitor set by another client sends no notice).
       const platform::MediaTime through = platform::hostClockNow();
-      Reply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-      if (!reply) return grabFailure(conn, "the X server did not answer");
+      std::string moved;
+      if (!askSamePlace(c, monitor_, &moved)) return grabFailure(conn, "the X server did not list its monitors");
+      if (!moved.empty()) return moved;
       const RowSpan late = damage.drawnRows(plan.grab);
       if (!late.empty()) {
         pool.markStale(late);

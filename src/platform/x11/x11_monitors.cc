@@ -128,6 +128,21 @@ bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor
   return true;
 }
 
+bool askSamePlace(xcb_connection_t* conn, const Monitor& monitor, std::string* change) {
+  change->clear();
+  if (monitor.id == rootDisplayId(monitor.screen)) {
+    // A whole screen changes only with notices, which come before this reply.
+    Reply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    return focus != nullptr;
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+  for (int i = 0; i < monitor.screen && it.rem > 0; ++i) xcb_screen_next(&it);
+  std::vector<Monitor> now;
+  if (it.rem == 0 || !listScreen(conn, true, monitor.screen, *it.data, &now)) return false;
+  *change = layoutChange(monitor, now);
+  return true;
+}
+
 std::uint8_t watchLayout(xcb_connection_t* conn) {
   const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, xcb_randr_id);
   if (ext == nullptr || !ext->present) return 0;

@@ -33,6 +33,12 @@ platform::DisplayId rootDisplayId(int screen);
 bool listMonitors(xcb_connection_t* conn, int defaultScreen, std::vector<Monitor>* out,
                   std::string* error);
 
+// Asks the server, with one round trip (whose reply comes after every event
+// sent before it), whether `monitor` still shows the same place of its
+// screen: fills `change` as layoutChange does; false when the server did not
+// answer; any thread.
+bool askSamePlace(xcb_connection_t* conn, const Monitor& monitor, std::string* change);
+
 // Asks the server to report on `conn` every change of a screen's size and of
 // its monitors' modes and places; the response type of RandR's first event,
 // or 0 when the server has no RandR (no such changes come); any thread.
