@@ -99,7 +99,7 @@ std::int32_t crop(platform::DisplayId display, std::int32_t x, std::int32_t y, s
       return narrow ? ZOR_SCK_NO_FRAME_YET : ZOR_SCK_NOT_SERVABLE;
     }
     if (!showsSince(s, since, now)) {
-      const FrameRequest request = frameRequestDue(s, since);
+      const FrameRequest request = frameRequestDue(s, since, now);
       hold.unlock();
       sendFrameRequest(request);
       return ZOR_SCK_NO_FRAME_YET;

@@ -19,21 +19,22 @@ constexpr auto kSpin = std::chrono::microseconds(100);
 constexpr auto kLookAgain = std::chrono::milliseconds(5);
 
 // True when the published stream was asked for a frame and its platform
-// answers such requests; with the lock held.
-bool requestsAnswered(const CaptureState& s) REQUIRES(s.lock) {
-  return s.frameAskedOf == s.streamOutputId && s.frameRequestsAnswered;
+// said that it cannot capture on request; with the lock held.
+bool requestsUnanswered(const CaptureState& s) REQUIRES(s.lock) {
+  return s.frameAskedOf == s.streamOutputId && !s.frameRequestsAnswered;
 }
 
 }  // namespace
 
 bool showsSince(const CaptureState& s, double since, double now) {
   if (s.latestShowsThrough >= since) return true;
-  return !requestsAnswered(s) && now >= since + kQuietIntervals * s.frameInterval;
+  return requestsUnanswered(s) && now >= since + kQuietIntervals * s.frameInterval;
 }
 
-FrameRequest frameRequestDue(CaptureState& s, double since) {
+FrameRequest frameRequestDue(CaptureState& s, double since, double now) {
   if (s.frameAskedOf == s.streamOutputId && s.frameAskedFor >= since) return {};
-  s.frameAskedFor = since;
+  // A request asks for the display as it is now: a moment yet to come is asked about again.
+  s.frameAskedFor = std::min(since, now);
   s.frameAskedOf = s.streamOutputId;
   s.frameRequestsAnswered = true;  // until the platform says otherwise
   return {s.streamRef, s.streamOutputId};
@@ -72,7 +73,7 @@ std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x
     if (s.pictureVersion != seen) continue;
     Clock::time_point wake = std::min(deadline, Clock::now() + kLookAgain);
     const double quietLeft = since + kQuietIntervals * s.frameInterval - platform::hostSeconds();
-    if (!requestsAnswered(s) && quietLeft > 0) {
+    if (requestsUnanswered(s) && quietLeft > 0) {
       wake = std::min(wake, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(quietLeft)));
     }

@@ -18,15 +18,15 @@ struct FrameRequest {
 
 // True when the latest frame shows the display as it was at `since` (host
 // clock, seconds; 0: any frame does) or later: captured then or after, said
-// unchanged since by the platform, or, where the platform cannot capture on
-// request, followed by no frame for two frame intervals after `since`. With
-// the lock held.
+// unchanged since by the platform, or, where the platform said that it
+// cannot capture on request, followed by no frame for two frame intervals
+// after `since`. With the lock held.
 bool showsSince(const CaptureState& s, double since, double now) REQUIRES(s.lock);
 
 // Records a request of the published stream for a frame from `since` on and
-// returns it, unless one went out for that moment or a later one already.
-// With the lock held.
-FrameRequest frameRequestDue(CaptureState& s, double since) REQUIRES(s.lock);
+// returns it, unless one went out for that moment or a later one already
+// (at `now`, the host clock's reading). With the lock held.
+FrameRequest frameRequestDue(CaptureState& s, double since, double now) REQUIRES(s.lock);
 
 // Sends `request` (when there is one) and records whether the platform will
 // answer it. Host thread, without the lock.
