@@ -3,7 +3,8 @@
 // captures on request, the held frame after two quiet frame intervals where
 // it cannot; one request per moment; a waiting crop woken by a frame, and
 // ending with a new stream's frame after a stop (a waiting crop is use: no
-// idle stop comes while it waits).
+// idle stop comes while it waits), and as soon as its answer is known; in
+// region mode, a crop beyond the region.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -16,11 +17,11 @@
 namespace zorsck::test {
 namespace {
 
-// zorsck_crop_since of 4x4 pixels at 8,8 of display 0; test thread or a waiter's.
-CropCall cropSince(std::uint64_t since, std::uint32_t waitMs = 0) {
+// zorsck_crop_since of 4x4 pixels at x, y of display 0; test thread or a waiter's.
+CropCall cropSince(std::uint64_t since, std::uint32_t waitMs = 0, std::int32_t x = 8, std::int32_t y = 8) {
   CropCall c;
   c.pixels.assign(4 * 4 * 4, kSentinel);
-  c.code = zorsck_crop_since(0, since, 8, 8, 4, 4, c.pixels.data(), &c.ts, &c.seq, waitMs);
+  c.code = zorsck_crop_since(0, since, x, y, 4, 4, c.pixels.data(), &c.ts, &c.seq, waitMs);
   return c;
 }
 
@@ -79,6 +80,25 @@ INSTANTIATE_TEST_SUITE_P(Platforms, FreshAnswers,
                                            AnswerCase{"unanswered", sim::FrameRequests::unanswered, false, 2.0 / 60}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A platform that answers requests is asked about each moment the held frame
+// does not show, also one two frame intervals past, and a moment not yet come
+// leaves the later ones asked about.
+TEST_F(Fresh, EachMomentTheHeldFrameDoesNotShowIsAskedAbout) {
+  sim::answerFrameRequests(sim::FrameRequests::pending);
+  const std::uint64_t since = zorsck_now();
+  sim::advance(0.05);
+  EXPECT_TRUE(cropSince(since).untouched());
+  EXPECT_EQ(sim::frameRequests(), 1);
+  sim::answerFrameRequests(sim::FrameRequests::unchanged);
+  EXPECT_TRUE(cropSince(UINT64_MAX).untouched());
+  sim::settle();
+  sim::advance(0.01);
+  const std::uint64_t later = zorsck_now();
+  EXPECT_EQ(cropSince(later).code, ZOR_SCK_NO_FRAME_YET);
+  sim::settle();
+  EXPECT_EQ(cropSince(later).seq, held_);
+}
+
 struct WaitCase {
   const char* name;
   void (*interrupt)();  // what happens while the crop waits; then a frame comes
@@ -109,6 +129,68 @@ INSTANTIATE_TEST_SUITE_P(Interruptions, FreshWait,
                          ::testing::Values(WaitCase{"frame", [] {}, 1},
                                            WaitCase{"stop", [] { zor_sck_stop(); }, 2}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct EndCase {
+  const char* name;
+  void (*interrupt)();  // while the crop waits, two frame intervals after its moment
+  std::int32_t code;    // its answer, due at once
+};
+
+class FreshEnd : public Fresh, public ::testing::WithParamInterface<EndCase> {};
+
+// A waiting crop answers as soon as the answer is known, not when its wait runs out.
+TEST_P(FreshEnd, AWaitingCropAnswersOnceItsAnswerIsKnown) {
+  sim::answerFrameRequests(sim::FrameRequests::pending);
+  const std::uint64_t since = zorsck_now();
+  auto waiter = std::async(std::launch::async, [since] { return cropSince(since, 30'000); });
+  while (sim::frameRequests() == 0) std::this_thread::yield();
+  sim::advance(0.1);
+  GetParam().interrupt();
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the crop waits on";
+  const CropCall got = waiter.get();
+  ASSERT_EQ(got.code, GetParam().code);
+  if (got.code == ZOR_SCK_OK) EXPECT_TRUE(holdsFrame(got.pixels, 8, 8, 4, 4, sim::framesDelivered()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, FreshEnd,
+    ::testing::Values(
+        EndCase{"restart_declined", [] { sim::injectFault(sim::Fault::contentQueryDeclined, 100), zor_sck_stop(); },
+                ZOR_SCK_ERROR},
+        // The restart's frame comes before its start completes, and no other.
+        EndCase{"frame_before_publish",
+                [] {
+                  sim::injectFault(sim::Fault::runsBeforeStartCompletes);
+                  sim::holdCompletions(sim::Step::startCapture, true);
+                  zor_sck_stop();
+                  while (sim::heldCount(sim::Step::startCapture) == 0) std::this_thread::yield();
+                  sim::deliverFrame();
+                  sim::releaseHeld(sim::Step::startCapture);
+                },
+                ZOR_SCK_OK}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+using FreshRegion = RegionTest;
+
+// A crop beyond the region within the hold after the region's last change
+// waits out the hold, then for a frame of the wider region.
+TEST_F(FreshRegion, ACropBeyondTheRegionWaitsOutTheHold) {
+  sim::setStill(true);
+  startAndDeliver();
+  const std::uint64_t since = zorsck_now();
+  sim::advance(0.05);  // two frame intervals past the moment, within the hold
+  auto waiter = std::async(std::launch::async, [since] { return cropSince(since, 30'000, 1000, 500); });
+  while (!snapshot().unionRect || snapshot().unionRect->x1 < 1004) std::this_thread::yield();
+  sim::advance(0.26);
+  const auto grown = [] { return !sim::streams().back().updates.empty(); };
+  for (int i = 0; i < 1000 && !grown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(grown()) << "the crop waits on in the hold";
+  sim::settle();
+  sim::deliverFrame();
+  const CropCall got = waiter.get();
+  ASSERT_EQ(got.code, ZOR_SCK_OK);
+  EXPECT_TRUE(holdsFrame(got.pixels, 1000, 500, 4, 4, sim::framesDelivered()));
+}
 
 }  // namespace
 }  // namespace zorsck::test

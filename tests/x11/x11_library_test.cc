@@ -215,7 +215,8 @@ class X11Layout : public XvfbSuite {
 // Each change ends the stream before its old frames pass for current ones:
 // a mode just made (whose own notices come first) within 400 ms, though the
 // screen is still; a monitor set or deleted, of which no notice comes, within
-// the 1 s between listings.
+// the 1 s between listings, and at once for a crop that asks for the display
+// as it is now.
 TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
   const xvfb::Connection conn(server_->display());
   ASSERT_EQ(zor_sck_ensure(0, 60), 0);
@@ -237,6 +238,7 @@ TEST_F(X11Layout, AStreamEndsAtEachNewModeAndAtItsMonitorsMoveOrDeletion) {
   // A stream start lists the displays afresh.
   ASSERT_TRUE(waitUntil([&] { return zor_sck_ensure(atom, 60) == 0 && at(100, 50); }));
   ASSERT_NE(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 300, 200, 300, 200, &why), 0u) << why;
+  EXPECT_TRUE(shows(cropFresh(atom, r), Rect{300 + r.x, 200 + r.y, r.w, r.h}, 41)) << "a crop asked for after the move";
   EXPECT_TRUE(waitUntil([&] { return at(300, 200); }, 3s)) << "a moved monitor";
   ASSERT_EQ(xvfb::setMonitor(conn, 0, "ZORSCK-PART", 0, 0, 0, 0, &why), atom) << why;
   EXPECT_TRUE(waitUntil([&] { return crop(atom, r).status != 0; }, 3s)) << "a deleted monitor";
