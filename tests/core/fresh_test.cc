@@ -101,46 +101,15 @@ TEST_F(Fresh, EachMomentTheHeldFrameDoesNotShowIsAskedAbout) {
 
 struct WaitCase {
   const char* name;
-  void (*interrupt)();  // what happens while the crop waits; then a frame comes
-  int streams;          // streams made by the end
-};
-
-class FreshWait : public Fresh, public ::testing::WithParamInterface<WaitCase> {};
-
-TEST_P(FreshWait, AWaitingCropEndsWithAFrameOfTheMoment) {
-  sim::answerFrameRequests(sim::FrameRequests::pending);  // only a frame serves
-  const std::uint64_t since = zorsck_now();
-  auto waiter = std::async(std::launch::async, [since] { return cropSince(since, 60'000); });
-  while (sim::frameRequests() == 0) std::this_thread::yield();
-  GetParam().interrupt();
-  // The waiter starts the stream again after a stop; the frame waits for it.
-  while (sim::streams().back().index + 1 < GetParam().streams || !sim::streams().back().running) {
-    std::this_thread::yield();
-    sim::settle();
-  }
-  sim::deliverFrame();
-  const CropCall got = waiter.get();
-  ASSERT_EQ(got.code, ZOR_SCK_OK);
-  EXPECT_EQ(got.seq, sim::framesDelivered());
-  EXPECT_TRUE(holdsFrame(got.pixels, 8, 8, 4, 4, got.seq));
-}
-
-INSTANTIATE_TEST_SUITE_P(Interruptions, FreshWait,
-                         ::testing::Values(WaitCase{"frame", [] {}, 1},
-                                           WaitCase{"stop", [] { zor_sck_stop(); }, 2}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct EndCase {
-  const char* name;
   void (*interrupt)();  // while the crop waits, two frame intervals after its moment
   std::int32_t code;    // its answer, due at once
 };
 
-class FreshEnd : public Fresh, public ::testing::WithParamInterface<EndCase> {};
+class FreshWait : public Fresh, public ::testing::WithParamInterface<WaitCase> {};
 
 // A waiting crop answers as soon as the answer is known, not when its wait runs out.
-TEST_P(FreshEnd, AWaitingCropAnswersOnceItsAnswerIsKnown) {
-  sim::answerFrameRequests(sim::FrameRequests::pending);
+TEST_P(FreshWait, AWaitingCropAnswersOnceItsAnswerIsKnown) {
+  sim::answerFrameRequests(sim::FrameRequests::pending);  // only a frame serves
   const std::uint64_t since = zorsck_now();
   auto waiter = std::async(std::launch::async, [since] { return cropSince(since, 30'000); });
   while (sim::frameRequests() == 0) std::this_thread::yield();
@@ -153,21 +122,30 @@ TEST_P(FreshEnd, AWaitingCropAnswersOnceItsAnswerIsKnown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ends, FreshEnd,
+    Ends, FreshWait,
     ::testing::Values(
-        EndCase{"restart_declined", [] { sim::injectFault(sim::Fault::contentQueryDeclined, 100), zor_sck_stop(); },
-                ZOR_SCK_ERROR},
+        WaitCase{"frame", [] { sim::deliverFrame(); }, ZOR_SCK_OK},
+        // The waiter starts the stream again; its first frame serves.
+        WaitCase{"stop",
+                 [] {
+                   zor_sck_stop();
+                   for (sim::settle(); sim::streams().back().index == 0 || !sim::streams().back().running;) sim::settle();
+                   sim::deliverFrame();
+                 },
+                 ZOR_SCK_OK},
+        WaitCase{"restart_declined", [] { sim::injectFault(sim::Fault::contentQueryDeclined, 100), zor_sck_stop(); },
+                 ZOR_SCK_ERROR},
         // The restart's frame comes before its start completes, and no other.
-        EndCase{"frame_before_publish",
-                [] {
-                  sim::injectFault(sim::Fault::runsBeforeStartCompletes);
-                  sim::holdCompletions(sim::Step::startCapture, true);
-                  zor_sck_stop();
-                  while (sim::heldCount(sim::Step::startCapture) == 0) std::this_thread::yield();
-                  sim::deliverFrame();
-                  sim::releaseHeld(sim::Step::startCapture);
-                },
-                ZOR_SCK_OK}),
+        WaitCase{"frame_before_publish",
+                 [] {
+                   sim::injectFault(sim::Fault::runsBeforeStartCompletes);
+                   sim::holdCompletions(sim::Step::startCapture, true);
+                   zor_sck_stop();
+                   while (sim::heldCount(sim::Step::startCapture) == 0) std::this_thread::yield();
+                   sim::deliverFrame();
+                   sim::releaseHeld(sim::Step::startCapture);
+                 },
+                 ZOR_SCK_OK}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using FreshRegion = RegionTest;
