@@ -24,11 +24,17 @@ bool requestsUnanswered(const CaptureState& s) REQUIRES(s.lock) {
   return s.frameAskedOf == s.streamOutputId && !s.frameRequestsAnswered;
 }
 
+// Host-clock seconds from which no frame since `since` shows that nothing
+// changed; with the lock held.
+double quietEnds(const CaptureState& s, double since) REQUIRES(s.lock) {
+  return since + kQuietIntervals * s.frameInterval;
+}
+
 }  // namespace
 
 bool showsSince(const CaptureState& s, double since, double now) {
   if (s.latestShowsThrough >= since) return true;
-  return requestsUnanswered(s) && now >= since + kQuietIntervals * s.frameInterval;
+  return requestsUnanswered(s) && now >= quietEnds(s, since);
 }
 
 FrameRequest frameRequestDue(CaptureState& s, double since, double now) {
@@ -72,7 +78,7 @@ std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x
     // every few milliseconds, and at the end of the quiet.
     if (s.pictureVersion != seen) continue;
     Clock::time_point wake = std::min(deadline, Clock::now() + kLookAgain);
-    const double quietLeft = since + kQuietIntervals * s.frameInterval - platform::hostSeconds();
+    const double quietLeft = quietEnds(s, since) - platform::hostSeconds();
     if (requestsUnanswered(s) && quietLeft > 0) {
       wake = std::min(wake, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(quietLeft)));

@@ -175,6 +175,13 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
   bool drawn = true;               // the rectangle changed since the last grab
   bool wanted = false;             // a frame was asked for: grab at once, or say nothing changed
   Clock::time_point nextListing = Clock::now() + kListingInterval;
+  // Takes in the drawing the server has reported: its rows are grabbed again.
+  const auto takeDrawing = [&] {
+    const RowSpan rows = damage.drawnRows(plan.grab);
+    if (rows.empty()) return;
+    pool.markStale(rows);
+    drawn = true;
+  };
   for (;;) {
     platform::StreamOutputRef output;
     std::shared_ptr<common::TaskQueue> queue;
@@ -198,11 +205,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
       owner = owner_;
       wanted = std::exchange(frameWanted_, false) || wanted;
     }
-    const RowSpan changed = damage.drawnRows(plan.grab);
-    if (!changed.empty()) {
-      pool.markStale(changed);
-      drawn = true;
-    }
+    takeDrawing();
     if (!conn.ok()) return grabFailure(conn, "");
     if (damage.layoutChanged() || Clock::now() >= nextListing) {
       if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
@@ -219,11 +222,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
       std::string moved;
       if (!askSamePlace(c, monitor_, &moved)) return grabFailure(conn, "the X server did not list its monitors");
       if (!moved.empty()) return moved;
-      const RowSpan late = damage.drawnRows(plan.grab);
-      if (!late.empty()) {
-        pool.markStale(late);
-        drawn = true;
-      }
+      takeDrawing();
       if (damage.layoutChanged()) continue;  // listed again above before any answer
       if (!drawn) {
         wanted = false;
@@ -294,11 +293,7 @@ std::string Capture::grabLoop(Connection& conn, DamageWatch& damage, FramePool& 
     }
     // A layout change the server made before this grab came ahead of its
     // reply: the frame may show another place and is not handed out.
-    const RowSpan late = damage.drawnRows(g);
-    if (!late.empty()) {
-      pool.markStale(late);
-      drawn = true;
-    }
+    takeDrawing();
     if (damage.layoutChanged()) {
       if (std::string moved = monitorMoved(conn, monitor_); !moved.empty()) return moved;
     }
