@@ -30,6 +30,8 @@ class CAPABILITY("mutex") Mutex {
 
   // Blocks until the calling thread holds the mutex.
   void lock() ACQUIRE() { mutex_.lock(); }
+  // Takes the mutex when nobody holds it; true when it did. Never waits.
+  bool tryLock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
   // Gives the mutex up; the calling thread must hold it.
   void unlock() RELEASE() { mutex_.unlock(); }
 

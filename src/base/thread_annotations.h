@@ -15,5 +15,6 @@
 #define EXCLUDES(...) ZORSCK_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) ZORSCK_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) ZORSCK_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) ZORSCK_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define RETURN_CAPABILITY(x) ZORSCK_THREAD_ANNOTATION(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS ZORSCK_THREAD_ANNOTATION(no_thread_safety_analysis)

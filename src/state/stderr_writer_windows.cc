@@ -2,9 +2,11 @@
 #include "state/stderr_writer.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -30,6 +32,7 @@ struct Writer {
   std::size_t queuedBytes GUARDED_BY(mu) = 0;
   std::uint64_t queued GUARDED_BY(mu) = 0;  // lines ever queued
   std::uint64_t done GUARDED_BY(mu) = 0;    // lines ever written, or refused by the handle
+  bool writing GUARDED_BY(mu) = false;  // the writer thread is inside a write
   bool started GUARDED_BY(mu) = false;
   bool failed GUARDED_BY(mu) = false;  // the system started no writer thread
 };
@@ -59,12 +62,70 @@ DWORD WINAPI writeQueued(void*) {
       line = std::move(writer.queue.front());
       writer.queue.pop_front();
       writer.queuedBytes -= line.size();
+      writer.writing = true;
     }
     writeWhole(line);
     MutexLock hold(&writer.mu);
+    writer.writing = false;
     ++writer.done;
     writer.changed.notifyAll();
   }
+}
+
+// The local end of a pipe as NtQueryInformationFile's FilePipeLocalInformation
+// (24) describes it; only the room left for writes is read.
+struct PipeLocalInformation {
+  ULONG type, configuration, maximumInstances, currentInstances, inboundQuota, readDataAvailable,
+      outboundQuota, writeQuotaAvailable, state, end;
+};
+using QueryInformationFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+// ntdll's NtQueryInformationFile, found when the writer starts.
+QueryInformationFile queryInformationFile = nullptr;
+
+// True when writing `size` bytes to `handle` returns without waiting for a
+// reader: a file, a character device other than a console with a selection
+// in progress, or a pipe with that much room (a reader's pending read also
+// takes room, so such a pipe counts as full). Any thread, also under the
+// loader lock.
+bool takesWithoutWaiting(HANDLE handle, std::size_t size) {
+  switch (::GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+      return true;
+    case FILE_TYPE_CHAR: {
+      DWORD mode = 0;
+      CONSOLE_SELECTION_INFO selection{};
+      if (!::GetConsoleMode(handle, &mode)) return true;  // the null device
+      return ::GetConsoleSelectionInfo(&selection) && (selection.dwFlags & CONSOLE_SELECTION_IN_PROGRESS) == 0;
+    }
+    case FILE_TYPE_PIPE: {
+      PipeLocalInformation pipe{};
+      IO_STATUS_BLOCK status{};
+      return queryInformationFile != nullptr &&
+             queryInformationFile(handle, &status, &pipe, sizeof pipe, 24) >= 0 && pipe.writeQuotaAvailable >= size;
+    }
+    default:
+      return false;
+  }
+}
+
+// Writes the lines still queued when the process exits, with the writer
+// thread gone or idle: those that standard error takes without waiting, in
+// order, up to the first it would wait for. Nothing when another thread held
+// the queue, or the writer was inside a write, when the exit came: that write
+// may never return. Runs from the C runtime's exit handlers: at exit() for a
+// host that links the library statically, at the DLL's unload under the
+// loader lock otherwise, so it never waits for a thread.
+void writeQueuedAtExit() {
+  if (!writer.mu.tryLock()) return;
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  while (!writer.writing && !writer.queue.empty() && err != nullptr && err != INVALID_HANDLE_VALUE &&
+         takesWithoutWaiting(err, writer.queue.front().size())) {
+    writeWhole(writer.queue.front());
+    writer.queuedBytes -= writer.queue.front().size();
+    writer.queue.pop_front();
+    ++writer.done;
+  }
+  writer.mu.unlock();
 }
 
 // Starts the writer thread once; the library stays mapped from then on, so a
@@ -81,6 +142,11 @@ bool startWriter() REQUIRES(writer.mu) {
       &::CloseHandle);
   writer.started = thread != nullptr;
   writer.failed = !writer.started;
+  if (writer.started) {
+    queryInformationFile = reinterpret_cast<QueryInformationFile>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    std::atexit(&writeQueuedAtExit);
+  }
   return writer.started;
 }
 
