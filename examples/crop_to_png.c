@@ -21,6 +21,28 @@
 #include "png_write.h"
 #include "zorsck.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+/* Monotonic time in seconds. */
+static double now_seconds(void) {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return (double)count.QuadPart / (double)frequency.QuadPart;
+}
+
+/* Wall-clock milliseconds since 1970. */
+static double wall_ms(void) {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  const uint64_t since1601 = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;  /* 100 ns ticks */
+  return (double)(since1601 - 116444736000000000ULL) / 1e4;
+}
+
+/* Sleeps for the given number of milliseconds. */
+static void sleep_ms(long ms) { Sleep((DWORD)ms); }
+#else
 /* Monotonic time in seconds. */
 static double now_seconds(void) {
   struct timespec ts;
@@ -41,6 +63,7 @@ static void sleep_ms(long ms) {
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
+#endif
 
 /* Parses a decimal integer argument within [lo, hi]; exits on anything else. */
 static long long parse_arg(const char* text, const char* name, long long lo, long long hi) {
@@ -74,8 +97,8 @@ int main(int argc, char** argv) {
   }
 
   if (zor_sck_ensure(display, 60) != ZOR_SCK_OK) {
-    fprintf(stderr, "zorsck-crop: no screen capture here (it needs macOS 12.3 or later, "
-                    "or an X display with MIT-SHM in DISPLAY)\n");
+    fprintf(stderr, "zorsck-crop: no screen capture here (it needs macOS 12.3 or later, Windows 10 "
+                    "or later, an X display with MIT-SHM in DISPLAY, or a Wayland desktop's portal)\n");
     return 3;
   }
 
