@@ -492,7 +492,7 @@ TEST_P(RobustnessMatrix, Holds) {
   const Case& c = GetParam();
   std::vector<Dependency> dependencies = rig_->dependencies();
   const Dependency* dependency = c.dependency >= 0 ? &dependencies.at(static_cast<std::size_t>(c.dependency)) : nullptr;
-  if (c.row->perDependency && !dependency) GTEST_SKIP() << "not applicable: " << rig_->name() << " runs beside no process of its own";
+  if (c.row->perDependency && !dependency) GTEST_SKIP() << "not applicable: " << rig_->name() << " talks to no server process";
   c.row->run(*rig_, dependency);
 }
 
