@@ -5,8 +5,9 @@
 // linked with robustness_matrix.cc into an executable of its own (see
 // CMakeLists.txt): each scenario then runs as a process of its own, with the
 // rig's servers started afresh. What a backend cannot have (X11 reads no
-// state files and listens to no bus) it says by leaving the list empty: the
-// scenario is then reported skipped as not applicable, never passed.
+// state files and listens to no bus; Windows has no server process either) it
+// says by leaving the list empty: the scenario is then reported skipped as not
+// applicable, never passed.
 //
 // Every answer a scenario reads is checked against pixels: a rig paints its
 // display with a numbered picture (a "generation") that differs at every
@@ -14,8 +15,6 @@
 // scenarios crop the main display (0), at (16, 16, 64, 48) on every size and
 // near the far corner of the larger size.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -39,7 +38,7 @@ using test::Rect;
 // and kills; the rig starts it again.
 struct Dependency {
   std::string name;  // "X server", "compositor", "portal", "PipeWire", "session bus"
-  pid_t pid = -1;    // as it runs now
+  int pid = -1;      // as it runs now
 };
 
 // A file or directory of state that the library reads or writes.

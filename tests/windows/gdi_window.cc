@@ -37,10 +37,10 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 std::uint32_t patternPixel(std::int32_t x, std::int32_t y, std::uint32_t seed) {
-  const std::uint32_t b = (static_cast<std::uint32_t>(x) * 7u + seed) & 0xffu;
-  const std::uint32_t g = (static_cast<std::uint32_t>(y) * 13u + seed * 3u) & 0xffu;
-  const std::uint32_t r = (static_cast<std::uint32_t>(x ^ y) + seed * 5u) & 0xffu;
-  return b | g << 8 | r << 16;
+  // Eleven bits of each coordinate, turned by the seed's mask: no two places
+  // of a 2048x2048 screen, and no two seeds at one place, alike.
+  const auto place = (static_cast<std::uint32_t>(x) & 0x7ffu) | (static_cast<std::uint32_t>(y) & 0x7ffu) << 11;
+  return (place ^ seed * 0x9e3779b1u) & 0xffffffu;
 }
 
 PaintedWindow::PaintedWindow(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
@@ -54,17 +54,18 @@ PaintedWindow::~PaintedWindow() {
   thread_.join();
 }
 
-void PaintedWindow::repaint(std::uint32_t seed) {
+bool PaintedWindow::repaint(std::uint32_t seed) {
   seed_ = seed;
   ::InvalidateRect(window_.load(), nullptr, FALSE);
-  awaitPainted(seed);
+  return awaitPainted(seed);
 }
 
-void PaintedWindow::awaitPainted(std::uint32_t seed) {
+bool PaintedWindow::awaitPainted(std::uint32_t seed) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (painted_.load() != seed && !failed_.load() && std::chrono::steady_clock::now() < end) {
+  while (painted_.load() != seed && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return painted_.load() == seed;
 }
 
 void PaintedWindow::serve(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
@@ -75,10 +76,7 @@ void PaintedWindow::serve(std::int32_t x, std::int32_t y, std::int32_t w, std::i
   ::RegisterClassW(&wc);
   HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClass, L"zorsck", WS_POPUP, x, y, w, h,
                                 nullptr, nullptr, wc.hInstance, nullptr);
-  if (hwnd == nullptr) {
-    failed_ = true;
-    return;
-  }
+  if (hwnd == nullptr) return;  // open() says so once the wait for a painting ends
   ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seed_));
   ::SetPropW(hwnd, L"painted", &painted_);
   window_ = hwnd;

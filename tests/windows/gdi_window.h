@@ -23,20 +23,20 @@ class PaintedWindow {
   PaintedWindow(const PaintedWindow&) = delete;
   PaintedWindow& operator=(const PaintedWindow&) = delete;
 
-  // Paints the pattern of `seed` and returns once it is on the screen; test thread.
-  void repaint(std::uint32_t seed);
+  // Paints the pattern of `seed` and returns once it is on the screen, at
+  // most 5 s: whether it is; test thread.
+  bool repaint(std::uint32_t seed);
   bool open() const { return window_.load() != nullptr; }
 
  private:
   // Creates the window and serves its messages; window thread.
   void serve(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h);
-  // Waits until the window has painted `seed`, at most 5 s; test thread.
-  void awaitPainted(std::uint32_t seed);
+  // Waits until the window has painted `seed`, at most 5 s: whether it has; test thread.
+  bool awaitPainted(std::uint32_t seed);
 
   std::atomic<HWND> window_{nullptr};
   std::atomic<std::uint32_t> seed_;
   std::atomic<std::uint32_t> painted_{0xffffffffu};
-  std::atomic<bool> failed_{false};
   std::thread thread_;
 };
 
