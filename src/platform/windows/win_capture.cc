@@ -92,7 +92,7 @@ std::unique_ptr<Grabber> Capture::openGrabber(std::size_t poolSize, std::string*
     case DuplicationOutcome::unsupported:
       break;
   }
-  auto gdi = std::make_unique<GdiGrabber>(poolSize);
+  auto gdi = std::make_unique<GdiGrabber>(poolSize, output_.device);
   if (!gdi->failure().empty()) {
     *failure = gdi->failure();
     return nullptr;

@@ -3,6 +3,9 @@
 #include "platform/windows/win_gdi.h"
 
 #include <cstring>
+#include <utility>
+
+#include "platform/windows/win_outputs.h"
 
 namespace zorsck::win {
 
@@ -34,7 +37,26 @@ DibBuffer* DibBuffer::create(std::uint32_t width, std::uint32_t height, std::str
   return buffer;
 }
 
-GdiGrabber::GdiGrabber(std::size_t poolSize) : pool_(poolSize < 2 ? 2 : poolSize, nullptr) {
+namespace {
+
+// The current mode of the display named `device`; false when the system does not tell; capture thread.
+bool currentMode(const std::wstring& device, DEVMODEW* mode) {
+  *mode = DEVMODEW{};
+  mode->dmSize = sizeof *mode;
+  return ::EnumDisplaySettingsExW(device.c_str(), ENUM_CURRENT_SETTINGS, mode, 0) != FALSE;
+}
+
+// "WxH at x,y" of a display mode; capture thread.
+std::string describe(const DEVMODEW& mode) {
+  return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight) + " at " +
+         std::to_string(mode.dmPosition.x) + "," + std::to_string(mode.dmPosition.y);
+}
+
+}  // namespace
+
+GdiGrabber::GdiGrabber(std::size_t poolSize, std::wstring device)
+    : device_(std::move(device)), pool_(poolSize < 2 ? 2 : poolSize, nullptr) {
+  modeKnown_ = currentMode(device_, &mode_);
   if (screen_.get() == nullptr) {
     failure_ = "cannot get the screen's device context (GetDC error " + std::to_string(::GetLastError()) + ")";
     return;
@@ -78,12 +100,27 @@ common::FrameBuffer* GdiGrabber::grab(const CapturePlan& plan, std::string* erro
     }
   }
   ::GdiFlush();  // the DIB section holds every pixel before it is read
+  // Looked at after the copy: a change during it shows here too.
+  if (std::string changed = modeChange(); !changed.empty()) {
+    *error = changed;
+    return nullptr;
+  }
   if (last_ != nullptr && last_->width == frame->width && last_->height == frame->height &&
       std::memcmp(last_->memory(), frame->memory(), frame->stride * frame->height) == 0) {
     return nullptr;
   }
   last_ = frame;
   return frame;
+}
+
+std::string GdiGrabber::modeChange() const {
+  DEVMODEW now{};
+  if (!modeKnown_ || !currentMode(device_, &now)) return "";
+  if (now.dmPelsWidth == mode_.dmPelsWidth && now.dmPelsHeight == mode_.dmPelsHeight &&
+      now.dmPosition.x == mode_.dmPosition.x && now.dmPosition.y == mode_.dmPosition.y) {
+    return "";
+  }
+  return "display " + narrow(device_) + " changed from " + describe(mode_) + " to " + describe(now);
 }
 
 }  // namespace zorsck::win

@@ -31,8 +31,9 @@ class DibBuffer : public common::FrameBuffer {
 
 class GdiGrabber : public Grabber {
  public:
-  // Takes the screen's device context; check failure(); capture thread.
-  explicit GdiGrabber(std::size_t poolSize);
+  // Takes the screen's device context and the mode of `device`, the GDI
+  // name of the output captured; check failure(); capture thread.
+  GdiGrabber(std::size_t poolSize, std::wstring device);
   // Gives up the pool's references; frames still held elsewhere live on; capture thread.
   ~GdiGrabber() override;
   GdiGrabber(const GdiGrabber&) = delete;
@@ -50,10 +51,17 @@ class GdiGrabber : public Grabber {
   // A frame of the plan's size that nobody but the pool holds and that is
   // not the last one returned; null when there is none; capture thread.
   DibBuffer* freeFrame(const CapturePlan& plan, std::string* error);
+  // How the output's mode (size and place) differs from the one at the
+  // start, or "": the outputs are listed once a second only, and a frame
+  // grabbed after a mode change shows another place; capture thread.
+  std::string modeChange() const;
 
   ScreenDc screen_;
   MemoryDc memory_;
   std::string failure_;
+  std::wstring device_;
+  DEVMODEW mode_{};          // the output's mode at the start
+  bool modeKnown_ = false;  // the system told it
   std::vector<DibBuffer*> pool_;  // the pool's references; null until first needed
   DibBuffer* last_ = nullptr;     // the frame last returned, one of pool_
 };
