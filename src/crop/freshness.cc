@@ -79,7 +79,9 @@ std::int32_t cropSince(platform::DisplayId display, double since, std::int32_t x
     if (s.pictureVersion != seen) continue;
     Clock::time_point wake = std::min(deadline, Clock::now() + kLookAgain);
     const double quietLeft = quietEnds(s, since) - platform::hostSeconds();
-    if (requestsUnanswered(s) && quietLeft > 0) {
+    // Only a quiet that ends before the next look counts: a moment far off
+    // (any 64-bit value is taken) must not overflow the clock.
+    if (requestsUnanswered(s) && quietLeft > 0 && quietLeft < std::chrono::duration<double>(kLookAgain).count()) {
       wake = std::min(wake, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(quietLeft)));
     }

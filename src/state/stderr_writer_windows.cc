@@ -79,14 +79,24 @@ struct PipeLocalInformation {
       outboundQuota, writeQuotaAvailable, state, end;
 };
 using QueryInformationFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
-// ntdll's NtQueryInformationFile, found when the writer starts.
+using ConsoleSelectionInfo = BOOL(WINAPI*)(CONSOLE_SELECTION_INFO*);
+// ntdll's NtQueryInformationFile and kernel32's GetConsoleSelectionInfo, found
+// when the writer starts; null where the system lacks them (Wine has no
+// GetConsoleSelectionInfo).
 QueryInformationFile queryInformationFile = nullptr;
+ConsoleSelectionInfo consoleSelectionInfo = nullptr;
+
+// Finds `name` in the loaded module `module`; null when it is not there; any thread.
+template <typename Function>
+Function lookUp(const wchar_t* module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(module), name)));
+}
 
 // True when writing `size` bytes to `handle` returns without waiting for a
-// reader: a file, a character device other than a console with a selection
-// in progress, or a pipe with that much room (a reader's pending read also
-// takes room, so such a pipe counts as full). Any thread, also under the
-// loader lock.
+// reader: a file, a console with no selection in progress, or a pipe with
+// that much room (a reader's pending read also takes room, so such a pipe
+// counts as full). Other devices (a serial port held by flow control) may
+// wait. Any thread, also under the loader lock.
 bool takesWithoutWaiting(HANDLE handle, std::size_t size) {
   switch (::GetFileType(handle)) {
     case FILE_TYPE_DISK:
@@ -94,8 +104,8 @@ bool takesWithoutWaiting(HANDLE handle, std::size_t size) {
     case FILE_TYPE_CHAR: {
       DWORD mode = 0;
       CONSOLE_SELECTION_INFO selection{};
-      if (!::GetConsoleMode(handle, &mode)) return true;  // the null device
-      return ::GetConsoleSelectionInfo(&selection) && (selection.dwFlags & CONSOLE_SELECTION_IN_PROGRESS) == 0;
+      return ::GetConsoleMode(handle, &mode) && consoleSelectionInfo != nullptr && consoleSelectionInfo(&selection) &&
+             (selection.dwFlags & CONSOLE_SELECTION_IN_PROGRESS) == 0;
     }
     case FILE_TYPE_PIPE: {
       PipeLocalInformation pipe{};
@@ -143,8 +153,8 @@ bool startWriter() REQUIRES(writer.mu) {
   writer.started = thread != nullptr;
   writer.failed = !writer.started;
   if (writer.started) {
-    queryInformationFile = reinterpret_cast<QueryInformationFile>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    queryInformationFile = lookUp<QueryInformationFile>(L"ntdll.dll", "NtQueryInformationFile");
+    consoleSelectionInfo = lookUp<ConsoleSelectionInfo>(L"kernel32.dll", "GetConsoleSelectionInfo");
     std::atexit(&writeQueuedAtExit);
   }
   return writer.started;

@@ -105,6 +105,13 @@ struct WaitCase {
   std::int32_t code;    // its answer, due at once
 };
 
+// A moment beyond any clock ends the wait when it runs out.
+TEST_F(Fresh, AMomentFarOffWaitsNoLongerThanAsked) {
+  auto waiter = std::async(std::launch::async, [] { return cropSince(UINT64_MAX, 50); });
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the crop waits on";
+  EXPECT_EQ(waiter.get().code, ZOR_SCK_NO_FRAME_YET);
+}
+
 class FreshWait : public Fresh, public ::testing::WithParamInterface<WaitCase> {};
 
 // A waiting crop answers as soon as the answer is known, not when its wait runs out.

@@ -60,15 +60,12 @@ INSTANTIATE_TEST_SUITE_P(Readers, StderrPipe,
 // stays queued; "stuck" leaves lines behind a write that a pipe nobody reads
 // never finishes.
 TEST(StderrChild, DISABLED_Exit) {
-  if (std::getenv("ZORSCK_EXIT_CHILD") == std::string("queued")) {
-    using LockLoader = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
-    ULONG_PTR cookie = 0;
-    reinterpret_cast<LockLoader>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")))(0, nullptr, &cookie);
-    log("queued at exit");
-  } else {
-    for (int i = 0; i < 4; ++i) log(kMessage);
-  }
+  const bool queued = std::getenv("ZORSCK_EXIT_CHILD") == std::string("queued");
+  using LockLoader = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+  ULONG_PTR cookie = 0;
+  if (queued) reinterpret_cast<LockLoader>(reinterpret_cast<void*>(::GetProcAddress(
+                  ::GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")))(0, nullptr, &cookie);
+  for (int i = 0; i < (queued ? 1 : 4); ++i) log(queued ? std::string("queued at exit") : kMessage);
   std::exit(0);
 }
 
