@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   }
   if (code != ZOR_SCK_OK) {
     fprintf(stderr, "zorsck-crop: crop answered %d%s\n", code,
-            code == ZOR_SCK_NOT_SERVABLE ? " (rectangle outside the display?)"
+            code == ZOR_SCK_NOT_SERVABLE ? " (rectangle outside the display, or no such display?)"
             : code == ZOR_SCK_NO_FRAME_YET ? " (no frame within 10 s)" : "");
     zor_sck_stop();
     return 1;

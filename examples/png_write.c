@@ -128,6 +128,7 @@ int png_write_bgra(const char* path, const uint8_t* bgra, uint32_t w, uint32_t h
   const int closed = fclose(out.file);
   if (out.failed || closed != 0) {
     fprintf(stderr, "png: could not write %s\n", path);
+    remove(path); /* no truncated image is left behind */
     return -1;
   }
   return 0;
