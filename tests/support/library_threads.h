@@ -43,7 +43,7 @@ inline std::vector<std::wstring> threadDescriptions() {
 // a thread, so `loopSleeps` is left as it is; test thread.
 inline int libraryThreads(long* /*loopSleeps*/ = nullptr) {
   int n = 0;
-  for (const std::wstring& name : threadDescriptions()) n += name == L"zorsck" || name.starts_with(L"zorsck-");
+  for (const std::wstring& name : threadDescriptions()) n += name == L"zorsck" || name.starts_with(L"zorsck-") ? 1 : 0;
   return n;
 }
 #else
